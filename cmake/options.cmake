@@ -1,0 +1,41 @@
+# Compiler and linker options shared by every target of ours.
+add_library(olvan_options INTERFACE)
+
+if(WIN32)
+  target_compile_definitions(olvan_options INTERFACE
+    WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN
+    # msvcrt's own printf family; MinGW's replacement costs about 40 KB.
+    __USE_MINGW_ANSI_STDIO=0)
+  target_compile_options(olvan_options INTERFACE
+    -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+    -ffunction-sections -fdata-sections)
+  # Everything static: the programs need only Windows' own DLLs.
+  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections)
+else()
+  target_compile_options(olvan_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
+  if(OLVAN_SANITIZE)
+    target_compile_options(olvan_options INTERFACE
+      -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(olvan_options INTERFACE -fsanitize=address,undefined)
+  endif()
+endif()
+
+# Adds a GoogleTest program as one CTest test. Win32 programs run under Wine through the
+# cross-compiling emulator. Tests that touch machine state (registry, C:\OlvanLog, C:\tmp)
+# hold the lock "machine" so that no two of them run at once against one Wine prefix;
+# pass NOLOCK for tests that only use their own temporary folders.
+function(olvan_add_gtest name)
+  cmake_parse_arguments(T "NOLOCK" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main olvan_options)
+  if(WIN32)
+    # Test programs may use exceptions (GoogleTest does), Setup.exe does not.
+    target_compile_options(${name} PRIVATE -fexceptions -frtti)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  if(WIN32 AND NOT T_NOLOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK machine)
+  endif()
+endfunction()

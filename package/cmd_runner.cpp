@@ -1,0 +1,68 @@
+#include "package/cmd_runner.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "util/handles.h"
+#include "util/log.h"
+#include "util/text_buf.h"
+
+namespace {
+const DWORD kReadChunk = 4096;
+const DWORD kFirstWaitMs = 20;
+}  // namespace
+
+int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  UniqueHandle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &sa, 0)) {
+    ModuleLogF(logName, "GetCmd: Create Pipe Failed with ErrCode:%lu", GetLastError());
+    return 0;
+  }
+
+  STARTUPINFOA si;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  GetStartupInfoA(&si);
+  si.hStdOutput = writeEnd.Get();
+  si.hStdError = writeEnd.Get();
+  si.wShowWindow = SW_HIDE;
+  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+
+  // CreateProcessA may write into the command line, so it gets its own copy.
+  TextBuf cmd;
+  if (!cmd.Append(cmdLine)) return 0;
+  PROCESS_INFORMATION pi;
+  memset(&pi, 0, sizeof pi);
+  if (!CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE, 0, nullptr,
+                      nullptr, &si, &pi)) {
+    ModuleLogF(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu", GetLastError());
+    return 0;
+  }
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+
+  if (WaitForSingleObject(process.Get(), kFirstWaitMs) == WAIT_FAILED) {
+    ModuleLog(logName, "GetCmd: WAIT_FAILED!", 0);
+    return 0;
+  }
+  // Only the child's copies of the write end remain: the reads end when it has exited.
+  writeEnd.Reset();
+  process.Reset();
+  thread.Reset();
+
+  TextBuf collected;
+  DWORD total = 0;
+  char chunk[kReadChunk + 1];
+  DWORD got = 0;
+  memset(chunk, 0, sizeof chunk);
+  BOOL ok = ReadFile(readEnd.Get(), chunk, kReadChunk, &got, nullptr);
+  while (ok && got > 0) {
+    collected.Append(chunk, strlen(chunk));
+    total += got;
+    memset(chunk, 0, sizeof chunk);
+    ok = ReadFile(readEnd.Get(), chunk, kReadChunk, &got, nullptr);
+  }
+  if (total != 0 && output != nullptr) output->Swap(collected);
+  return 1;
+}

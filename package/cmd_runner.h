@@ -1,0 +1,15 @@
+// Runs console programs hidden and collects what they print; watches processes by name.
+#pragma once
+
+class TextBuf;
+
+// Runs cmdLine (first token: the program) as a hidden child with standard output and
+// standard error on a pipe, and waits until every writer of the pipe has ended.
+// Returns 1 when the child ran and its output was collected, 0 when the pipe, the process
+// or the first wait failed (logged under logName). output is replaced only when the child
+// wrote at least one byte; text after a NUL byte within one read is dropped.
+int GetCmd(const char* cmdLine, TextBuf* output, const char* logName);
+
+// 0 when a process whose image name equals exeName (case-insensitive) runs, 1 when none
+// does, 2 when the process list cannot be read (logged under logName).
+int chkProcExist(const char* logName, const char* exeName);

@@ -1,0 +1,3 @@
+// Resource identifiers of Setup.exe.
+#pragma once
+#define IDI_SETUP 128

@@ -1,0 +1,12 @@
+#include "setup/app_state.h"
+
+HANDLE g_hInstanceEvent = nullptr;
+BOOL g_bExit = FALSE;
+char g_szStoredPwd[kStoredPwdSize];
+
+void ReleaseInstanceEvent() {
+  if (g_hInstanceEvent != nullptr) {
+    CloseHandle(g_hInstanceEvent);
+    g_hInstanceEvent = nullptr;
+  }
+}

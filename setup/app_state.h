@@ -1,0 +1,17 @@
+// Process-wide state of the setup run.
+#pragma once
+#include <windows.h>
+
+// Named event that keeps a second copy of the setup from running.
+#define SETUP_INSTANCE_EVENT "evnt_Olvan_stpDamon"
+
+// Held from the start of WinMain until the install sequence ends.
+extern HANDLE g_hInstanceEvent;
+// Set only by the password dialog after the right password.
+extern BOOL g_bExit;
+// The installed client's uninstall password in its stored text form, as the gate loaded it.
+const unsigned kStoredPwdSize = 129;
+extern char g_szStoredPwd[kStoredPwdSize];
+
+// Closes the single-instance event if it is still held; safe to call more than once.
+void ReleaseInstanceEvent();

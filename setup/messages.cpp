@@ -1,0 +1,26 @@
+#include "setup/messages.h"
+
+#include <windows.h>
+
+const char kCaptionEn[] = "Olvan Setup";
+
+const char* MessageTextEn(SetupMessage m) {
+  switch (m) {
+    case kMsgRunningCopy: return "A previous instance is still running. \nPlease try it later.";
+    case kMsgNoAdmin:
+      return "You do not have administrative privileges on this computer, the program can not be "
+             "installed!";
+    case kMsgDiskSpace:
+      return "The sys disk must have at least 300M free space to finish the setup.";
+    case kMsgCustomUpdate: return "A previous instance is still running. \nPlease try it later.";
+    default: return "";
+  }
+}
+
+bool UseChineseTexts() { return GetSystemDefaultLangID() == 0x0804; }
+
+void ShowSetupWarning(SetupMessage m) {
+  bool zh = UseChineseTexts();
+  MessageBoxA(nullptr, zh ? MessageTextZh(m) : MessageTextEn(m), zh ? kCaptionZh : kCaptionEn,
+              MB_ICONWARNING);
+}

@@ -1,0 +1,135 @@
+#include "util/log.h"
+
+#include <windows.h>
+
+#include <stdarg.h>
+
+#include "util/file_basics.h"
+#include "util/fixed_str.h"
+#include "util/handles.h"
+#include "util/log_line.h"
+
+int g_nLogDetail = 0;
+
+namespace {
+
+// Another writer may hold the file for a moment; waiting a little loses no line.
+const int kOpenAttempts = 50;
+const DWORD kOpenRetryMs = 2;
+
+HANDLE OpenForAppend(const char* path) {
+  // Append-only access: every write lands at the end of the file as one piece, whatever
+  // other processes append to the same file at the same time.
+  return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, const char* name,
+                    unsigned weekday) {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (attempt) Sleep(kOpenRetryMs);
+    if (FileExists(path)) {
+      HANDLE h = OpenForAppend(path);
+      if (h != INVALID_HANDLE_VALUE) return h;
+      if (GetLastError() == ERROR_SHARING_VIOLATION) continue;
+      return INVALID_HANDLE_VALUE;
+    }
+    // First line of this weekday: last week's files of the same weekday go. Today's own
+    // file is spared in case another writer has just created it.
+    char pattern[MAX_PATH];
+    if (LogCleanupPattern(pattern, sizeof pattern, base, weekday))
+      DeleteMatchingFiles(folder, pattern, name);
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    DWORD err = GetLastError();
+    // Lost the race to create it: append to the winner's file.
+    if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ||
+        err == ERROR_SHARING_VIOLATION)
+      continue;
+    return INVALID_HANDLE_VALUE;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+void WriteLine(const char* folder, const char* base, bool detailMark, LogThreadForm form,
+               const char* message) {
+  if (!DirectoryExists(folder)) CreateDirectoryA(folder, nullptr);
+
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  LogTime t = {st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond};
+  char name[MAX_PATH];
+  char path[MAX_PATH];
+  if (!LogFileName(name, sizeof name, base, t) || !StrJoinPath(path, folder, name)) return;
+
+  size_t len = LogComposeLine(nullptr, 0, t, detailMark, form, GetCurrentThreadId(), message);
+  if (len == 0 || len > 0x7fffffff) return;
+  HeapBuffer line(len);
+  if (line.Get() == nullptr) return;
+  LogComposeLine(line.As<char>(), len, t, detailMark, form, GetCurrentThreadId(), message);
+
+  UniqueHandle file(OpenOrCreate(folder, base, path, name, t.weekday));
+  if (!file.Valid()) return;
+  DWORD written = 0;
+  WriteFile(file.Get(), line.Get(), static_cast<DWORD>(len), &written, nullptr);
+}
+
+void SystemLogFolder(char (&folder)[MAX_PATH]) {
+  char drive[261];
+  if (!GetSystemDrive("setup", drive, sizeof drive) ||
+      !StrFormat(folder, sizeof folder, "%s:\\OlvanLog", drive))
+    StrCopy(folder, "C:\\OlvanLog");
+}
+
+}  // namespace
+
+void SetupLog(const char* message) {
+  char folder[MAX_PATH];
+  SystemLogFolder(folder);
+  WriteLine(folder, "setup", false, LogThreadForm::Plain, message);
+}
+
+void ModuleLog(const char* name, const char* message, int detail) {
+  if (detail != 0 && g_nLogDetail == 0) return;
+  char folder[MAX_PATH];
+  SystemLogFolder(folder);
+  char base[MAX_PATH];
+  if (!StrFormat(base, sizeof base, "stp_%s", name)) return;
+  WriteLine(folder, base, detail != 0, LogThreadForm::Hex0x, message);
+}
+
+void FixedFolderLog(const char* name, const char* message) {
+  WriteLine("c:\\OlvanLog", name, false, LogThreadForm::Plain, message);
+}
+
+namespace {
+const size_t kFormattedMax = 2048;
+}
+
+void SetupLogF(const char* fmt, ...) {
+  char msg[kFormattedMax];
+  va_list ap;
+  va_start(ap, fmt);
+  bool ok = StrFormatV(msg, sizeof msg, fmt, ap);
+  va_end(ap);
+  if (ok) SetupLog(msg);
+}
+
+void ModuleLogF(const char* name, const char* fmt, ...) {
+  char msg[kFormattedMax];
+  va_list ap;
+  va_start(ap, fmt);
+  bool ok = StrFormatV(msg, sizeof msg, fmt, ap);
+  va_end(ap);
+  if (ok) ModuleLog(name, msg, 0);
+}
+
+void FixedFolderLogF(const char* name, const char* fmt, ...) {
+  char msg[kFormattedMax];
+  va_list ap;
+  va_start(ap, fmt);
+  bool ok = StrFormatV(msg, sizeof msg, fmt, ap);
+  va_end(ap);
+  if (ok) FixedFolderLog(name, msg);
+}

@@ -1,0 +1,17 @@
+// The three log writers. Each call appends one whole line to the log file of today's
+// weekday and never fails visibly. Lines go to <system drive>:\OlvanLog (SetupLog,
+// ModuleLog) or c:\OlvanLog (FixedFolderLog).
+#pragma once
+
+// Detail switch: ModuleLog lines with detail set are written only when it is non-zero.
+// Nothing in the setup turns it on.
+extern int g_nLogDetail;
+
+void SetupLog(const char* message);
+void ModuleLog(const char* name, const char* message, int detail);
+void FixedFolderLog(const char* name, const char* message);
+
+// printf-style forms, for lines that carry a number such as a GetLastError code.
+void SetupLogF(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void ModuleLogF(const char* name, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void FixedFolderLogF(const char* name, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
