@@ -1,0 +1,166 @@
+"""Helpers for end-to-end tests: a real Setup.exe under Wine in the prefix that
+scripts/with-wine.sh prepared, real registry values and files, and the driver program
+(uidriver.exe) that reads and presses the setup's windows."""
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+from pathlib import Path
+
+C = Path(os.environ.get("OLVAN_WINE_C", "/nonexistent"))
+SETUP = Path(os.environ.get("OLVAN_SETUP_EXE", "Setup.exe"))
+DRIVER = Path(os.environ.get("OLVAN_UIDRIVER", "uidriver.exe"))
+SYSWOW64 = C / "windows" / "syswow64"
+
+LINE_RE = re.compile(rb"^\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\] \[([0-9a-f]+)\] (.*)$")
+
+ENGLISH = {"LC_ALL": "en_US.UTF-8"}
+CHINESE_PRC = {"LC_ALL": "zh_CN.UTF-8"}
+CHINESE_TW = {"LC_ALL": "zh_TW.UTF-8"}
+# The ANSI code page a program has under each of those locales.
+CODE_PAGE = {"en_US.UTF-8": 1252, "zh_CN.UTF-8": 936, "zh_TW.UTF-8": 950}
+
+
+def need_wine(case):
+    if not C.is_dir():
+        raise unittest.SkipTest("no Wine prefix: run through scripts/with-wine.sh")
+
+
+def _env(extra=None):
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    if extra:
+        env.update(extra)
+    return env
+
+
+def wine(*args, env=None, timeout=120, check=False, input=None):
+    """Runs a Windows program to its end; returns the CompletedProcess (bytes)."""
+    return subprocess.run(["wine", *map(str, args)], env=_env(env), timeout=timeout,
+                          capture_output=True, check=check, input=input)
+
+
+def start(*args, env=None):
+    """Starts a Windows program and returns at once."""
+    return subprocess.Popen(["wine", *map(str, args)], env=_env(env),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def win_path(p):
+    """The Windows name of a path under the prefix's drive C."""
+    p = Path(p)
+    rel = p.relative_to(C)
+    return "C:\\" + "\\".join(rel.parts)
+
+
+def reg(*args, check=True):
+    """reg.exe of the 32-bit view, the one a 32-bit Setup.exe reads."""
+    r = wine("C:\\windows\\syswow64\\reg.exe", *args, "/reg:32", timeout=60)
+    if check and r.returncode != 0:
+        raise AssertionError(f"reg {' '.join(args)} failed: {r.stdout!r} {r.stderr!r}")
+    return r
+
+
+def reg_add(key, name, kind, data):
+    reg("add", key, "/v", name, "/t", kind, "/d", str(data), "/f")
+
+
+def reg_delete_key(key):
+    reg("delete", key, "/f", check=False)
+
+
+def reset_machine():
+    """Removes what earlier cases left: logs, working folders, the setup's registry keys."""
+    for d in ("OlvanLog", "tmp"):
+        shutil.rmtree(C / d, ignore_errors=True)
+    for key in ("HKLM\\SOFTWARE\\Olvan", "HKLM\\SOFTWARE\\Talvorn"):
+        reg_delete_key(key)
+
+
+def log_lines(pattern="setup2*.log", folder="OlvanLog"):
+    """Messages of every line of the matching logs (raw bytes, without stamp and thread)."""
+    out = []
+    for f in sorted((C / folder).glob(pattern)):
+        for raw in f.read_bytes().split(b"\r\n"):
+            if not raw:
+                continue
+            m = LINE_RE.match(raw)
+            out.append(m.group(8) if m else raw)
+    return out
+
+
+def setup_log():
+    return log_lines("setup2*.log")
+
+
+def module_log(name):
+    return log_lines(f"stp_{name}2*.log")
+
+
+def driver(*args, timeout=60, check=True, env=None):
+    """Runs the driver; pass the setup's locale in env so texts come back in its code page."""
+    cp = CODE_PAGE.get((env or ENGLISH).get("LC_ALL", "en_US.UTF-8"), 1252)
+    r = wine(DRIVER, "--cp", cp, *args, timeout=timeout, env=env)
+    if check and r.returncode != 0:
+        raise AssertionError(f"uidriver {' '.join(map(str, args))} failed: {r.stderr!r}")
+    return r.stdout.decode("ascii", "replace").strip()
+
+
+class Box:
+    """A dialog-class window as the driver reported it."""
+
+    def __init__(self, line):
+        hwnd, pid, style, caption, text = line.split()
+        self.hwnd, self.pid, self.style = hwnd, int(pid), int(style, 16)
+        self.caption = b"" if caption == "-" else bytes.fromhex(caption)
+        self.text = b"" if text == "-" else bytes.fromhex(text)
+
+    def __repr__(self):
+        return f"Box({self.hwnd}, {self.caption!r}, {self.text!r})"
+
+
+def boxes(env=None):
+    out = driver("boxes", env=env)
+    return [Box(l) for l in out.splitlines() if l.strip()]
+
+
+def wait_box(not_these=(), timeout_ms=30000, env=None):
+    args = ["wait", "--timeout", str(timeout_ms)]
+    if not_these:
+        args += ["--not", ",".join(b.hwnd for b in not_these)]
+    return Box(driver(*args, timeout=timeout_ms / 1000 + 30, env=env))
+
+
+def no_box_for(seconds):
+    """True when no dialog-class window appears within the given time."""
+    r = wine(DRIVER, "wait", "--timeout", str(int(seconds * 1000)), timeout=seconds + 30)
+    return r.returncode != 0
+
+
+def process_runs(image_name):
+    return wine(DRIVER, "running", image_name).returncode == 0
+
+
+def wait_exit(proc, timeout=60):
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        raise
+
+
+def kill_all(*image_names):
+    """Ends leftover Windows processes of the given image names."""
+    for name in image_names:
+        wine("C:\\windows\\syswow64\\taskkill.exe", "/f", "/im", name, timeout=60)
+
+
+def wait_for(pred, timeout=30, step=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        if pred():
+            return True
+        time.sleep(step)
+    return pred()

@@ -1,0 +1,111 @@
+"""The setup's start: single instance, customization-updater check, free-space line, each
+refusal with its warning as the user sees it, in English or Chinese."""
+import os
+import shutil
+import unittest
+
+from olvan_e2e import *  # noqa: F401,F403
+
+EN_CAPTION = b"Olvan Setup"
+ZH_CAPTION = "安装Olvan智能客户端".encode("gbk")
+EN_RUNNING = b"A previous instance is still running. \nPlease try it later."
+ZH_RUNNING = "有正在运行的客户端安装程序，请稍候再试。".encode("gbk")
+ZH_UPDATING = "客户端正在升级定制信息，请稍后再试。".encode("gbk")
+
+
+class PreflightTest(unittest.TestCase):
+    def setUp(self):
+        need_wine(self)
+        reset_machine()
+        self.procs = []
+        self.stand = C / "standin"
+        self.stand.mkdir(exist_ok=True)
+
+    def tearDown(self):
+        kill_all("Setup.exe", "Plexiworkanda.exe", "Plexiworkanda.e")
+        for p in self.procs:
+            try:
+                wait_exit(p, 10)
+            except Exception:
+                pass
+
+    def updater(self, name):
+        """Runs a process whose image name is name until the test ends it."""
+        exe = self.stand / name
+        shutil.copy(DRIVER, exe)
+        p = start(win_path(exe), "sleep", "60000")
+        self.procs.append(p)
+        self.assertTrue(wait_for(lambda: process_runs(name)))
+        return p
+
+    def setup(self, env=ENGLISH):
+        p = start(SETUP, env=env)
+        self.procs.append(p)
+        return p
+
+    def check_two_copies(self, env, caption, first_text, second_text):
+        self.updater("Plexiworkanda.exe")
+        first = self.setup(env)
+        box1 = wait_box(env=env)
+        self.assertEqual(box1.caption, caption)
+        self.assertEqual(box1.text, first_text)
+        lines_before = setup_log()
+
+        second = self.setup(env)
+        box2 = wait_box(not_these=[box1], env=env)
+        self.assertEqual(box2.caption, caption)
+        self.assertEqual(box2.text, second_text)
+        self.assertEqual(driver("icon", box2.hwnd), "warning")
+        driver("click", box2.hwnd, 1)
+        self.assertEqual(wait_exit(second), 0)
+        # The second copy stops before it writes anything.
+        self.assertEqual(setup_log(), lines_before)
+        driver("click", box1.hwnd, 1)
+        self.assertEqual(wait_exit(first), 0)
+
+    def test_second_copy_english(self):
+        self.check_two_copies(ENGLISH, EN_CAPTION, EN_RUNNING, EN_RUNNING)
+
+    def test_second_copy_chinese_prc(self):
+        self.check_two_copies(CHINESE_PRC, ZH_CAPTION, ZH_UPDATING, ZH_RUNNING)
+        self.assertNotEqual(ZH_UPDATING, ZH_RUNNING)
+
+    def test_second_copy_chinese_taiwan_is_english(self):
+        self.check_two_copies(CHINESE_TW, EN_CAPTION, EN_RUNNING, EN_RUNNING)
+
+    def check_updater_blocks(self, image_name):
+        self.updater(image_name)
+        p = self.setup(ENGLISH)
+        box = wait_box()
+        self.assertEqual((box.caption, box.text), (EN_CAPTION, EN_RUNNING))
+        driver("click", box.hwnd, 1)
+        self.assertEqual(wait_exit(p), 0)
+        log = setup_log()
+        self.assertEqual(len(log), 1, log)
+        self.assertRegex(log[0], rb"^The C: free space is \d+M\.$")
+
+    def test_updater_in_other_case_blocks(self):
+        self.check_updater_blocks("PLEXIWORKANDA.exe")
+
+    def test_updater_under_cut_name_blocks(self):
+        self.check_updater_blocks("Plexiworkanda.e")
+
+    def test_free_space_line_and_run_without_prompt(self):
+        st = os.statvfs(C)
+        before = st.f_bavail * st.f_frsize // 1048576
+        p = self.setup(ENGLISH)
+        self.assertEqual(wait_exit(p, 120), 0)
+        st = os.statvfs(C)
+        after = st.f_bavail * st.f_frsize // 1048576
+        log = setup_log()
+        self.assertRegex(log[0], rb"^The C: free space is \d+M\.$")
+        mb = int(log[0].split(b" ")[5][:-2])
+        self.assertTrue(min(before, after) - 16 <= mb <= max(before, after) + 16, (mb, before))
+        # No password prompt: straight to the install sequence, no "Begin UnpackAndSetup".
+        self.assertNotIn(b"Begin UnpackAndSetup", log)
+        self.assertEqual(log[-1], b"Exit main")
+        self.assertFalse(boxes())
+
+
+if __name__ == "__main__":
+    unittest.main()
