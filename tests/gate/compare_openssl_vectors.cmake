@@ -1,0 +1,10 @@
+# Runs the vector script again and fails when its output differs from the checked-in file.
+execute_process(COMMAND ${PYTHON} ${SCRIPT} ${OUT} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_des_openssl_vectors.py failed (${rc}); is OpenSSL's legacy provider installed?")
+endif()
+file(READ ${EXPECTED} expected)
+file(READ ${OUT} now)
+if(NOT expected STREQUAL now)
+  message(FATAL_ERROR "OpenSSL's stored texts differ from ${EXPECTED}")
+endif()
