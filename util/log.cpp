@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stdarg.h>
+#include <string.h>
 
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
@@ -16,12 +17,36 @@ namespace {
 // Another writer may hold the file for a moment; waiting a little loses no line.
 const int kOpenAttempts = 50;
 const DWORD kOpenRetryMs = 2;
+// Writers of this program take turns through a lock on one byte far beyond any log's end
+// (locks beyond the end of a file are allowed and block no reader). A writer that cannot
+// get it within about two seconds appends all the same.
+const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
+const int kTurnAttempts = 1000;
 
 HANDLE OpenForAppend(const char* path) {
-  // Append-only access: every write lands at the end of the file as one piece, whatever
-  // other processes append to the same file at the same time.
-  return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_EXISTING, 0, nullptr);
+}
+
+// Appends the whole line with one write while holding the writers' turn, so lines of
+// concurrent processes never mix and none overwrites another.
+void AppendLine(HANDLE file, const void* line, DWORD len) {
+  OVERLAPPED turn;
+  memset(&turn, 0, sizeof turn);
+  turn.Offset = kTurnOffsetLow;
+  turn.OffsetHigh = kTurnOffsetHigh;
+  bool locked = false;
+  for (int i = 0; i < kTurnAttempts && !locked; ++i) {
+    locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &turn) != 0;
+    if (!locked) Sleep(kOpenRetryMs);
+  }
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  SetFilePointerEx(file, zero, nullptr, FILE_END);
+  DWORD written = 0;
+  WriteFile(file, line, len, &written, nullptr);
+  if (locked) UnlockFileEx(file, 0, 1, 0, &turn);
 }
 
 HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, const char* name,
@@ -39,7 +64,7 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
     char pattern[MAX_PATH];
     if (LogCleanupPattern(pattern, sizeof pattern, base, weekday))
       DeleteMatchingFiles(folder, pattern, name);
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     DWORD err = GetLastError();
@@ -71,8 +96,7 @@ void WriteLine(const char* folder, const char* base, bool detailMark, LogThreadF
 
   UniqueHandle file(OpenOrCreate(folder, base, path, name, t.weekday));
   if (!file.Valid()) return;
-  DWORD written = 0;
-  WriteFile(file.Get(), line.Get(), static_cast<DWORD>(len), &written, nullptr);
+  AppendLine(file.Get(), line.Get(), static_cast<DWORD>(len));
 }
 
 void SystemLogFolder(char (&folder)[MAX_PATH]) {

@@ -1,0 +1,33 @@
+// Child program for the command-runner tests: prints what it is told and exits.
+//   cmd_child print N     N bytes of numbered lines on standard output
+//   cmd_child ok          "Everything is Ok" and exits at once
+//   cmd_child stderr      one line on standard error
+//   cmd_child nul         "ab", a NUL byte, "cd"
+//   cmd_child silent      nothing
+//   cmd_child sleep MS    nothing for MS milliseconds
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+static void Put(DWORD which, const std::string& s) {
+  DWORD n = 0;
+  WriteFile(GetStdHandle(which), s.data(), (DWORD)s.size(), &n, nullptr);
+}
+
+std::string NumberedText(size_t n);  // cmd_child_text.cpp
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  std::string cmd = argv[1];
+  if (cmd == "print" && argc == 3) Put(STD_OUTPUT_HANDLE, NumberedText(strtoul(argv[2], nullptr, 10)));
+  else if (cmd == "ok") Put(STD_OUTPUT_HANDLE, "\r\nEverything is Ok\r\n");
+  else if (cmd == "stderr") Put(STD_ERROR_HANDLE, "trouble\r\n");
+  else if (cmd == "nul") Put(STD_OUTPUT_HANDLE, std::string("ab\0cd", 5));
+  else if (cmd == "silent") {}
+  else if (cmd == "sleep" && argc == 3) Sleep(strtoul(argv[2], nullptr, 10));
+  else return 2;
+  return 0;
+}

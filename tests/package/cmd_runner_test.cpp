@@ -1,0 +1,121 @@
+// The command runner against real child processes under Windows.
+#include "package/cmd_runner.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/util/win_test_util.h"
+#include "util/text_buf.h"
+
+std::string NumberedText(size_t n);  // shared with cmd_child.cpp
+
+namespace {
+
+std::string Child() { return SiblingPath("cmd_child.exe"); }
+
+struct CmdResult {
+  int result;
+  std::string output;
+};
+
+CmdResult RunCmd(const std::string& cmd, const char* initial = "") {
+  TextBuf out;
+  out.Assign(initial);
+  int r = GetCmd(cmd.c_str(), &out, "Setup");
+  return {r, out.CStr()};
+}
+
+TEST(GetCmd, MissingProgramFailsAndLogsErrorCode) {
+  ClearLogFolder();
+  CmdResult r = RunCmd("C:\\no\\such\\program.exe x", "kept");
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.output, "kept");
+  auto lines = ReadLogMessages("stp_Setup");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "GetCmd: Create CMD Process Failed with ErrCode:2");
+}
+
+TEST(GetCmd, CollectsOutputLongerThanOneReadWholeAndInOrder) {
+  for (size_t n : {4095u, 4096u, 4097u, 100000u}) {
+    CmdResult r = RunCmd(Child() + " print " + std::to_string(n));
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.output, NumberedText(n)) << n;
+  }
+}
+
+TEST(GetCmd, SilentChildLeavesOutputUnchanged) {
+  CmdResult r = RunCmd(Child() + " silent", "before");
+  EXPECT_EQ(r.result, 1);
+  EXPECT_EQ(r.output, "before");
+}
+
+TEST(GetCmd, ChildThatEndsAtOnceIsStillReadCompletely) {
+  for (int i = 0; i < 5; ++i) {
+    CmdResult r = RunCmd(Child() + " ok");
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.output, "\r\nEverything is Ok\r\n");
+  }
+}
+
+TEST(GetCmd, CollectsStandardErrorAndDropsTextAfterNul) {
+  EXPECT_EQ(RunCmd(Child() + " stderr").output, "trouble\r\n");
+  EXPECT_EQ(RunCmd(Child() + " nul").output, "ab");
+}
+
+TEST(GetCmd, WaitsForChildThatRunsLongerThanTheFirstWait) {
+  DWORD start = GetTickCount();
+  CmdResult r = RunCmd(Child() + " sleep 700", "x");
+  EXPECT_EQ(r.result, 1);
+  EXPECT_GE(GetTickCount() - start, 600u);
+}
+
+// Starts a copy of the child under another image name and keeps it running.
+class RunningProcess {
+ public:
+  explicit RunningProcess(const std::string& imageName) {
+    path_ = TempFolder("proc") + "\\" + imageName;
+    CopyFileA(Child().c_str(), path_.c_str(), FALSE);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::string cmd = "\"" + path_ + "\" sleep 60000";
+    ok_ = CreateProcessA(path_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &si, &pi_);
+  }
+  ~RunningProcess() {
+    if (ok_) {
+      TerminateProcess(pi_.hProcess, 0);
+      WaitForSingleObject(pi_.hProcess, 5000);
+      CloseHandle(pi_.hProcess);
+      CloseHandle(pi_.hThread);
+    }
+    DeleteFileA(path_.c_str());
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string path_;
+  PROCESS_INFORMATION pi_ = {};
+  bool ok_ = false;
+};
+
+TEST(ChkProcExist, MatchesWholeImageNameInAnyCase) {
+  RunningProcess p("Plexiworkanda.exe");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 0);
+  EXPECT_EQ(chkProcExist("waitSetup", "PLEXIWORKANDA.EXE"), 0);
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda"), 1);
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.e"), 1);
+  EXPECT_EQ(chkProcExist("waitSetup", "workanda.exe"), 1);
+}
+
+TEST(ChkProcExist, FindsProcessListedUnderTheCutName) {
+  RunningProcess p("Plexiworkanda.e");
+  ASSERT_TRUE(p.ok());
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.e"), 0);
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 1);
+}
+
+}  // namespace

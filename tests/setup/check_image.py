@@ -1,0 +1,123 @@
+"""Checks the built Setup.exe as Windows will see it: a 32-bit GUI program for i686 that
+ends before the package offset, imports only DLLs that Windows always loads from System32,
+and carries its manifest and version record."""
+import os
+import struct
+import sys
+import unittest
+
+EXE = os.environ.get("OLVAN_SETUP_EXE", "Setup.exe")
+LIMIT = int(os.environ.get("OLVAN_STUB_LIMIT", "530000"))
+# Known DLLs: Windows maps these from System32 whatever folder the program starts from.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
+              "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comdlg32.dll", "shlwapi.dll",
+              "imagehlp.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll",
+              "ws2_32.dll", "combase.dll", "imm32.dll", "msctf.dll", "normaliz.dll",
+              "nsi.dll", "wldap32.dll", "difxapi.dll", "clbcatq.dll", "gdiplus.dll",
+              "shcore.dll", "coml2.dll"}
+
+
+class PeImage:
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0", "not a PE file"
+        self.machine, nsec, _, _, _, optsize, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
+        ndirs = struct.unpack_from("<I", data, opt + 92)[0]
+        self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
+        self.sections = []
+        for i in range(nsec):
+            off = opt + optsize + 40 * i
+            name = data[off:off + 8].rstrip(b"\0")
+            vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, off + 8)
+            self.sections.append((name, va, max(vsize, rawsize), rawptr))
+
+    def off(self, rva):
+        for _, va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return rva - va + raw
+        raise ValueError(f"rva {rva:#x} outside the sections")
+
+    def cstr(self, rva):
+        o = self.off(rva)
+        return self.data[o:self.data.index(b"\0", o)].decode("ascii")
+
+    def imports(self):
+        rva, size = self.dirs[1]
+        names, o = [], self.off(rva)
+        while True:
+            ilt, _, _, name, iat = struct.unpack_from("<IIIII", self.data, o)
+            if name == 0:
+                return names
+            names.append(self.cstr(name))
+            o += 20
+
+    def delay_imports(self):
+        if len(self.dirs) <= 13 or self.dirs[13][0] == 0:
+            return []
+        names, o = [], self.off(self.dirs[13][0])
+        while True:
+            name = struct.unpack_from("<I", self.data, o + 4)[0]
+            if name == 0:
+                return names
+            names.append(self.cstr(name))
+            o += 32
+
+    def resource_types(self):
+        rva, _ = self.dirs[2]
+        base = self.off(rva)
+        named, ids = struct.unpack_from("<HH", self.data, base + 12)
+        types = []
+        for i in range(named + ids):
+            ident, _ = struct.unpack_from("<II", self.data, base + 16 + 8 * i)
+            types.append(ident)
+        return types
+
+
+class SetupImageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(EXE, "rb") as f:
+            cls.data = f.read()
+        cls.pe = PeImage(cls.data)
+
+    def test_is_a_32_bit_gui_program_for_i686(self):
+        self.assertEqual(self.pe.machine, 0x14C)
+        self.assertEqual(self.pe.magic, 0x10B)  # PE32
+        self.assertEqual(self.pe.subsystem, 2)  # Windows GUI
+
+    def test_ends_before_the_package_offset(self):
+        size = len(self.data)
+        print(f"Setup.exe: {size} bytes, {LIMIT - size} to spare before {LIMIT}")
+        self.assertLess(size, LIMIT)
+
+    def test_imports_only_dlls_that_load_from_system32(self):
+        names = [n.lower() for n in self.pe.imports() + self.pe.delay_imports()]
+        print("imports:", ", ".join(names))
+        self.assertIn("kernel32.dll", names)
+        self.assertEqual(sorted(set(names) - KNOWN_DLLS), [])
+
+    def test_carries_manifest_icon_and_version(self):
+        types = self.pe.resource_types()
+        self.assertIn(24, types)  # RT_MANIFEST
+        self.assertIn(14, types)  # RT_GROUP_ICON
+        self.assertIn(16, types)  # RT_VERSION
+        manifest = self.data[self.data.index(b"<assembly"):]
+        manifest = manifest[:manifest.index(b"</assembly>")]
+        self.assertIn(b'name="Olvan Setup"', manifest)
+        self.assertIn(b'processorArchitecture="x86"', manifest)
+        self.assertIn(b'level="requireAdministrator" uiAccess="false"', manifest)
+        self.assertIn(b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', manifest)
+        utf16 = lambda s: s.encode("utf-16-le")
+        self.assertIn(utf16("FileDescription") + b"\0\0" + utf16("Setup Application"),
+                      self.data.replace(b"\0\0\0\0", b"\0\0"))
+        self.assertIn(utf16("Setup.exe"), self.data)
+
+
+if __name__ == "__main__":
+    unittest.main()

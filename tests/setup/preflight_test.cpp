@@ -1,0 +1,85 @@
+// The start-up decisions on plain data: free space and group membership.
+#include "setup/preflight.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+TEST(DiskSpace, ThreeHundredMegabytesIsTheLine) {
+  EXPECT_TRUE(DiskSpaceAllows(314572800LL));   // exactly 300 MB
+  EXPECT_FALSE(DiskSpaceAllows(314572799LL));  // 299 MB and change
+  EXPECT_TRUE(DiskSpaceAllows(-1));            // unknown: the setup goes on
+  EXPECT_FALSE(DiskSpaceAllows(0));
+  EXPECT_TRUE(DiskSpaceAllows(20LL * 1024 * 1024 * 1024));
+}
+
+TEST(DiskSpace, MegabytesTruncateTowardZero) {
+  EXPECT_EQ(FreeBytesToMb(1048575), 0);
+  EXPECT_EQ(FreeBytesToMb(1048576), 1);
+  EXPECT_EQ(FreeBytesToMb(21474836480LL), 20480);
+  EXPECT_EQ(FreeBytesToMb(-1), 0);
+}
+
+TEST(DiskSpace, RealVolumeAndMissingVolume) {
+  EXPECT_GT(GetDiskFreeBytes("C:"), 0);
+  EXPECT_EQ(GetDiskFreeBytes("Q:\\no\\such\\volume"), -1);
+}
+
+// A group list built by hand, as GetTokenInformation(TokenGroups) lays it out.
+class Groups {
+ public:
+  void Add(DWORD sub0, DWORD sub1, DWORD attributes) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, sub0, sub1, 0, 0, 0, 0, 0, 0, &sid));
+    sids_.push_back(sid);
+    attrs_.push_back(attributes);
+  }
+  ~Groups() {
+    for (PSID s : sids_) FreeSid(s);
+  }
+  const TOKEN_GROUPS* Get() {
+    buf_.assign(sizeof(TOKEN_GROUPS) + sids_.size() * sizeof(SID_AND_ATTRIBUTES), 0);
+    TOKEN_GROUPS* g = reinterpret_cast<TOKEN_GROUPS*>(buf_.data());
+    g->GroupCount = static_cast<DWORD>(sids_.size());
+    for (size_t i = 0; i < sids_.size(); ++i) {
+      g->Groups[i].Sid = sids_[i];
+      g->Groups[i].Attributes = attrs_[i];
+    }
+    return g;
+  }
+
+ private:
+  std::vector<PSID> sids_;
+  std::vector<DWORD> attrs_;
+  std::vector<unsigned char> buf_;
+};
+
+TEST(Administrators, MembershipCountsWhateverTheAttributes) {
+  for (DWORD attrs : {DWORD(SE_GROUP_ENABLED | SE_GROUP_MANDATORY), DWORD(SE_GROUP_USE_FOR_DENY_ONLY),
+                      DWORD(0)}) {
+    Groups g;
+    g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, SE_GROUP_ENABLED);
+    g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, attrs);
+    EXPECT_TRUE(GroupsHoldAdministrators(g.Get())) << attrs;
+  }
+}
+
+TEST(Administrators, OtherGroupsDoNotCount) {
+  Groups g;
+  g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, SE_GROUP_ENABLED);
+  g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_POWER_USERS, SE_GROUP_ENABLED);
+  g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_GUESTS, SE_GROUP_ENABLED);
+  EXPECT_FALSE(GroupsHoldAdministrators(g.Get()));
+  Groups empty;
+  EXPECT_FALSE(GroupsHoldAdministrators(empty.Get()));
+  EXPECT_FALSE(GroupsHoldAdministrators(nullptr));
+}
+
+TEST(Administrators, ThisProcessUnderWineIsAnAdministrator) { EXPECT_TRUE(IsCurUserAdmin()); }
+
+}  // namespace

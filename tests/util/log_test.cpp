@@ -1,0 +1,206 @@
+// The log writers on a real file system: folders, file names, line layout, rotation and
+// concurrent writers.
+#include "util/log.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <string>
+
+#include "tests/util/win_test_util.h"
+#include "util/file_basics.h"
+#include "util/log_line.h"
+
+namespace {
+
+std::string Hex(unsigned long v, bool prefix) {
+  char b[32];
+  snprintf(b, sizeof b, prefix ? "[0x%lx] " : "[%lx] ", v);
+  return b;
+}
+
+LogTime Today() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond};
+}
+
+// The same weekday one week earlier (the date only matters for the file name).
+LogTime WeekBefore(LogTime t) {
+  SYSTEMTIME st = {};
+  st.wYear = t.year;
+  st.wMonth = t.month;
+  st.wDay = t.day;
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  ULARGE_INTEGER u;
+  u.LowPart = ft.dwLowDateTime;
+  u.HighPart = ft.dwHighDateTime;
+  u.QuadPart -= 7ull * 24 * 3600 * 10000000ull;
+  ft.dwLowDateTime = u.LowPart;
+  ft.dwHighDateTime = u.HighPart;
+  FileTimeToSystemTime(&ft, &st);
+  return {st.wYear, st.wMonth, st.wDay, t.weekday, 0, 0, 0};
+}
+
+std::string PathFor(const std::string& base, const LogTime& t, const std::string& folder = "") {
+  char p[MAX_PATH];
+  LogFilePath(p, sizeof p, (folder.empty() ? LogFolder() : folder).c_str(), base.c_str(), t);
+  return p;
+}
+
+bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearLogFolder();
+    g_nLogDetail = 0;
+  }
+  void TearDown() override { g_nLogDetail = 0; }
+};
+
+TEST_F(LogTest, SetupLogLineLayout) {
+  SetupLog("Begin UnpackAndSetup");
+  auto lines = ReadLogLines("setup");
+  ASSERT_EQ(lines.size(), 1u);
+  std::regex re(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )" + std::string("\\") +
+                Hex(GetCurrentThreadId(), false).substr(0, Hex(GetCurrentThreadId(), false).size() - 2) +
+                R"(\] Begin UnpackAndSetup$)");
+  EXPECT_TRUE(std::regex_match(lines[0], re)) << lines[0];
+  // CR LF after every line, nothing else.
+  std::string raw = ReadFileBytes(TodayLogPath("setup"));
+  EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
+  EXPECT_EQ(raw.size(), lines[0].size() + 2);
+}
+
+TEST_F(LogTest, ThreadFieldOfEachWriter) {
+  std::string plain = Hex(GetCurrentThreadId(), false), with0x = Hex(GetCurrentThreadId(), true);
+  SetupLog("a");
+  ModuleLog("UtlFile", "b", 0);
+  FixedFolderLog("IsCurUserAdmin", "c");
+  EXPECT_EQ(ReadLogLines("setup").at(0).substr(22), plain + "a");
+  EXPECT_EQ(ReadLogLines("stp_UtlFile").at(0).substr(22), with0x + "b");
+  EXPECT_EQ(ReadLogLines("IsCurUserAdmin", "c:\\OlvanLog").at(0).substr(22), plain + "c");
+}
+
+TEST_F(LogTest, DetailLinesAreDroppedWhileTheSwitchIsOff) {
+  RemoveDirectoryA(LogFolder().c_str());
+  ASSERT_FALSE(DirectoryExists(LogFolder().c_str()));
+  ModuleLog("UtlFile", "detail", 1);
+  // Not even the folder is made.
+  EXPECT_FALSE(DirectoryExists(LogFolder().c_str()));
+  g_nLogDetail = 1;
+  ModuleLog("UtlFile", "detail", 1);
+  auto lines = ReadLogLines("stp_UtlFile");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(22), "[DTL] " + Hex(GetCurrentThreadId(), true) + "detail");
+}
+
+TEST_F(LogTest, EmptyMessageAndMultiLineMessage) {
+  SetupLog("");
+  SetupLog("first\r\nsecond");
+  auto lines = ReadLogLines("setup");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(22), Hex(GetCurrentThreadId(), false));
+  EXPECT_EQ(lines[2], "second");
+}
+
+TEST_F(LogTest, FirstLineOfTheDayRemovesLastWeeksFileOfTheSameWeekday) {
+  LogTime today = Today(), lastWeek = WeekBefore(today);
+  LogTime otherDay = lastWeek;
+  otherDay.weekday = (today.weekday + 1) % 7;
+  std::string old = PathFor("setup", lastWeek), older = PathFor("setup", WeekBefore(lastWeek));
+  std::string other = PathFor("setup", otherDay), module = PathFor("stp_setup", lastWeek);
+  for (const std::string& p : {old, older, other, module}) WriteFileBytes(p, "old line\r\n");
+  SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY);
+
+  SetupLog("new day");
+  EXPECT_FALSE(Exists(old));
+  EXPECT_FALSE(Exists(older));
+  EXPECT_TRUE(Exists(other));
+  EXPECT_TRUE(Exists(module));
+  EXPECT_EQ(ReadLogMessages("setup"), std::vector<std::string>{"new day"});
+
+  // Later lines of the day append and delete nothing.
+  WriteFileBytes(old, "planted\r\n");
+  SetupLog("second");
+  EXPECT_TRUE(Exists(old));
+  EXPECT_EQ(ReadLogMessages("setup"), (std::vector<std::string>{"new day", "second"}));
+  SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(LogTest, NoFolderNoLineNoFailure) {
+  // A plain file where the log folder should be: nothing is written anywhere.
+  std::string folder = LogFolder();
+  ClearLogFolder();
+  ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
+  WriteFileBytes(folder, "not a folder");
+  SetupLog("lost");
+  ModuleLog("UtlFile", "lost", 0);
+  EXPECT_EQ(ReadFileBytes(folder), "not a folder");
+  DeleteFileA(folder.c_str());
+}
+
+TEST(SystemDrive, BufferSizeIsChecked) {
+  ClearLogFolder();
+  char buf[261];
+  EXPECT_FALSE(GetSystemDrive("probe", buf, 259));
+  EXPECT_EQ(ReadLogMessages("stp_probe"), std::vector<std::string>{"the len in is too small"});
+  ASSERT_TRUE(GetSystemDrive("probe", buf, 260));
+  EXPECT_STREQ(buf, "C");
+  ASSERT_TRUE(GetSystemDrive("probe", buf, 261));
+  EXPECT_STREQ(buf, "C");
+}
+
+TEST(FileTests, WildcardsFilesAndFolders) {
+  std::string dir = TempFolder("exists");
+  WriteFileBytes(dir + "\\a.log", "x");
+  CreateDirectoryA((dir + "\\sub.dir").c_str(), nullptr);
+  EXPECT_TRUE(FileExists((dir + "\\*.log").c_str()));
+  EXPECT_TRUE(FileExists((dir + "\\a.lo?").c_str()));
+  EXPECT_FALSE(FileExists((dir + "\\sub.dir").c_str()));
+  EXPECT_TRUE(DirectoryExists((dir + "\\sub.*").c_str()));
+  EXPECT_FALSE(DirectoryExists((dir + "\\a.log").c_str()));
+  EXPECT_FALSE(FileExists((dir + "\\missing").c_str()));
+  DeleteMatchingFiles(dir.c_str(), "*.*");
+  EXPECT_FALSE(FileExists((dir + "\\*").c_str()));
+  EXPECT_TRUE(DirectoryExists((dir + "\\sub.dir").c_str()));
+}
+
+// Two processes write the same log at once: every line whole, none lost, each writer's
+// lines in its own order.
+TEST_F(LogTest, ConcurrentWritersNeverMixOrLoseLines) {
+  const int kLines = 400;
+  std::string writer = SiblingPath("log_writer.exe");
+  PROCESS_INFORMATION pi[2];
+  for (int i = 0; i < 2; ++i) {
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::string cmd = "\"" + writer + "\" " + (i ? "B" : "A") + " " + std::to_string(kLines);
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi[i]));
+  }
+  for (auto& p : pi) {
+    WaitForSingleObject(p.hProcess, 120000);
+    CloseHandle(p.hProcess);
+    CloseHandle(p.hThread);
+  }
+  std::regex line(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[[0-9a-f]+\] ([AB]) (\d{5}) the quick brown fox jumps over the lazy dog$)");
+  std::map<std::string, int> next;
+  int whole = 0;
+  for (const std::string& l : ReadLogLines("setup")) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(l, m, line)) << "broken line: " << l;
+    EXPECT_EQ(std::stoi(m[2]), next[m[1]]++) << l;
+    ++whole;
+  }
+  EXPECT_EQ(whole, 2 * kLines);
+  EXPECT_EQ(next["A"], kLines);
+  EXPECT_EQ(next["B"], kLines);
+}
+
+}  // namespace
