@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test: the host build (OS-free code and tools under AddressSanitizer and
+# UndefinedBehaviorSanitizer), the Win32 build under Wine (unit, end-to-end and image
+# tests), and the fuzzers for a bounded time. Prints each runner's closing lines.
+#   scripts/test.sh            everything
+#   OLVAN_SKIP_FUZZ=1 scripts/test.sh   without the fuzzers
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+  scripts/setup-machine.sh || exit 1
+fi
+
+JOBS=${OLVAN_JOBS:-2}
+status=0
+summary=()
+
+step() {  # name, command...
+  local name=$1; shift
+  local log="build/logs/$name.log"
+  mkdir -p build/logs
+  echo "== $name"
+  if "$@" >"$log" 2>&1; then
+    summary+=("$name: ok")
+  else
+    summary+=("$name: FAILED (see $log)")
+    status=1
+    tail -n 60 "$log"
+  fi
+  # The runner's closing lines.
+  grep -E '^(100%|[0-9]+% tests passed|Total Test time|The following tests FAILED|[[:space:]]+[0-9]+ - )|^fuzz:' "$log" || true
+}
+
+step build-host bash -c "cmake --preset host >/dev/null && cmake --build --preset host -j$JOBS"
+step build-win32 bash -c "cmake --preset win32 >/dev/null && cmake --build --preset win32 -j$JOBS"
+step test-host ctest --preset host -j"$JOBS"
+step test-win32 scripts/with-wine.sh ctest --preset win32 -j"$JOBS"
+if [ -z "${OLVAN_SKIP_FUZZ:-}" ] && [ -x scripts/fuzz.sh ]; then
+  step fuzz scripts/fuzz.sh
+fi
+
+echo
+echo "== Summary"
+printf '%s\n' "${summary[@]}"
+[ -f build/win32/Setup.exe ] && echo "Setup.exe: $(stat -c %s build/win32/Setup.exe) bytes (package offset 530000)"
+exit $status
