@@ -1,0 +1,169 @@
+#include "xml/custom_xml_parse.h"
+
+#include <string.h>
+
+#include "gate/pwd_cipher.h"
+
+namespace {
+const char kSkeleton[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><content></content></msg>";
+const char kRoot[] = "msg";
+const char kContent[] = "content";
+
+const uint16_t kMaxNameText = 260;
+const uint16_t kMaxPasswordText = 128;
+const uint16_t kMaxExtendProText = 32;
+}  // namespace
+
+CCustomXmlParse::CCustomXmlParse() {}
+
+CCustomXmlParse::~CCustomXmlParse() { loadedPath_.Clear(); }
+
+void CCustomXmlParse::Reset() {
+  doc_.Clear();
+  doc_.ClearError();
+  current_ = nullptr;
+  loadedPath_.Clear();
+}
+
+bool CCustomXmlParse::Load(const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  if (loadedPath_.Length() != 0 && strcmp(loadedPath_.CStr(), path) == 0) return true;
+  Reset();
+  if (!doc_.LoadFile(path, TIXML_DEFAULT_ENCODING)) {
+    Reset();
+    return false;
+  }
+  // Without the path remembered the next Load merely reads the file again.
+  loadedPath_.Assign(path);
+  return true;
+}
+
+bool CCustomXmlParse::LoadText(const char* text) {
+  Reset();
+  if (text == nullptr) return false;
+  doc_.Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
+  if (doc_.Error()) {
+    Reset();
+    return false;
+  }
+  return true;
+}
+
+void CCustomXmlParse::InitDocument() {
+  Reset();
+  doc_.Parse(kSkeleton, nullptr, TIXML_DEFAULT_ENCODING);
+  current_ = TiXmlHandle(&doc_).FirstChildElement(kRoot).FirstChildElement(kContent).ToElement();
+}
+
+bool CCustomXmlParse::SelectSection(const char* name) {
+  current_ = TiXmlHandle(&doc_)
+                 .FirstChildElement(kRoot)
+                 .FirstChildElement(kContent)
+                 .FirstChildElement(name)
+                 .ToElement();
+  return current_ != nullptr;
+}
+
+bool CCustomXmlParse::ReadLogoOptions(const char* path, LogoOptions& rec) {
+  if (!Load(path)) return false;
+  FillLogoOptions(rec);
+  return true;
+}
+
+bool CCustomXmlParse::ReadFunctions(const char* path, FunctionOptions& rec) {
+  if (!Load(path)) return false;
+  FillFunctions(rec);
+  return true;
+}
+
+bool CCustomXmlParse::ReadUninstallInfo(const char* path, UninstallInfo& rec) {
+  if (!Load(path)) return false;
+  FillUninstallInfo(rec);
+  return true;
+}
+
+void CCustomXmlParse::FillLogoOptions(LogoOptions& rec) {
+  if (!SelectSection("logoOptions")) return;
+  GetInt("customIcon", rec.customIcon);
+  GetInt("logIcon", rec.logIcon);
+  GetString("CusIconName", rec.CusIconName, kMaxNameText);
+  GetString("LogIconName", rec.LogIconName, kMaxNameText);
+  GetString("subAboutInfo", rec.subAboutInfo, 0);
+  GetString("subTitle", rec.subTitle, kMaxNameText);
+  GetString("subRightInfo", rec.subRightInfo, 0);
+  GetInt("bAddTrayIcon", rec.bAddTrayIcon);
+  GetInt("bHideIcon", rec.bHideIcon);
+  GetInt("bHideSecStatus", rec.bHideSecStatus);
+  GetInt("bHideShortcut", rec.bHideShortcut);
+  GetInt("bCustomSkin", rec.bCustomSkin);
+  GetShort("skinIndex", rec.skinIndex);
+}
+
+void CCustomXmlParse::FillUninstallInfo(UninstallInfo& rec) {
+  if (!SelectSection("uninstallInfo")) return;
+  GetString("uninstallPass", rec.uninstallPass, kMaxPasswordText);
+  GetUInt("uninstall", rec.uninstall);
+}
+
+void CCustomXmlParse::FillFunctions(FunctionOptions& rec) {
+  if (!SelectSection("functions")) return;
+  GetUInt("renameConn", rec.renameConn);
+  GetUInt("arp", rec.arp);
+  GetUInt("dhcp", rec.dhcp);
+  GetUInt("wanControl", rec.wanControl);
+  GetUInt("acl", rec.acl);
+  GetUInt("uninstall", rec.uninstall);
+  GetUInt("remindPopSecUI", rec.remindPopSecUI);
+  GetUInt("AutoHideSecUI", rec.AutoHideSecUI);
+  GetUInt("userFromCert", rec.userFromCert);
+  GetUInt("blackBox", rec.blackBox);
+  GetUInt("disableExit", rec.disableExit);
+  GetUInt("patchARV", rec.patchARV);
+  GetUInt("url", rec.url);
+  GetUInt("autoReboot", rec.autoReboot);
+  GetUInt("disablePap", rec.disablePap);
+  GetUInt("ssid", rec.ssid);
+  GetUInt("forbidMdyIp", rec.forbidMdyIp);
+  GetUInt("drvErr", rec.drvErr);
+  GetUInt("dynamicPwdVerify", rec.dynamicPwdVerify);
+  GetUInt("msgAuthOpt", rec.msgAuthOpt);
+  GetUInt("macsec", rec.macsec);
+  GetUInt("iESiOSDK", rec.iESiOSDK);
+  GetUInt("usbreadonly", rec.usbreadonly);
+  GetUInt("pwdhint", rec.pwdhint);
+  GetUInt("NotShowNotify", rec.NotShowNotify);
+  GetUInt("showCenterNotify", rec.showCenterNotify);
+  GetUInt("NotShowNotifyNotShow", rec.NotShowNotifyNotShow);
+  GetUInt("userNameHideOpt", rec.userNameHideOpt);
+  GetUInt("certissuer", rec.certissuer);
+  GetUInt("ShowDetail", rec.ShowDetail);
+  GetUInt("UseGeolocation", rec.UseGeolocation);
+  GetUInt("passwordProtection", rec.passwordProtection);
+
+  // The stored text decodes to at most 96 bytes; a text that does not decrypt leaves the
+  // zero-filled buffer as it is, so the field comes out empty.
+  TextBuf stored;
+  GetString("uninstallPassword", stored, kMaxPasswordText);
+  unsigned char plain[kMaxPasswordText + 1] = {0};
+  unsigned count = kMaxPasswordText;
+  DesBase64Decrypt(plain, &count, stored.CStr());
+  rec.uninstallPassword.Clear();
+  rec.uninstallPassword.Append(reinterpret_cast<const char*>(plain));
+  WipeBytes(plain, sizeof plain);
+
+  GetUInt("userNameLenFromCert", rec.userNameLenFromCert);
+  GetString("userFromExtendPro", rec.userFromExtendPro, kMaxExtendProText);
+  GetUInt("dynamicVifInfo", rec.dynamicVifInfo);
+  if (rec.msgAuthOpt != 0) {
+    GetUInt("msgAuthInfo", rec.msgAuthInfo);
+    GetString("msgAuthServIP", rec.msgAuthServIP, 0);
+    GetUInt("msgAuthServPort", rec.msgAuthServPort);
+  }
+  if (rec.pwdhint != 0) GetString("pwdhintinfo", rec.pwdhintinfo, 0);
+  if (rec.userNameHideOpt != 0) {
+    GetUInt("userNameHideFrom", rec.userNameHideFrom);
+    GetUInt("userNameHideNum", rec.userNameHideNum);
+  }
+  if (rec.certissuer != 0) GetString("certissuerinfo", rec.certissuerinfo, 0);
+}
