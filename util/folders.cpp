@@ -1,0 +1,45 @@
+#include "util/folders.h"
+
+#include <windows.h>
+
+#include "util/file_basics.h"
+#include "util/fixed_str.h"
+#include "util/handles.h"
+
+namespace {
+// A junction or symbolic link to a folder: removing it removes the link, never what it
+// points to, so nothing outside the tree is touched.
+bool IsLink(const char* path) {
+  DWORD a = GetFileAttributesA(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+}  // namespace
+
+bool utl_RemoveFolderTree(const char* folder) {
+  if (!DirectoryExists(folder)) return true;
+  if (IsLink(folder)) return RemoveDirectoryA(folder) != FALSE;
+  DeleteMatchingFiles(folder, "*.*");
+  utl_RemoveSubFolders(folder);
+  return RemoveDirectoryA(folder) != FALSE;
+}
+
+void utl_RemoveSubFolders(const char* folder) {
+  char pattern[MAX_PATH];
+  if (!StrJoinPath(pattern, folder, "*.*")) return;
+  WIN32_FIND_DATAA fd;
+  UniqueFind find(FindFirstFileA(pattern, &fd));
+  if (!find.Valid()) return;
+  do {
+    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+    if (lstrcmpA(fd.cFileName, ".") == 0 || lstrcmpA(fd.cFileName, "..") == 0) continue;
+    char sub[MAX_PATH];
+    if (!StrJoinPath(sub, folder, fd.cFileName)) continue;
+    utl_RemoveFolderTree(sub);
+  } while (FindNextFileA(find.Get(), &fd));
+}
+
+void utl_ClearAndRemoveFolder(const char* folder) {
+  if (!DirectoryExists(folder)) return;
+  if (!IsLink(folder)) DeleteMatchingFiles(folder, "*.*");
+  RemoveDirectoryA(folder);
+}
