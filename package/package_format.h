@@ -1,0 +1,60 @@
+// Byte layout of the payload package appended to a carrier file. Shared by Setup.exe, the
+// release tool, the tests and the fuzzer. No operating system needed.
+//
+// A package starts at a fixed offset of its carrier and runs to the carrier's end:
+//   17 bytes  start marker "^-=Olvan=-^ Quib " (mixed)
+//   entries, back to back:
+//     4 bytes  name length N, 0..64 (plain, little-endian)
+//     4 bytes  data length D (plain, little-endian)
+//     N bytes  bare file name in the ANSI code page, no terminating zero (mixed)
+//     D bytes  the file's content (mixed)
+//   an entry named "^Olvan_end^" ends the package; its data is never read.
+// Mixed bytes are stored negated: stored = (256 - b) mod 256 (see MixBuffer).
+#pragma once
+#include <stdint.h>
+
+const char kPackageMarker[] = "^-=Olvan=-^ Quib ";
+const uint32_t kPackageMarkerLen = 17;
+const char kPackageEndName[] = "^Olvan_end^";
+const uint32_t kPackageEndNameLen = 11;
+// Longest entry name in bytes.
+const uint32_t kPackageMaxNameLen = 64;
+// Size of an entry header: name length and data length.
+const uint32_t kPackageEntryHeaderLen = 8;
+// Largest piece of content read or written at once, in bytes.
+const uint32_t kPackageChunk = 4096;
+// Where the package starts in each kind of carrier.
+const uint32_t kExeCarrierOffset = 530000;
+const uint32_t kMsiCarrierOffset = 3300000;
+// Paths of the program are below this many characters.
+const uint32_t kPathLimit = 260;
+
+// Error numbers of the unpacker (utl_FileUnpack). 153 and 154 are not used.
+enum UnpackError : uint32_t {
+  kUnpackErrNullArg = 150,       // a path argument is null
+  kUnpackErrPathTooLong = 151,   // source folder + file, or destination, reach 260 chars
+  kUnpackErrNoCarrier = 152,     // the carrier file does not exist
+  kUnpackErrCarrierSize = 155,   // size unreadable, 4 GiB or more, or not above the offset
+  kUnpackErrOpenCarrier = 156,   // the carrier cannot be opened for reading
+  kUnpackErrWrite = 157,         // writing content to a destination file failed
+  kUnpackErrNoDstFolder = 158,   // the destination folder does not exist
+  kUnpackErrMarkerRead = 159,    // the marker cannot be read in full
+  kUnpackErrMarker = 160,        // the marker differs
+  kUnpackErrNameLen = 161,       // name length unreadable, above 64, or path too long
+  kUnpackErrDataLen = 162,       // data length unreadable
+  kUnpackErrPastEnd = 163,       // the entry runs past the end of the carrier
+  kUnpackErrNameRead = 164,      // the name cannot be read in full
+  kUnpackErrCreate = 165,        // the destination file cannot be created, or bad name
+  kUnpackErrContentRead = 166,   // a content chunk cannot be read in full
+};
+
+inline uint32_t LoadLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline void StoreLe32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}

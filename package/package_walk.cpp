@@ -1,0 +1,144 @@
+#include "package/package_walk.h"
+
+#include <stdarg.h>
+#include <string.h>
+
+#include "package/entry_name.h"
+#include "package/mix.h"
+#include "package/package_format.h"
+#include "util/fixed_str.h"
+
+namespace {
+
+const char kPrefix[] = "utl_FileUnpack: ";
+
+class Walk {
+ public:
+  Walk(PackageReader& reader, uint32_t packageLen, const char* dst, PackageTarget& target)
+      : reader_(reader), len_(packageLen), dst_(dst), target_(target) {}
+
+  int Run(uint32_t* err);
+
+ private:
+  void LogF(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // Logs the error line, closes the open file and reports code.
+  int Fail(uint32_t code, uint32_t* err);
+  // Logs a running total the way "%d" prints a 32-bit total.
+  void LogTotal(uint64_t total);
+
+  PackageReader& reader_;
+  uint32_t len_;
+  const char* dst_;
+  PackageTarget& target_;
+  // Names and content pass through this one buffer; one more byte ends a name.
+  unsigned char buf_[kPackageChunk + 1];
+};
+
+void Walk::LogF(const char* fmt, ...) {
+  char line[600];
+  va_list ap;
+  va_start(ap, fmt);
+  bool ok = StrFormatV(line, sizeof line, fmt, ap);
+  va_end(ap);
+  if (ok) target_.Log(line);
+}
+
+int Walk::Fail(uint32_t code, uint32_t* err) {
+  LogF("utl_FileUnpack:Err: %u.", static_cast<unsigned>(code));
+  target_.Close();
+  if (err != nullptr) *err = code;
+  return 0;
+}
+
+void Walk::LogTotal(uint64_t total) {
+  // The total is kept in 64 bits so that a huge declared length cannot wrap around and
+  // slip past the bounds check; below 4 GiB it prints as before.
+  if (total <= 0xffffffffu)
+    LogF("%sdwCurTotalLen = %d", kPrefix, static_cast<int>(static_cast<uint32_t>(total)));
+  else
+    LogF("%sdwCurTotalLen = %llu", kPrefix, static_cast<unsigned long long>(total));
+}
+
+int Walk::Run(uint32_t* err) {
+  if (!ReadAndMix(reader_, buf_, kPackageMarkerLen)) return Fail(kUnpackErrMarkerRead, err);
+  if (memcmp(buf_, kPackageMarker, kPackageMarkerLen) != 0) {
+    LogF("%u", static_cast<unsigned>(kPackageMarkerLen));
+    return Fail(kUnpackErrMarker, err);
+  }
+  uint64_t total = kPackageMarkerLen;
+  LogTotal(total);
+  if (total >= len_) return 1;
+
+  const size_t dstLen = strlen(dst_);
+  for (uint32_t pass = 1;; ++pass) {
+    LogF("%sunpack time = %d", kPrefix, static_cast<int>(pass));
+
+    unsigned char field[4] = {0, 0, 0, 0};
+    uint32_t got = 0;
+    if (!reader_.Read(field, 4, &got)) {
+      LogF("%sReadFile failed with err. %d", kPrefix, static_cast<int>(reader_.LastError()));
+      return Fail(kUnpackErrNameLen, err);
+    }
+    uint32_t nameLen = LoadLe32(field);
+    LogF("%sdwBufDataLen = %d dwCurFileNameLen = %d sizeof(DWORD) = %d", kPrefix,
+         static_cast<int>(got), static_cast<int>(nameLen), 4);
+    if (got < 4 || nameLen > kPackageMaxNameLen || dstLen + nameLen >= kPathLimit)
+      return Fail(kUnpackErrNameLen, err);
+
+    got = 0;
+    if (!reader_.Read(field, 4, &got) || got < 4) return Fail(kUnpackErrDataLen, err);
+    uint32_t dataLen = LoadLe32(field);
+
+    total += kPackageEntryHeaderLen + static_cast<uint64_t>(nameLen) + dataLen;
+    LogTotal(total);
+    if (total > len_) return Fail(kUnpackErrPastEnd, err);
+
+    if (!ReadAndMix(reader_, buf_, nameLen)) return Fail(kUnpackErrNameRead, err);
+    buf_[nameLen] = '\0';
+    const char* name = reinterpret_cast<const char*>(buf_);
+    // Nothing may be created outside the destination folder or under a name that Windows
+    // would change or turn into a device.
+    if (!IsSafeEntryName(name, nameLen)) {
+      LogF("%sentry name refused, dwCurFileNameLen = %d", kPrefix, static_cast<int>(nameLen));
+      return Fail(kUnpackErrCreate, err);
+    }
+
+    char path[kPathLimit + 1];
+    if (!StrJoinPath(path, dst_, name)) return Fail(kUnpackErrNameLen, err);
+    bool opened = target_.Open(name, path);
+    LogF("%sszDstAbsFile = %s", kPrefix, path);
+    if (nameLen == kPackageEndNameLen && memcmp(name, kPackageEndName, nameLen) == 0) {
+      LogF("%sThe file is end.", kPrefix);
+      target_.Close();
+      return 1;
+    }
+    if (!opened) return Fail(kUnpackErrCreate, err);
+
+    uint32_t copied = 0;
+    while (copied < dataLen) {
+      uint32_t n = dataLen - copied;
+      if (n > kPackageChunk) n = kPackageChunk;
+      if (!ReadAndMix(reader_, buf_, n)) return Fail(kUnpackErrContentRead, err);
+      if (!target_.Write(buf_, n)) return Fail(kUnpackErrWrite, err);
+      copied += n;
+    }
+    target_.Close();
+    if (total >= len_) return 1;
+  }
+}
+
+}  // namespace
+
+int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
+  uint32_t got = 0;
+  if (count == 0) return 1;
+  if (!reader.Read(buffer, count, &got) || got != count) return 0;
+  MixBuffer(buffer, count);
+  return 1;
+}
+
+int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,
+                PackageTarget& target, uint32_t* err) {
+  Walk walk(reader, packageLen, dstFolder != nullptr ? dstFolder : "", target);
+  return walk.Run(err);
+}

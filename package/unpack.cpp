@@ -1,0 +1,111 @@
+#include "package/unpack.h"
+
+#include <string.h>
+
+#include "package/file_size.h"
+#include "package/package_format.h"
+#include "package/package_walk.h"
+#include "util/file_basics.h"
+#include "util/file_open.h"
+#include "util/fixed_str.h"
+#include "util/handles.h"
+#include "util/log.h"
+
+namespace {
+
+const char kLogName[] = "UtlFile";
+
+class FileReader : public PackageReader {
+ public:
+  explicit FileReader(HANDLE file) : file_(file) {}
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    DWORD n = 0;
+    BOOL ok = ReadFile(file_, buffer, count, &n, nullptr);
+    *got = n;
+    if (!ok) error_ = GetLastError();
+    return ok != FALSE;
+  }
+  uint32_t LastError() override { return error_; }
+
+ private:
+  HANDLE file_;
+  DWORD error_ = 0;
+};
+
+class FolderTarget : public PackageTarget {
+ public:
+  bool Open(const char* name, const char* path) override {
+    file_.Reset(utl_NewOrOpenFileForWrite(path));
+    if (!file_.Valid()) return false;
+    // A package that names one file twice leaves the second content alone, and a file
+    // left from an earlier run never keeps a tail.
+    if (!SetEndOfFile(file_.Get())) {
+      file_.Reset();
+      return false;
+    }
+    return true;
+  }
+  bool Write(const void* data, uint32_t count) override {
+    DWORD written = 0;
+    // A short write (a full disk) is a failure, not a smaller file.
+    return WriteFile(file_.Get(), data, count, &written, nullptr) && written == count;
+  }
+  void Close() override { file_.Reset(); }
+  void Log(const char* line) override { ModuleLog(kLogName, line, 0); }
+
+ private:
+  UniqueHandle file_;
+};
+
+int Fail(DWORD code, DWORD* pdwErr) {
+  ModuleLogF(kLogName, "utl_FileUnpack:Err: %lu.", code);
+  if (pdwErr != nullptr) *pdwErr = code;
+  return 0;
+}
+
+}  // namespace
+
+int ReadAndMix(HANDLE file, void* buffer, DWORD count) {
+  FileReader reader(file);
+  return ReadAndMix(reader, buffer, count);
+}
+
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset) {
+  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
+    return Fail(kUnpackErrNullArg, pdwErr);
+  ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s",
+             pszSrcPath, pszSrcFile, pszDstPath);
+  if (strlen(pszSrcPath) + strlen(pszSrcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
+    return Fail(kUnpackErrPathTooLong, pdwErr);
+
+  char szSrcAbsFile[kPathLimit + 1];
+  if (!StrJoinPath(szSrcAbsFile, pszSrcPath, pszSrcFile)) return Fail(kUnpackErrPathTooLong, pdwErr);
+  ModuleLogF(kLogName, "utl_FileUnpack: szSrcAbsFile = %s", szSrcAbsFile);
+  if (!FileExists(szSrcAbsFile)) return Fail(kUnpackErrNoCarrier, pdwErr);
+  if (!DirectoryExists(pszDstPath)) return Fail(kUnpackErrNoDstFolder, pdwErr);
+
+  DWORD high = 0, low = 0;
+  int sized = utl_GetFileSize(szSrcAbsFile, &high, &low);
+  ModuleLogF(kLogName, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", static_cast<int>(high),
+             static_cast<int>(low));
+  if (!sized || high != 0 || dwOffset >= low) return Fail(kUnpackErrCarrierSize, pdwErr);
+  DWORD packageLen = low - dwOffset;
+  ModuleLogF(kLogName, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d",
+             static_cast<int>(packageLen));
+
+  UniqueHandle carrier(utl_OpenFileForRead(szSrcAbsFile));
+  if (!carrier.Valid()) return Fail(kUnpackErrOpenCarrier, pdwErr);
+  // An offset the pointer cannot reach leaves the marker unreadable.
+  LARGE_INTEGER start;
+  start.QuadPart = dwOffset;
+  if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
+    return Fail(kUnpackErrMarkerRead, pdwErr);
+
+  FileReader reader(carrier.Get());
+  FolderTarget target;
+  uint32_t err = 0;
+  if (WalkPackage(reader, packageLen, pszDstPath, target, &err)) return 1;
+  if (pdwErr != nullptr) *pdwErr = err;
+  return 0;
+}

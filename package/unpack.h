@@ -1,0 +1,18 @@
+// The unpacker: reads the package appended to a carrier file and writes its entries as
+// files into a folder. Every line goes to the module log "UtlFile".
+#pragma once
+#include <windows.h>
+
+// Unpacks the package that starts at byte dwOffset of pszSrcPath\pszSrcFile into the
+// existing folder pszDstPath. pszSrcPath has no trailing backslash ("." for the current
+// folder). Returns 1 when the end entry was reached, the entries used up the carrier
+// exactly, or nothing follows the marker; otherwise 0 with *pdwErr set to 150-166
+// (UnpackError), which is untouched on success. Files written before a failure stay.
+// Entry names that are not bare file names are refused with 165; an existing file of an
+// entry's name is emptied before its content is written.
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset);
+
+// Reads exactly count bytes from the file's current position and un-mixes them. Returns 1
+// on success, 0 when the read fails or ends early (the buffer is then undefined).
+int ReadAndMix(HANDLE file, void* buffer, DWORD count);
