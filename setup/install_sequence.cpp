@@ -1,9 +1,297 @@
 #include "setup/install_sequence.h"
 
-#include "setup/app_state.h"
+#include <shellapi.h>
+#include <string.h>
 
-// The package is not unpacked yet: the sequence stops at once with error 0.
+#include "package/cmd_runner.h"
+#include "package/file_size.h"
+#include "package/package_format.h"
+#include "package/unpack.h"
+#include "package/work_folder.h"
+#include "setup/app_state.h"
+#include "util/file_basics.h"
+#include "util/fixed_str.h"
+#include "util/folders.h"
+#include "util/handles.h"
+#include "util/log.h"
+#include "util/registry.h"
+#include "util/text_buf.h"
+
+namespace {
+
+// Install error numbers of the sequence itself; the unpacker adds 150-166, and a failure
+// without a number of its own leaves 0.
+const DWORD kErrWorkFolder = 351;
+const DWORD kErrCarrierSize = 352;
+const DWORD kErrNoAgent = 355;
+const DWORD kErrListWorkFolder = 356;
+const DWORD kErrNoInstaller = 357;
+
+// The working folder, C:\tmp\OlvanSetup0 on a system on drive C; no trailing backslash.
+char g_szWorkPath[MAX_PATH];
+
+const char kOlvanKey[] = "SOFTWARE\\Olvan";
+const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
+const char kMsiCopyName[] = "OlvanSetup.msi";
+const char kAgentExe[] = "wexApxSvr.exe";
+const char kInstallerExe[] = "OlvanSetup.exe";
+const char kExtractOk[] = "Everything is Ok";
+
+// Waits, in milliseconds, and poll limits.
+const int kSourceRetries = 10;
+const DWORD kSourceRetryMs = 1000;
+const DWORD kAfterUninstallMarkMs = 1000;
+const DWORD kAfterAgentMs = 300;
+const DWORD kAgentPollMs = 500;
+const int kAgentPolls = 600;
+const DWORD kInstallerStartPollMs = 50;
+const unsigned kInstallerStartPolls = 600;
+const DWORD kInstallerEndPollMs = 500;
+
+// Path of a name in the working folder; false when it does not fit.
+bool InWork(char (&dst)[MAX_PATH], const char* name) {
+  return StrJoinPath(dst, g_szWorkPath, name);
+}
+
+bool InstallByMsi() {
+  DWORD mode = 0;
+  if (!utl_ReadRegDword(HKEY_LOCAL_MACHINE, kOlvanKey, "InstallByMsi", &mode)) return false;
+  return mode != 0;
+}
+
+// The MSI route's carrier: "OlvanSetup.msi" beside the program, copied there from the
+// installed product's source when missing. False (error number unchanged) when there is
+// no copy and none can be made.
+bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
+  SetupLog("msi install.");
+  char source[MAX_PATH + 1] = "";
+  bool haveSource =
+      utl_ReadRegString(HKEY_LOCAL_MACHINE, kOlvanKey, "MsiSourceName", source, MAX_PATH);
+  for (int retry = 0; !haveSource && retry < kSourceRetries; ++retry) {
+    SetupLog("can't get source path.");
+    haveSource =
+        utl_ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "MsiSourceName", source, MAX_PATH);
+    Sleep(kSourceRetryMs);
+  }
+  if (!haveSource) source[0] = '\0';
+
+  // Beside the program whatever the program's file is called (a download may be renamed).
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  char* slash = strrchr(self, '\\');
+  if (slash != nullptr) *slash = '\0';
+  if (!StrJoinPath(copy, slash != nullptr ? self : ".", kMsiCopyName)) return false;
+
+  if (FileExists(copy)) {
+    SetupLog("InstallScript has copy msi file.");
+    return true;
+  }
+  if (source[0] != '\0' && FileExists(source)) {
+    CopyFileA(source, copy, FALSE);
+    if (!FileExists(copy)) {
+      SetupLog("Cannot use setup copy msi file, accessible error.");
+      return false;
+    }
+    return true;
+  }
+  SetupLog("Network problem, cannot access source file.");
+  return false;
+}
+
+// Extracts the archive named name of the working folder into the working folder with the
+// package's own 7za.exe. True when 7-Zip ran and reported success.
+bool Extract(const char* name) {
+  char cmd[4 * MAX_PATH];
+  if (!StrFormat(cmd, sizeof cmd, "%s\\7za.exe x \"%s\\%s\" -o\"%s\" -y", g_szWorkPath,
+                 g_szWorkPath, name, g_szWorkPath))
+    return false;
+  SetupLog(cmd);
+  TextBuf output;
+  int ran = GetCmd(cmd, &output, "Setup");
+  if (ran) SetupLog(output.CStr());
+  return ran && strstr(output.CStr(), kExtractOk) != nullptr;
+}
+
+// Logs the archive's path and extracts it when it is there.
+void ExtractIfPresent(const char* name) {
+  char path[MAX_PATH];
+  if (!InWork(path, name)) return;
+  SetupLog(path);
+  if (FileExists(path)) Extract(name);
+}
+
+// Copies the customization files into the "Data" folders. False only when the working
+// folder cannot be listed.
+bool PlaceCustomization() {
+  char data[MAX_PATH];
+  if (!InWork(data, "Data")) return true;
+  if (!DirectoryExists(data) && !CreateDirectoryA(data, nullptr)) return true;
+
+  static const char* const kPlain[] = {"locations.xml", "conn_cfg.ini"};
+  for (const char* name : kPlain) {
+    char from[MAX_PATH], to[MAX_PATH];
+    if (InWork(from, name) && FileExists(from) &&
+        StrFormat(to, sizeof to, "%s\\DATA\\%s", g_szWorkPath, name))
+      CopyFileA(from, to, FALSE);
+  }
+
+  char pattern[MAX_PATH];
+  if (!StrFormat(pattern, sizeof pattern, "%s\\*", g_szWorkPath)) return false;
+  WIN32_FIND_DATAA fd;
+  UniqueFind find(FindFirstFileA(pattern, &fd));
+  if (!find.Valid()) return false;
+  do {
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (strstr(fd.cFileName, "cfg.xml") == nullptr) continue;
+    // "<prefix>-<name>" goes to data\<prefix>\<name>; a name without "-" names no
+    // folder and stays where it is.
+    const char* dash = strchr(fd.cFileName, '-');
+    if (dash == nullptr) continue;
+    char prefix[MAX_PATH];
+    size_t prefixLen = static_cast<size_t>(dash - fd.cFileName);
+    memcpy(prefix, fd.cFileName, prefixLen);
+    prefix[prefixLen] = '\0';
+    char folder[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
+    if (!StrFormat(folder, sizeof folder, "%s\\data\\%s", g_szWorkPath, prefix)) continue;
+    if (!DirectoryExists(folder)) CreateDirectoryA(folder, nullptr);
+    if (InWork(from, fd.cFileName) && StrJoinPath(to, folder, dash + 1))
+      CopyFileA(from, to, FALSE);
+  } while (FindNextFileA(find.Get(), &fd));
+  return true;
+}
+
+// The managed configuration: a fresh UrlCmdCustomCfg folder for the archive's content, or
+// none when the package brings no archive.
+void PlaceManagedConfig() {
+  char archive[MAX_PATH], folder[MAX_PATH];
+  if (!InWork(archive, "UrlCmdCustomCfg.7z") || !InWork(folder, "UrlCmdCustomCfg")) return;
+  if (!FileExists(archive)) {
+    utl_RemoveFolderTree(folder);
+    return;
+  }
+  DWORD a = GetFileAttributesA(folder);
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // A link is replaced by a real folder; what it pointed to is not touched.
+    RemoveDirectoryA(folder);
+  }
+  if (DirectoryExists(folder)) {
+    DeleteMatchingFiles(folder, "*.*");
+    utl_RemoveSubFolders(folder);
+  } else {
+    CreateDirectoryA(folder, nullptr);
+  }
+  if (!DirectoryExists(folder)) return;
+  SetupLog(archive);
+  if (FileExists(archive) && !Extract("UrlCmdCustomCfg.7z")) SetupLog("unpack managecfg fail!");
+}
+
+bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(logName, exe) == 0; }
+
+void RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
+  ShellExecuteA(nullptr, nullptr, path, option, nullptr, SW_HIDE);
+  Sleep(pauseMs);
+  if (!wait) return;
+  // Any agent counts, the one just started or one of the installed client.
+  for (int polls = 0; ProcessRuns("waitCpd", kAgentExe) && polls < kAgentPolls; ++polls)
+    Sleep(kAgentPollMs);
+}
+
+BOOL Sequence(DWORD* pdwErr) {
+  char carrier[MAX_PATH];
+  DWORD offset;
+  if (InstallByMsi()) {
+    if (!PrepareMsiCopy(carrier)) return FALSE;
+    offset = kMsiCarrierOffset;
+  } else {
+    DWORD n = GetModuleFileNameA(nullptr, carrier, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) carrier[0] = '\0';
+    offset = kExeCarrierOffset;
+  }
+
+  char folder[MAX_PATH] = ".";
+  const char* file = carrier;
+  if (char* slash = strrchr(carrier, '\\')) {
+    size_t len = static_cast<size_t>(slash - carrier);
+    memcpy(folder, carrier, len);
+    folder[len] = '\0';
+    file = slash + 1;
+  }
+
+  if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
+    *pdwErr = kErrWorkFolder;
+    return FALSE;
+  }
+  char vyx[MAX_PATH];
+  if (InWork(vyx, "Vyx")) utl_ClearAndRemoveFolder(vyx);
+
+  DWORD high = 0, low = 0;
+  int sized;
+  if (FileExists(carrier)) {
+    sized = utl_GetFileSize(carrier, &high, &low);
+  } else {
+    SetupLog(carrier);
+    sized = utl_GetFileSize(file, &high, &low);
+    StrCopy(folder, ".");
+  }
+  if (!sized || high != 0 || low <= offset) {
+    *pdwErr = kErrCarrierSize;
+    return FALSE;
+  }
+
+  if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
+
+  char qt[MAX_PATH];
+  if (!InWork(qt, "Qt")) return FALSE;
+  if (!DirectoryExists(qt) && !CreateDirectoryA(qt, nullptr)) return FALSE;
+  ExtractIfPresent("Qt.7z");
+  ExtractIfPresent("tool.7z");
+
+  if (!PlaceCustomization()) {
+    *pdwErr = kErrListWorkFolder;
+    return FALSE;
+  }
+  PlaceManagedConfig();
+
+  char agent[MAX_PATH];
+  if (!InWork(agent, kAgentExe) || !FileExists(agent)) {
+    *pdwErr = kErrNoAgent;
+    return FALSE;
+  }
+  RunAgent(agent, "-uninstallwmark", kAfterUninstallMarkMs, false);
+  RunAgent(agent, "-setUpdInfo", kAfterAgentMs, true);
+  RunAgent(agent, "-exitwexclient", kAfterAgentMs, true);
+
+  char installer[MAX_PATH];
+  if (!InWork(installer, kInstallerExe) || !FileExists(installer)) {
+    *pdwErr = kErrNoInstaller;
+    return FALSE;
+  }
+  ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);
+  unsigned started = 0;
+  while (started < kInstallerStartPolls && !ProcessRuns("waitSetup", kInstallerExe)) {
+    Sleep(kInstallerStartPollMs);
+    ++started;
+  }
+  SetupLogF("is-stp started at %u", started);
+  // No limit: the installer may take as long as the installation does. A process list
+  // that cannot be read counts as ended.
+  unsigned ended = 0;
+  while (ProcessRuns("waitSetup", kInstallerExe)) {
+    Sleep(kInstallerEndPollMs);
+    ++ended;
+  }
+  SetupLogF("is-stp ended at %u.", ended);
+  return TRUE;
+}
+
+}  // namespace
+
 BOOL UnpackAndSetup(DWORD* pdwErr) {
+  DWORD ignored = 0;
+  BOOL ok = Sequence(pdwErr != nullptr ? pdwErr : &ignored);
   ReleaseInstanceEvent();
-  return FALSE;
+  return ok;
 }
