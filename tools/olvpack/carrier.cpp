@@ -1,0 +1,266 @@
+#include "tools/olvpack/carrier.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <errno.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "package/entry_name.h"
+#include "package/package_format.h"
+#include "package/package_walk.h"
+#include "package/package_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kWorkFolder[] = "C:\\tmp\\OlvanSetup0";
+const uint64_t k4GiB = 0x100000000ull;
+
+class FileSink : public PackageSink {
+ public:
+  explicit FileSink(FILE* f) : f_(f) {}
+  bool Put(const void* data, uint32_t count) override {
+    return count == 0 || fwrite(data, 1, count, f_) == count;
+  }
+
+ private:
+  FILE* f_;
+};
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) fclose(f);
+  }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+bool CopyStream(FILE* in, PackageSink& sink, uint64_t size, bool mix) {
+  std::vector<unsigned char> buf(1 << 16);
+  while (size > 0) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(size, buf.size()));
+    if (fread(buf.data(), 1, n, in) != n) return false;
+    bool ok = mix ? WritePackageContent(sink, buf.data(), static_cast<uint32_t>(n))
+                  : sink.Put(buf.data(), static_cast<uint32_t>(n));
+    if (!ok) return false;
+    size -= n;
+  }
+  return true;
+}
+
+BuildResult Fail(const std::string& message) {
+  BuildResult r;
+  r.message = message;
+  return r;
+}
+
+}  // namespace
+
+BuildResult ScanPayload(const std::string& payloadDir) {
+  std::error_code ec;
+  if (!fs::is_directory(payloadDir, ec)) return Fail("payload folder not found: " + payloadDir);
+  BuildResult r;
+  for (fs::directory_iterator it(payloadDir, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    std::string name = e.path().filename().string();
+    if (e.is_directory(ec))
+      return Fail("payload holds a folder, which the package format cannot carry: " + name +
+                  " (pack it into a .7z archive instead)");
+    if (!e.is_regular_file(ec)) return Fail("payload entry is not a regular file: " + name);
+    if (name.size() > kPackageMaxNameLen)
+      return Fail("file name longer than 64 bytes: " + name);
+    for (unsigned char c : name) {
+      if (c >= 0x80)
+        return Fail("file name is not plain ASCII (Setup.exe reads names in the system's "
+                    "ANSI code page): " + name);
+    }
+    if (!IsSafeEntryName(name.data(), static_cast<uint32_t>(name.size())))
+      return Fail("file name that Setup.exe refuses (reserved device name, forbidden "
+                  "character, or trailing dot or blank): " + name);
+    if (name == kPackageEndName)
+      return Fail(std::string("file name reserved for the end entry: ") + name);
+    uint64_t size = e.file_size(ec);
+    if (ec) return Fail("cannot read the size of " + name + ": " + ec.message());
+    if (size >= k4GiB) return Fail("file of 4 GiB or more: " + name);
+    r.entries.push_back({name, size});
+  }
+  if (ec) return Fail("cannot list the payload folder: " + ec.message());
+  std::sort(r.entries.begin(), r.entries.end(),
+            [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; });
+  for (size_t i = 1; i < r.entries.size(); ++i) {
+    if (strcasecmp(r.entries[i - 1].name.c_str(), r.entries[i].name.c_str()) == 0)
+      return Fail("two files whose names differ only in case (one file on Windows): " +
+                  r.entries[i - 1].name + ", " + r.entries[i].name);
+  }
+  r.ok = true;
+  return r;
+}
+
+BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
+                         uint32_t offset, const std::string& outputPath) {
+  std::error_code ec;
+  if (!fs::is_regular_file(stubPath, ec)) return Fail("stub not found: " + stubPath);
+  uint64_t stubSize = fs::file_size(stubPath, ec);
+  if (ec) return Fail("cannot read the size of the stub " + stubPath + ": " + ec.message());
+  if (stubSize >= offset)
+    return Fail("stub " + stubPath + " is " + std::to_string(stubSize) +
+                " bytes and reaches the package offset " + std::to_string(offset) +
+                "; it must end before it");
+
+  BuildResult r = ScanPayload(payloadDir);
+  if (!r.ok) return r;
+  uint64_t total = static_cast<uint64_t>(offset) + kPackageMarkerLen;
+  for (const PackEntry& e : r.entries) total += kPackageEntryHeaderLen + e.name.size() + e.size;
+  total += kPackageEntryHeaderLen + kPackageEndNameLen;
+  if (total >= k4GiB)
+    return Fail("carrier would be " + std::to_string(total) +
+                " bytes; Setup.exe reads carriers below 4 GiB only");
+
+  std::string tmp = outputPath + ".part";
+  File out(fopen(tmp.c_str(), "wb"));
+  if (!out) return Fail("cannot create " + tmp + ": " + strerror(errno));
+  FileSink sink(out.get());
+  bool ok = true;
+  {
+    File stub(fopen(stubPath.c_str(), "rb"));
+    ok = stub && CopyStream(stub.get(), sink, stubSize, false);
+  }
+  std::vector<unsigned char> zeros(static_cast<size_t>(offset - stubSize), 0);
+  ok = ok && sink.Put(zeros.data(), static_cast<uint32_t>(zeros.size()));
+  ok = ok && WritePackageMarker(sink);
+  for (const PackEntry& e : r.entries) {
+    if (!ok) break;
+    std::string path = (fs::path(payloadDir) / e.name).string();
+    File in(fopen(path.c_str(), "rb"));
+    ok = in && WritePackageEntryHead(sink, e.name.c_str(), static_cast<uint32_t>(e.size)) &&
+         CopyStream(in.get(), sink, e.size, true);
+    if (!in) r.message = "cannot read " + path;
+  }
+  ok = ok && WritePackageEnd(sink);
+  ok = fflush(out.get()) == 0 && ok;
+  out.reset();
+  if (!ok) {
+    fs::remove(tmp, ec);
+    return Fail(r.message.empty() ? "cannot write " + tmp : r.message);
+  }
+  fs::rename(tmp, outputPath, ec);
+  if (ec) {
+    fs::remove(tmp, ec);
+    return Fail("cannot create " + outputPath + ": " + ec.message());
+  }
+  r.carrierSize = total;
+  return r;
+}
+
+namespace {
+
+class FileReader : public PackageReader {
+ public:
+  explicit FileReader(FILE* f) : f_(f) {}
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    *got = static_cast<uint32_t>(fread(buffer, 1, count, f_));
+    if (ferror(f_)) {
+      error_ = static_cast<uint32_t>(errno);
+      return false;
+    }
+    return true;
+  }
+  uint32_t LastError() override { return error_; }
+
+ private:
+  FILE* f_;
+  uint32_t error_ = 0;
+};
+
+class CollectTarget : public PackageTarget {
+ public:
+  CollectTarget(ReadResult& r, const std::string& dir) : r_(r), dir_(dir) {}
+  bool Open(const char* name, const char* path) override {
+    if (strcmp(name, kPackageEndName) == 0) {
+      r_.sawEnd = true;
+      return true;
+    }
+    r_.entries.push_back({name, 0});
+    if (dir_.empty()) return true;
+    file_.reset(fopen((fs::path(dir_) / name).string().c_str(), "wb"));
+    return file_ != nullptr;
+  }
+  bool Write(const void* data, uint32_t count) override {
+    r_.entries.back().size += count;
+    return !file_ || fwrite(data, 1, count, file_.get()) == count;
+  }
+  void Close() override { file_.reset(); }
+  void Log(const char* line) override { r_.log.push_back(line); }
+
+ private:
+  ReadResult& r_;
+  std::string dir_;
+  File file_;
+};
+
+}  // namespace
+
+ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
+                       const std::string& extractDir) {
+  ReadResult r;
+  std::error_code ec;
+  uint64_t size = fs::file_size(carrierPath, ec);
+  if (ec) {
+    r.message = "cannot read " + carrierPath + ": " + ec.message();
+    return r;
+  }
+  if (size >= k4GiB || size <= offset) {
+    r.error = kUnpackErrCarrierSize;
+    r.message = "carrier is " + std::to_string(size) + " bytes: " + UnpackErrorText(r.error);
+    return r;
+  }
+  if (!extractDir.empty() && !fs::is_directory(extractDir, ec)) {
+    r.error = kUnpackErrNoDstFolder;
+    r.message = "destination folder not found: " + extractDir;
+    return r;
+  }
+  File in(fopen(carrierPath.c_str(), "rb"));
+  if (!in || fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+    r.error = kUnpackErrOpenCarrier;
+    r.message = "cannot open " + carrierPath;
+    return r;
+  }
+  FileReader reader(in.get());
+  CollectTarget target(r, extractDir);
+  uint32_t err = 0;
+  r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err) == 1;
+  if (!r.ok) {
+    r.error = err;
+    r.message = "error " + std::to_string(err) + ": " + UnpackErrorText(err);
+  }
+  return r;
+}
+
+const char* UnpackErrorText(uint32_t code) {
+  switch (code) {
+    case kUnpackErrNullArg: return "a path argument is missing";
+    case kUnpackErrPathTooLong: return "a path reaches 260 characters";
+    case kUnpackErrNoCarrier: return "the carrier file does not exist";
+    case kUnpackErrCarrierSize:
+      return "the carrier is not larger than the package offset, or is 4 GiB or more";
+    case kUnpackErrOpenCarrier: return "the carrier cannot be opened";
+    case kUnpackErrWrite: return "writing an entry's file failed";
+    case kUnpackErrNoDstFolder: return "the destination folder does not exist";
+    case kUnpackErrMarkerRead: return "the package marker cannot be read";
+    case kUnpackErrMarker: return "no package marker at the offset (wrong offset or not a package)";
+    case kUnpackErrNameLen:
+      return "an entry's name length is unreadable or above 64, or its path would be too long";
+    case kUnpackErrDataLen: return "an entry's data length cannot be read";
+    case kUnpackErrPastEnd: return "an entry runs past the end of the carrier";
+    case kUnpackErrNameRead: return "an entry's name cannot be read";
+    case kUnpackErrCreate: return "an entry's file cannot be created, or its name is refused";
+    case kUnpackErrContentRead: return "an entry's content cannot be read";
+    default: return "unknown error";
+  }
+}

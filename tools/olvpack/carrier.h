@@ -1,0 +1,49 @@
+// Building and reading carriers (a stub program or MSI package with a payload package
+// appended at a fixed offset), for the release tool and the tests. Host code.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+struct PackEntry {
+  std::string name;  // bare file name, as stored
+  uint64_t size = 0;
+};
+
+struct BuildResult {
+  bool ok = false;
+  std::string message;  // why it failed, for the user
+  std::vector<PackEntry> entries;
+  uint64_t carrierSize = 0;
+};
+
+// Checks a payload folder: regular files only, directly in it, names that Setup.exe
+// accepts (ASCII, at most 64 bytes, no two equal regardless of case, not the end entry's
+// name). Lists them in byte order of their names. ok false with a message otherwise.
+BuildResult ScanPayload(const std::string& payloadDir);
+
+// Writes output: the stub, zeros up to offset, the marker, every payload file as an entry
+// (in ScanPayload's order) and the end entry. Refuses a stub of offset bytes or more and a
+// carrier of 4 GiB or more. Output is written through a temporary file beside it and
+// appears only when complete.
+BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
+                         uint32_t offset, const std::string& outputPath);
+
+struct ReadResult {
+  bool ok = false;        // the walk ended as Setup.exe would call success
+  uint32_t error = 0;     // the unpacker's error number when !ok (0: carrier not readable)
+  std::string message;    // what went wrong, for the user
+  bool sawEnd = false;    // the end entry was reached
+  std::vector<PackEntry> entries;
+  std::vector<std::string> log;  // the unpacker's log lines
+};
+
+// Walks the package of carrierPath at offset with the code Setup.exe uses. extractDir
+// empty: nothing is written (list and verify); otherwise every entry is written there.
+// Path-length checks use the working folder C:\tmp\OlvanSetup0, as Setup.exe does.
+ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
+                       const std::string& extractDir);
+
+// A sentence for an unpacker error number.
+const char* UnpackErrorText(uint32_t code);

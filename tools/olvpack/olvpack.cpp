@@ -1,0 +1,180 @@
+// olvpack: builds Setup.exe carriers from a payload folder and lists, verifies and
+// extracts built ones with the walk that Setup.exe itself runs.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+#include "tools/olvpack/carrier.h"
+
+namespace {
+
+// Exit codes.
+const int kExitOk = 0;
+const int kExitBadPackage = 1;  // the carrier's package is broken, or the build input is
+const int kExitUsage = 2;
+const int kExitIo = 3;          // a file could not be read or written
+
+const char kUsage[] =
+    "usage: olvpack <command> [options]\n"
+    "\n"
+    "Builds the setup program that carries the client's payload, and checks built ones.\n"
+    "\n"
+    "commands:\n"
+    "  build   --stub FILE --payload DIR --output FILE [--msi | --offset N]\n"
+    "          Appends every file of DIR (files only, sorted by name) to the stub: the stub\n"
+    "          is padded with zeros to the package offset, then the package follows. The\n"
+    "          stub must end before the offset. The result is verified before it appears.\n"
+    "  list    CARRIER [--msi | --offset N] [--log]\n"
+    "          Prints each entry's size in bytes and name.\n"
+    "  verify  CARRIER [--msi | --offset N] [--log]\n"
+    "          Walks the package as Setup.exe does, writing nothing.\n"
+    "  extract CARRIER DIR [--msi | --offset N] [--log]\n"
+    "          Writes every entry into the existing folder DIR.\n"
+    "\n"
+    "options:\n"
+    "  --msi       the carrier is an MSI package: offset 3300000\n"
+    "  --offset N  package offset in bytes (default 530000, the one Setup.exe reads)\n"
+    "  --log       print the unpacker's log lines (as Setup.exe writes them) to stderr\n"
+    "  -h, --help  this text\n"
+    "\n"
+    "exit codes: 0 success, 1 broken package or unusable build input, 2 usage error,\n"
+    "3 a file could not be read or written.\n";
+
+int Usage(const char* problem) {
+  fprintf(stderr, "olvpack: %s\n(olvpack --help for usage)\n", problem);
+  return kExitUsage;
+}
+
+struct Args {
+  std::string command;
+  std::vector<std::string> positional;
+  std::string stub, payload, output;
+  uint32_t offset = kExeCarrierOffset;
+  bool offsetSet = false;
+  bool log = false;
+};
+
+bool ParseOffset(const char* s, uint32_t* out) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = strtoull(s, &end, 10);
+  if (errno != 0 || end == s || *end != '\0' || v > 0xffffffffull || s[0] == '-') return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+// 0 when parsed; otherwise the exit code to return.
+int Parse(int argc, char** argv, Args* a, bool* help) {
+  for (int i = 1; i < argc; ++i) {
+    std::string s = argv[i];
+    auto value = [&](std::string* dst) {
+      if (i + 1 >= argc) return false;
+      *dst = argv[++i];
+      return true;
+    };
+    if (s == "-h" || s == "--help") {
+      *help = true;
+      return 0;
+    } else if (s == "--stub") {
+      if (!value(&a->stub)) return Usage("--stub needs a file");
+    } else if (s == "--payload") {
+      if (!value(&a->payload)) return Usage("--payload needs a folder");
+    } else if (s == "--output" || s == "-o") {
+      if (!value(&a->output)) return Usage("--output needs a file");
+    } else if (s == "--msi") {
+      if (a->offsetSet && a->offset != kMsiCarrierOffset) return Usage("--msi and --offset disagree");
+      a->offset = kMsiCarrierOffset;
+      a->offsetSet = true;
+    } else if (s == "--offset") {
+      std::string v;
+      uint32_t off = 0;
+      if (!value(&v) || !ParseOffset(v.c_str(), &off)) return Usage("--offset needs a number of bytes");
+      if (a->offsetSet && a->offset != off) return Usage("--msi and --offset disagree");
+      a->offset = off;
+      a->offsetSet = true;
+    } else if (s == "--log") {
+      a->log = true;
+    } else if (s.size() > 1 && s[0] == '-') {
+      return Usage(("unknown option " + s).c_str());
+    } else if (a->command.empty()) {
+      a->command = s;
+    } else {
+      a->positional.push_back(s);
+    }
+  }
+  return 0;
+}
+
+int Build(const Args& a) {
+  if (a.stub.empty() || a.payload.empty() || a.output.empty())
+    return Usage("build needs --stub, --payload and --output");
+  if (!a.positional.empty()) return Usage("build takes no positional arguments");
+  BuildResult r = BuildCarrier(a.stub, a.payload, a.offset, a.output);
+  if (!r.ok) {
+    fprintf(stderr, "olvpack: %s\n", r.message.c_str());
+    return r.message.rfind("cannot", 0) == 0 ? kExitIo : kExitBadPackage;
+  }
+  ReadResult check = ReadCarrier(a.output, a.offset, "");
+  if (!check.ok || !check.sawEnd || check.entries.size() != r.entries.size()) {
+    fprintf(stderr, "olvpack: the built carrier does not verify: %s\n", check.message.c_str());
+    remove(a.output.c_str());
+    return kExitBadPackage;
+  }
+  uint64_t bytes = 0;
+  for (const PackEntry& e : r.entries) bytes += e.size;
+  printf("built %s: %zu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
+         a.output.c_str(), r.entries.size(), static_cast<unsigned long long>(bytes), a.offset,
+         static_cast<unsigned long long>(r.carrierSize));
+  return kExitOk;
+}
+
+int Read(const Args& a) {
+  bool extract = a.command == "extract";
+  size_t want = extract ? 2 : 1;
+  if (a.positional.size() != want)
+    return Usage(extract ? "extract needs CARRIER and DIR" : "needs one CARRIER");
+  if (!a.stub.empty() || !a.payload.empty() || !a.output.empty())
+    return Usage("--stub, --payload and --output belong to build");
+  ReadResult r = ReadCarrier(a.positional[0], a.offset, extract ? a.positional[1] : "");
+  if (a.log) {
+    for (const std::string& line : r.log) fprintf(stderr, "%s\n", line.c_str());
+  }
+  if (a.command == "list") {
+    for (const PackEntry& e : r.entries)
+      printf("%12llu  %s\n", static_cast<unsigned long long>(e.size), e.name.c_str());
+  }
+  if (!r.ok) {
+    fprintf(stderr, "olvpack: %s: %s\n", a.positional[0].c_str(), r.message.c_str());
+    return r.error == 0 || r.error == kUnpackErrOpenCarrier ? kExitIo : kExitBadPackage;
+  }
+  uint64_t bytes = 0;
+  for (const PackEntry& e : r.entries) bytes += e.size;
+  const char* ending = r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
+  if (a.command == "verify")
+    printf("%s: ok, %zu entries, %llu bytes, %s\n", a.positional[0].c_str(), r.entries.size(),
+           static_cast<unsigned long long>(bytes), ending);
+  else if (extract)
+    printf("extracted %zu entries (%llu bytes) into %s\n", r.entries.size(),
+           static_cast<unsigned long long>(bytes), a.positional[1].c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args a;
+  bool help = false;
+  if (int rc = Parse(argc, argv, &a, &help)) return rc;
+  if (help) {
+    fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (a.command.empty()) return Usage("no command given");
+  if (a.command == "build") return Build(a);
+  if (a.command == "list" || a.command == "verify" || a.command == "extract") return Read(a);
+  return Usage(("unknown command " + a.command).c_str());
+}
