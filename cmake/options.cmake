@@ -9,6 +9,8 @@ if(WIN32)
   target_compile_options(olvan_options INTERFACE
     -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+    # No unwind tables: nothing in the program unwinds the stack.
+    -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffunction-sections -fdata-sections)
   # Everything static: the programs need only Windows' own DLLs.
   target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections)
