@@ -11,7 +11,10 @@ if(WIN32)
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
     # No unwind tables: nothing in the program unwinds the stack.
     -fno-asynchronous-unwind-tables -fno-unwind-tables
-    -ffunction-sections -fdata-sections)
+    # Functions in sections of their own so that the linker drops unused ones. No data
+    # sections: MinGW's linker script would put the zero-filled ones (.bss.*) into .data,
+    # in the file.
+    -ffunction-sections)
   # Everything static: the programs need only Windows' own DLLs.
   target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections)
 else()
