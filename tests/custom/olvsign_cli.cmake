@@ -1,0 +1,21 @@
+# Runs the olvsign program as a release engineer would and checks its exit codes.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${WORK}/OlvanCustom.ini "[Custom]\r\nuninstall=1\r\n")
+
+function(expect code)
+  execute_process(COMMAND ${OLVSIGN} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL code)
+    message(FATAL_ERROR "olvsign ${ARGN}: exit ${rc}, expected ${code}\n${out}${err}")
+  endif()
+endfunction()
+
+expect(0 --help)
+expect(0 sign --filler-seed ci ${WORK}/OlvanCustom.ini)
+expect(0 check ${WORK}/OlvanCustom.ini)
+file(APPEND ${WORK}/OlvanCustom.ini "tampered=1\r\n")
+expect(1 check ${WORK}/OlvanCustom.ini)
+expect(0 encrypt secret)
+expect(1 decrypt QUJD)
+expect(2 nonsense)
+expect(3 check ${WORK}/missing.ini ${WORK}/missing.vrf)

@@ -1,0 +1,387 @@
+#include "olvsign.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <random>
+
+#include "custom/md5.h"
+#include "custom/verify_digest.h"
+#include "gate/pwd_cipher.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const char kVersion[] = "olvsign 1.0";
+
+const char kUsage[] =
+    "Usage: olvsign <command> [options] [arguments]\n"
+    "\n"
+    "Commands:\n"
+    "  sign CONTENT [VRF]     write the verification file of CONTENT\n"
+    "  check CONTENT [VRF]    check CONTENT against its verification file\n"
+    "  encrypt [PASSWORD]     print the stored text form of PASSWORD (read from\n"
+    "                         standard input, one line, when not given)\n"
+    "  decrypt TEXT           print the password held by a stored text\n"
+    "  help                   print this text\n"
+    "\n"
+    "Options of sign and check:\n"
+    "  --icon FILE            include the fingerprint of icon FILE (bytes 512-543), as\n"
+    "                         Setup does for OlvanCustom.xml with a custom icon\n"
+    "Options of sign:\n"
+    "  --filler-seed TEXT     filler derived from TEXT (reproducible output)\n"
+    "  --filler-file FILE     filler taken from FILE (exactly 240 bytes)\n"
+    "                         (default: 240 random bytes)\n"
+    "\n"
+    "VRF defaults to the verification file that Setup pairs with CONTENT's name, in the\n"
+    "same folder:\n"
+    "  OlvanCustom.ini -> OlvanCustom.vrf        OlvanCustom.xml -> OlvanCustomXml.vrf\n"
+    "  OlvanUninstallInfo.ini -> OlvanUninstallInfo.vrf\n"
+    "  OlvanUninstallInfo.xml -> OlvanUninstallInfoXml.vrf\n"
+    "\n"
+    "Exit codes: 0 done or proven; 1 not proven, not a stored password, or password\n"
+    "too long; 2 bad command line; 3 a file cannot be read, written or used.\n";
+
+struct Pair {
+  const char* content;
+  const char* vrf;
+};
+const Pair kPairs[] = {{"OlvanCustom.ini", "OlvanCustom.vrf"},
+                       {"OlvanCustom.xml", "OlvanCustomXml.vrf"},
+                       {"OlvanUninstallInfo.ini", "OlvanUninstallInfo.vrf"},
+                       {"OlvanUninstallInfo.xml", "OlvanUninstallInfoXml.vrf"}};
+const char kIconPairContent[] = "OlvanCustom.xml";
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+std::string DirPart(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+bool SameNameIgnoringCase(const std::string& a, const char* b) {
+  size_t n = strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// The verification file Setup pairs with content's name; empty for other names.
+std::string DefaultVrf(const std::string& content) {
+  for (const Pair& p : kPairs)
+    if (SameNameIgnoringCase(BaseName(content), p.content)) return DirPart(content) + p.vrf;
+  return std::string();
+}
+
+// Reads a whole file; false when it cannot be read.
+bool ReadFile(const std::string& path, Bytes* data) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  data->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return !f.bad();
+}
+
+// Writes through a temporary file renamed into place, so that a failure never leaves a
+// half-written verification file.
+bool WriteFile(const std::string& path, const Bytes& data) {
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (!f.flush()) {
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+struct Options {
+  std::vector<std::string> positional;
+  std::string icon, fillerSeed, fillerFile;
+  bool haveIcon = false, haveSeed = false, haveFillerFile = false;
+};
+
+// Splits args after the command into options and positional arguments. False (message
+// written) on an unknown option or a missing value.
+bool ParseOptions(const std::vector<std::string>& args, bool signOptions, Options* o, std::ostream& err) {
+  bool onlyPositional = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (onlyPositional || a.empty() || a[0] != '-' || a == "-") {
+      o->positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      onlyPositional = true;
+      continue;
+    }
+    std::string* value = nullptr;
+    bool* flag = nullptr;
+    if (a == "--icon") {
+      value = &o->icon, flag = &o->haveIcon;
+    } else if (signOptions && a == "--filler-seed") {
+      value = &o->fillerSeed, flag = &o->haveSeed;
+    } else if (signOptions && a == "--filler-file") {
+      value = &o->fillerFile, flag = &o->haveFillerFile;
+    } else {
+      err << "olvsign " << args[0] << ": unknown option " << a << "\n";
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      err << "olvsign " << args[0] << ": " << a << " needs a value\n";
+      return false;
+    }
+    *value = args[++i];
+    *flag = true;
+  }
+  return true;
+}
+
+// The icon fingerprint Setup would use: bytes 512 to 543 of the icon, or the default when
+// the icon is shorter. False (message written) when the icon cannot be read.
+bool Fingerprint(const Options& o, const std::string& content, Bytes* fp, std::ostream& err) {
+  fp->assign(kIconFingerprintSize, 0);
+  DefaultIconFingerprint(fp->data());
+  if (!o.haveIcon) return true;
+  Bytes icon;
+  if (!ReadFile(o.icon, &icon)) {
+    err << "olvsign: cannot read icon " << o.icon << "\n";
+    return false;
+  }
+  if (!SameNameIgnoringCase(BaseName(content), kIconPairContent))
+    err << "olvsign: warning: Setup checks an icon only for " << kIconPairContent << "\n";
+  if (icon.size() < kMinIconSize) {
+    err << "olvsign: warning: " << o.icon << " has " << icon.size() << " bytes, fewer than "
+        << kMinIconSize << "; Setup uses the default fingerprint for it, and so does this file\n";
+    return true;
+  }
+  std::copy(icon.begin() + kIconFingerprintOffset, icon.begin() + kMinIconSize, fp->begin());
+  return true;
+}
+
+// CONTENT and VRF from the positional arguments. False (message written) on a usage error.
+bool ContentAndVrf(const std::vector<std::string>& args, const Options& o, std::string* content,
+                   std::string* vrf, std::ostream& err) {
+  if (o.positional.empty() || o.positional.size() > 2) {
+    err << "olvsign " << args[0] << ": expects CONTENT [VRF]; see olvsign help\n";
+    return false;
+  }
+  *content = o.positional[0];
+  *vrf = o.positional.size() == 2 ? o.positional[1] : DefaultVrf(*content);
+  if (vrf->empty()) {
+    err << "olvsign " << args[0] << ": " << BaseName(*content)
+        << " is not a name Setup verifies; give the verification file as the second argument\n";
+    return false;
+  }
+  return true;
+}
+
+bool ReadContent(const std::string& path, Bytes* data, std::ostream& err) {
+  if (!ReadFile(path, data)) {
+    err << "olvsign: cannot read " << path << "\n";
+    return false;
+  }
+  if (data->size() > kMaxVerifiedContent) {
+    err << "olvsign: " << path << " has " << data->size() << " bytes; Setup proves files of at most "
+        << kMaxVerifiedContent << " bytes\n";
+    return false;
+  }
+  return true;
+}
+
+int Sign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  if (!ParseOptions(args, true, &o, err)) return kExitUsage;
+  if (o.haveSeed && o.haveFillerFile) {
+    err << "olvsign sign: give --filler-seed or --filler-file, not both\n";
+    return kExitUsage;
+  }
+  std::string content, vrf;
+  if (!ContentAndVrf(args, o, &content, &vrf, err)) return kExitUsage;
+
+  Bytes filler;
+  if (o.haveSeed) {
+    filler = FillerFromSeed(o.fillerSeed);
+  } else if (o.haveFillerFile) {
+    if (!ReadFile(o.fillerFile, &filler)) {
+      err << "olvsign: cannot read filler " << o.fillerFile << "\n";
+      return kExitFile;
+    }
+    if (filler.size() != kVrfFillerSize) {
+      err << "olvsign: filler " << o.fillerFile << " has " << filler.size() << " bytes, not "
+          << kVrfFillerSize << "\n";
+      return kExitFile;
+    }
+  } else {
+    std::random_device rd;
+    filler.resize(kVrfFillerSize);
+    for (unsigned char& b : filler) b = static_cast<unsigned char>(rd());
+  }
+
+  Bytes data, fp;
+  if (!ReadContent(content, &data, err)) return kExitFile;
+  if (!Fingerprint(o, content, &fp, err)) return kExitFile;
+  Bytes image(kVrfFileSize);
+  if (!MakeVerificationImage(data.data(), data.size(), filler.data(), fp.data(), image.data())) {
+    err << "olvsign: cannot compute the digest of " << content << "\n";
+    return kExitFile;
+  }
+  if (!WriteFile(vrf, image)) {
+    err << "olvsign: cannot write " << vrf << "\n";
+    return kExitFile;
+  }
+  out << "signed " << content << " -> " << vrf << "\n";
+  return kExitOk;
+}
+
+int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  if (!ParseOptions(args, false, &o, err)) return kExitUsage;
+  std::string content, vrf;
+  if (!ContentAndVrf(args, o, &content, &vrf, err)) return kExitUsage;
+  Bytes image, data, fp;
+  if (!ReadFile(vrf, &image)) {
+    err << "olvsign: cannot read " << vrf << "\n";
+    return kExitFile;
+  }
+  if (!ReadFile(content, &data)) {
+    err << "olvsign: cannot read " << content << "\n";
+    return kExitFile;
+  }
+  if (!Fingerprint(o, content, &fp, err)) return kExitFile;
+  std::string why;
+  if (image.size() != kVrfFileSize) {
+    why = vrf + " has " + std::to_string(image.size()) + " bytes, not " + std::to_string(kVrfFileSize);
+  } else if (data.size() > kMaxVerifiedContent) {
+    why = content + " has " + std::to_string(data.size()) + " bytes, more than " +
+          std::to_string(kMaxVerifiedContent);
+  } else if (!CheckVerificationImage(data.data(), data.size(), image.data(), fp.data())) {
+    why = "the digest differs";
+  }
+  if (!why.empty()) {
+    out << "NOT proven: " << content << " by " << vrf << ": " << why << "\n";
+    return kExitRefused;
+  }
+  out << "proven: " << content << " by " << vrf << "\n";
+  return kExitOk;
+}
+
+int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+  std::string password;
+  if (args.size() > 2) {
+    err << "olvsign encrypt: expects at most one PASSWORD; see olvsign help\n";
+    return kExitUsage;
+  }
+  if (args.size() == 2 && args[1] != "-") {
+    password = args[1];
+  } else {
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  }
+  char text[kStoredPwdTextSize] = {0};
+  int rc = DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(password.data()),
+                            static_cast<unsigned>(password.size()));
+  WipeBytes(&password[0], static_cast<unsigned>(password.size()));
+  if (rc == kPwdOutputTooSmall) {
+    err << "olvsign encrypt: the password has " << password.size()
+        << " bytes; the stored form holds at most 87\n";
+    return kExitRefused;
+  }
+  if (rc != kPwdOk) {
+    err << "olvsign encrypt: failed (code " << rc << ")\n";
+    return kExitRefused;
+  }
+  out << text << "\n";
+  return kExitOk;
+}
+
+int Decrypt(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 2) {
+    err << "olvsign decrypt: expects one TEXT; see olvsign help\n";
+    return kExitUsage;
+  }
+  const std::string& text = args[1];
+  // The decoded bytes never outnumber the text's characters.
+  std::vector<unsigned char> plain(text.size() + 1, 0);
+  unsigned count = static_cast<unsigned>(text.size());
+  int rc = DesBase64Decrypt(plain.data(), &count, text.c_str());
+  switch (rc) {
+    case kPwdOk:
+      out.write(reinterpret_cast<const char*>(plain.data()), count);
+      out << "\n";
+      WipeBytes(plain.data(), static_cast<unsigned>(plain.size()));
+      return kExitOk;
+    case kPwdNoMemory:
+      err << "olvsign decrypt: the text is empty\n";
+      break;
+    case kPwdBadBase64:
+      err << "olvsign decrypt: the text is not valid Base64\n";
+      break;
+    case kPwdBadCipher:
+      err << "olvsign decrypt: the text is not a stored password (it does not decrypt to a valid length)\n";
+      break;
+    default:
+      err << "olvsign decrypt: failed (code " << rc << ")\n";
+      break;
+  }
+  return kExitRefused;
+}
+
+}  // namespace
+
+std::vector<unsigned char> FillerFromSeed(const std::string& seed) {
+  Bytes filler;
+  for (unsigned block = 0; filler.size() < kVrfFillerSize; ++block) {
+    Md5Context ctx;
+    Md5Init(&ctx);
+    Md5Update(&ctx, seed.data(), seed.size());
+    unsigned char n = static_cast<unsigned char>(block);
+    Md5Update(&ctx, &n, 1);
+    unsigned char d[kMd5DigestSize];
+    Md5Final(&ctx, d);
+    filler.insert(filler.end(), d, d + kMd5DigestSize);
+  }
+  filler.resize(kVrfFillerSize);
+  return filler;
+}
+
+int RunOlvsign(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+               std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& cmd = args[0];
+  if (cmd == "help" || cmd == "--help" || cmd == "-h") {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (cmd == "--version") {
+    out << kVersion << "\n";
+    return kExitOk;
+  }
+  if (std::find(args.begin() + 1, args.end(), "--help") != args.end()) {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (cmd == "sign") return Sign(args, out, err);
+  if (cmd == "check") return Check(args, out, err);
+  if (cmd == "encrypt") return Encrypt(args, in, out, err);
+  if (cmd == "decrypt") return Decrypt(args, out, err);
+  err << "olvsign: unknown command " << cmd << "; see olvsign help\n";
+  return kExitUsage;
+}
