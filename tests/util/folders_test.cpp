@@ -1,0 +1,104 @@
+// File opens and folder removal on real folders under the temporary folder.
+#include "util/folders.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "tests/util/win_test_util.h"
+#include "util/file_open.h"
+
+namespace {
+
+bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void MakeTree(const std::string& root) {
+  CreateDirectoryA((root + "\\a").c_str(), nullptr);
+  CreateDirectoryA((root + "\\a\\b").c_str(), nullptr);
+  WriteFileBytes(root + "\\top.txt", "1");
+  WriteFileBytes(root + "\\a\\mid.txt", "2");
+  WriteFileBytes(root + "\\a\\b\\deep.txt", "3");
+  SetFileAttributesA((root + "\\a\\b\\deep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(FileOpen, NewOrOpenKeepsTheTailOfALongerFile) {
+  std::string dir = TempFolder("open");
+  std::string f = dir + "\\f.bin";
+  WriteFileBytes(f, "0123456789");
+  HANDLE h = utl_NewOrOpenFileForWrite(f.c_str());
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  WriteFile(h, "abc", 3, &n, nullptr);
+  CloseHandle(h);
+  EXPECT_EQ(ReadFileBytes(f), "abc3456789");
+  h = utl_NewOrOpenFileForWrite((dir + "\\new.bin").c_str());
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(Exists(dir + "\\new.bin"));
+}
+
+TEST(FileOpen, ReadOpenRefusesMissingFilesAndKeepsWritersOut) {
+  std::string dir = TempFolder("open");
+  EXPECT_EQ(utl_OpenFileForRead((dir + "\\none").c_str()), INVALID_HANDLE_VALUE);
+  std::string f = dir + "\\r.bin";
+  WriteFileBytes(f, "data");
+  HANDLE r = utl_OpenFileForRead(f.c_str());
+  ASSERT_NE(r, INVALID_HANDLE_VALUE);
+  HANDLE w = CreateFileA(f.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(w, INVALID_HANDLE_VALUE);
+  HANDLE r2 = utl_OpenFileForRead(f.c_str());
+  EXPECT_NE(r2, INVALID_HANDLE_VALUE);
+  CloseHandle(r2);
+  CloseHandle(r);
+}
+
+TEST(Folders, RemoveTreeOfMissingFolderIsTrue) {
+  EXPECT_TRUE(utl_RemoveFolderTree((TempFolder("rm") + "\\none").c_str()));
+}
+
+TEST(Folders, RemoveTreeTakesReadOnlyFilesAndEveryLevel) {
+  std::string root = TempFolder("rm");
+  MakeTree(root);
+  EXPECT_TRUE(utl_RemoveFolderTree(root.c_str()));
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST(Folders, FileHeldOpenKeepsItsFolderAndEveryFolderAbove) {
+  std::string root = TempFolder("rm");
+  MakeTree(root);
+  SetFileAttributesA((root + "\\a\\b\\deep.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  HANDLE held = CreateFileA((root + "\\a\\b\\deep.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(utl_RemoveFolderTree(root.c_str()));
+  EXPECT_TRUE(Exists(root + "\\a\\b\\deep.txt"));
+  EXPECT_FALSE(Exists(root + "\\top.txt"));
+  EXPECT_FALSE(Exists(root + "\\a\\mid.txt"));
+  CloseHandle(held);
+  EXPECT_TRUE(utl_RemoveFolderTree(root.c_str()));
+}
+
+TEST(Folders, RemoveSubFoldersLeavesTheFilesOfTheFolder) {
+  std::string root = TempFolder("rm");
+  MakeTree(root);
+  utl_RemoveSubFolders(root.c_str());
+  EXPECT_TRUE(Exists(root + "\\top.txt"));
+  EXPECT_FALSE(Exists(root + "\\a"));
+  utl_RemoveSubFolders((root + "\\none").c_str());
+}
+
+TEST(Folders, ClearAndRemoveKeepsAFolderWithSubFolders) {
+  std::string root = TempFolder("rm");
+  MakeTree(root);
+  SetFileAttributesA((root + "\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  utl_ClearAndRemoveFolder(root.c_str());
+  EXPECT_FALSE(Exists(root + "\\top.txt"));
+  EXPECT_TRUE(Exists(root + "\\a\\mid.txt"));
+  utl_ClearAndRemoveFolder((root + "\\a\\b").c_str());
+  EXPECT_FALSE(Exists(root + "\\a\\b"));
+  utl_ClearAndRemoveFolder((root + "\\none").c_str());
+}
+
+}  // namespace

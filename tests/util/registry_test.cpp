@@ -1,0 +1,105 @@
+// Registry reads of HKEY_LOCAL_MACHINE through the 32-bit view, on values the test writes.
+#include "util/registry.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const char kKey[] = "SOFTWARE\\OlvanRegistryTest";
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key_, nullptr),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    RegCloseKey(key_);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+  }
+  void Set(const char* name, DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(RegSetValueExA(key_, name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+  }
+  void SetText(const char* name, const std::string& text) {
+    Set(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  }
+  HKEY key_ = nullptr;
+};
+
+TEST_F(RegistryTest, DwordIsRead) {
+  DWORD v = 7;
+  Set("InstallByMsi", REG_DWORD, &v, 4);
+  DWORD got = 0;
+  EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "InstallByMsi", &got));
+  EXPECT_EQ(got, 7u);
+}
+
+TEST_F(RegistryTest, DwordFailsForMissingKeyValueOrTarget) {
+  DWORD got = 0;
+  EXPECT_FALSE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\OlvanNoSuchKey", "x", &got));
+  EXPECT_FALSE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "missing", &got));
+  DWORD v = 1;
+  Set("v", REG_DWORD, &v, 4);
+  EXPECT_FALSE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "v", nullptr));
+}
+
+TEST_F(RegistryTest, DwordFailsOnLongerStringAndFillsOnlyTheBytesOfAShortValue) {
+  SetText("text", "longer than four");
+  DWORD got = 0;
+  EXPECT_FALSE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "text", &got));
+  const unsigned char two[] = {0x34, 0x12};
+  Set("two", REG_BINARY, two, 2);
+  got = 0xAABBCCDD;
+  EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "two", &got));
+  EXPECT_EQ(got, 0xAABB1234u);
+}
+
+TEST_F(RegistryTest, StringOfExactlyTheLimitFitsAndOneMoreFails) {
+  SetText("s128", std::string(128, 'p'));
+  SetText("s129", std::string(129, 'q'));
+  char target[140];
+  memset(target, '#', sizeof target);
+  EXPECT_TRUE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "s128", target, 128));
+  EXPECT_EQ(std::string(target), std::string(128, 'p'));
+  EXPECT_EQ(target[129], '#');  // 129 bytes written, no more
+  memset(target, '#', sizeof target);
+  EXPECT_FALSE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "s129", target, 128));
+  EXPECT_EQ(std::string(target, sizeof target), std::string(sizeof target, '#'));
+}
+
+TEST_F(RegistryTest, StringOf259CharactersFitsTheLimit260) {
+  SetText("s259", std::string(259, 'r'));
+  char target[261];
+  EXPECT_TRUE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "s259", target, 260));
+  EXPECT_EQ(strlen(target), 259u);
+}
+
+TEST_F(RegistryTest, ValueFillingTheBufferWithoutTerminatorIsTooLong) {
+  std::string raw(260, 'x');
+  Set("raw260", REG_BINARY, raw.data(), 260);
+  char target[300];
+  memset(target, '#', sizeof target);
+  EXPECT_FALSE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "raw260", target, 290));
+  EXPECT_EQ(target[0], '#');
+  // Longer than the buffer: the query itself fails.
+  SetText("s300", std::string(300, 'y'));
+  EXPECT_FALSE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "s300", target, 299));
+}
+
+TEST_F(RegistryTest, StringStopsAtItsFirstNul) {
+  const char two[] = "ab\0cd";
+  Set("nul", REG_BINARY, two, 6);
+  char target[10];
+  EXPECT_TRUE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "nul", target, 2));
+  EXPECT_STREQ(target, "ab");
+  EXPECT_FALSE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "nul", nullptr, 2));
+  EXPECT_FALSE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "missing", target, 9));
+}
+
+}  // namespace
