@@ -1,0 +1,248 @@
+// utl_FileUnpack on crafted carriers: every error number a caller or a package can provoke,
+// the log lines, and the unpacker's guards (names, truncation, short writes).
+#include "package/unpack.h"
+
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+#include "tests/package/package_craft.h"
+#include "tests/util/win_test_util.h"
+
+namespace {
+
+const DWORD kOffset = 1000;
+
+bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class FileUnpackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = TempFolder("unpack");
+    dst_ = root_ + "\\out";
+    CreateDirectoryA(dst_.c_str(), nullptr);
+    ClearLogFolder();
+  }
+  // Writes carrier.bin: kOffset stub bytes, then the package.
+  void Carrier(const std::string& package) {
+    WriteFileBytes(root_ + "\\carrier.bin", std::string(kOffset, 'S') + package);
+  }
+  DWORD Unpack(int want, DWORD offset = kOffset) {
+    DWORD err = 0;
+    EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", dst_.c_str(), &err, offset), want);
+    return err;
+  }
+  std::vector<std::string> Log() { return ReadLogMessages("stp_UtlFile"); }
+  std::string Out(const std::string& name) { return ReadFileBytes(dst_ + "\\" + name); }
+
+  std::string root_, dst_;
+};
+
+TEST_F(FileUnpackTest, UnpacksEveryEntryAndLogsEachStep) {
+  std::string big = Pattern(9000);
+  Carrier(Marker() + Entry("a.txt", "hello") + Entry("big.bin", big) + EndEntry() + "junk");
+  EXPECT_EQ(Unpack(1), 0u);
+  EXPECT_EQ(Out("a.txt"), "hello");
+  EXPECT_EQ(Out("big.bin"), big);
+  EXPECT_TRUE(Exists(dst_ + "\\^Olvan_end^"));
+  EXPECT_EQ(Out("^Olvan_end^"), "");
+  std::vector<std::string> log = Log();
+  ASSERT_GE(log.size(), 5u);
+  EXPECT_EQ(log[0], "utl_FileUnpack: pszSrcPath = " + root_ + " pszSrcFile = carrier.bin pszDstPath = " + dst_);
+  EXPECT_EQ(log[1], "utl_FileUnpack: szSrcAbsFile = " + root_ + "\\carrier.bin");
+  size_t size = kOffset + Marker().size() + Entry("a.txt", "hello").size() +
+                Entry("big.bin", big).size() + EndEntry().size() + 4;
+  EXPECT_EQ(log[2], "utl_FileUnpack: dwSizeHigh = 0 dwSizeLow = " + std::to_string(size));
+  EXPECT_EQ(log[3], "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= " + std::to_string(size - kOffset));
+  EXPECT_EQ(log[4], "utl_FileUnpack: dwCurTotalLen = 17");
+  EXPECT_EQ(log[5], "utl_FileUnpack: unpack time = 1");
+  EXPECT_EQ(log[7], "utl_FileUnpack: dwCurTotalLen = 35");
+  EXPECT_EQ(log[8], "utl_FileUnpack: szDstAbsFile = " + dst_ + "\\a.txt");
+  EXPECT_EQ(log.back(), "utl_FileUnpack: The file is end.");
+}
+
+TEST_F(FileUnpackTest, NullArgumentsAre150) {
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(nullptr, "f", "d", &err, 0), 0);
+  EXPECT_EQ(err, 150u);
+  err = 0;
+  EXPECT_EQ(utl_FileUnpack("s", nullptr, "d", &err, 0), 0);
+  EXPECT_EQ(err, 150u);
+  err = 0;
+  EXPECT_EQ(utl_FileUnpack("s", "f", nullptr, &err, 0), 0);
+  EXPECT_EQ(err, 150u);
+  EXPECT_EQ(Log(), (std::vector<std::string>(3, "utl_FileUnpack:Err: 150.")));
+}
+
+TEST_F(FileUnpackTest, LongPathsAre151) {
+  std::string src(200, 's'), file(60, 'f');
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(src.c_str(), file.c_str(), dst_.c_str(), &err, 0), 0);
+  EXPECT_EQ(err, 151u);
+  err = 0;
+  std::string dst(260, 'd');
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", dst.c_str(), &err, 0), 0);
+  EXPECT_EQ(err, 151u);
+  EXPECT_EQ(Log().back(), "utl_FileUnpack:Err: 151.");
+}
+
+TEST_F(FileUnpackTest, MissingCarrierIs152AndMissingDestinationIs158) {
+  EXPECT_EQ(Unpack(0), 152u);
+  Carrier(Marker());
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", (root_ + "\\none").c_str(), &err, kOffset), 0);
+  EXPECT_EQ(err, 158u);
+  EXPECT_FALSE(Exists(root_ + "\\none"));
+}
+
+TEST_F(FileUnpackTest, OffsetAtOrPastTheEndIs155) {
+  Carrier("");
+  EXPECT_EQ(Unpack(0), 155u);
+  EXPECT_EQ(Unpack(0, kOffset + 1), 155u);
+  EXPECT_EQ(Log().back(), "utl_FileUnpack:Err: 155.");
+}
+
+TEST_F(FileUnpackTest, CarrierOf4GiBIs155) {
+  std::string path = root_ + "\\carrier.bin";
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &n, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = 0x100000000ll + 100;
+  bool sized = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+  CloseHandle(h);
+  if (!sized) GTEST_SKIP() << "cannot make a 4 GiB file here";
+  EXPECT_EQ(Unpack(0, 10), 155u);
+  DeleteFileA(path.c_str());
+}
+
+TEST_F(FileUnpackTest, CarrierLockedAgainstReadersIs156) {
+  Carrier(Marker() + EndEntry());
+  HANDLE lock = CreateFileA((root_ + "\\carrier.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Unpack(0), 156u);
+  CloseHandle(lock);
+}
+
+TEST_F(FileUnpackTest, MarkerOnlyIsSuccessAndShortMarkerIs159) {
+  Carrier(Marker());
+  EXPECT_EQ(Unpack(1), 0u);
+  Carrier(Marker().substr(0, 10));
+  EXPECT_EQ(Unpack(0), 159u);
+}
+
+TEST_F(FileUnpackTest, UnmixedMarkerIs160) {
+  Carrier(std::string(kPackageMarker, 17) + EndEntry());
+  EXPECT_EQ(Unpack(0), 160u);
+  std::vector<std::string> log = Log();
+  EXPECT_EQ(log[log.size() - 2], "17");
+  EXPECT_EQ(log.back(), "utl_FileUnpack:Err: 160.");
+}
+
+TEST_F(FileUnpackTest, NameLengthErrorsAre161) {
+  Carrier(Marker() + Entry(std::string(64, 'n'), "64") + Entry(std::string(65, 'n'), "65"));
+  EXPECT_EQ(Unpack(0), 161u);
+  EXPECT_EQ(Out(std::string(64, 'n')), "64");
+  Carrier(Marker() + Entry("a", "b") + "\x01\x02");
+  EXPECT_EQ(Unpack(0), 161u);
+  // A destination that leaves no room for the name.
+  std::string deep = dst_ + "\\" + std::string(240 - dst_.size(), 'd');
+  CreateDirectoryA(deep.c_str(), nullptr);
+  Carrier(Marker() + Entry(std::string(20, 'x'), "b"));
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", deep.c_str(), &err, kOffset), 0);
+  EXPECT_EQ(err, 161u);
+}
+
+TEST_F(FileUnpackTest, ShortDataLengthIs162AndOverlongEntryIs163) {
+  Carrier(Marker() + Entry("a", "b") + Le32(1) + "\x05");
+  EXPECT_EQ(Unpack(0), 162u);
+  Carrier(Marker() + Entry("kept", "k") + RawEntry(4, 500, "lost", "short"));
+  EXPECT_EQ(Unpack(0), 163u);
+  EXPECT_EQ(Out("kept"), "k");
+  EXPECT_FALSE(Exists(dst_ + "\\lost"));
+}
+
+TEST_F(FileUnpackTest, FolderOfTheEntrysNameIs165) {
+  CreateDirectoryA((dst_ + "\\taken").c_str(), nullptr);
+  Carrier(Marker() + Entry("taken", "x"));
+  EXPECT_EQ(Unpack(0), 165u);
+}
+
+TEST_F(FileUnpackTest, NamesLeavingTheFolderAreRefusedWith165) {
+  for (const char* bad : {"..\\escaped.txt", "..", "sub\\f.txt", "../escaped.txt", "C:escaped",
+                          "CON", "aux.txt", "nul", "x\x01", "q?", "dot."}) {
+    Carrier(Marker() + Entry(bad, "evil"));
+    EXPECT_EQ(Unpack(0), 165u) << bad;
+    EXPECT_EQ(Log().back(), "utl_FileUnpack:Err: 165.");
+  }
+  EXPECT_FALSE(Exists(root_ + "\\escaped.txt"));
+  EXPECT_FALSE(Exists(root_ + "\\escaped"));
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((dst_ + "\\*").c_str(), &fd);
+  int entries = 0;
+  do {
+    ++entries;
+  } while (FindNextFileA(h, &fd));
+  FindClose(h);
+  EXPECT_EQ(entries, 2) << "only . and ..";
+}
+
+TEST_F(FileUnpackTest, ANameGivenTwiceLeavesExactlyTheSecondContent) {
+  WriteFileBytes(dst_ + "\\old.txt", "an older and much longer content");
+  Carrier(Marker() + Entry("f", "first, longer content") + Entry("f", "2nd") +
+          Entry("old.txt", "new") + EndEntry());
+  EXPECT_EQ(Unpack(1), 0u);
+  EXPECT_EQ(Out("f"), "2nd");
+  EXPECT_EQ(Out("old.txt"), "new");
+}
+
+TEST_F(FileUnpackTest, ExistingEndFileIsEmptied) {
+  WriteFileBytes(dst_ + "\\^Olvan_end^", "stale");
+  Carrier(Marker() + EndEntry());
+  EXPECT_EQ(Unpack(1), 0u);
+  EXPECT_EQ(Out("^Olvan_end^"), "");
+}
+
+TEST_F(FileUnpackTest, WriteThatCannotCompleteIs157) {
+  // A region locked by another handle refuses the unpacker's write.
+  Carrier(Marker() + Entry("locked.bin", "content"));
+  WriteFileBytes(dst_ + "\\locked.bin", "");
+  HANDLE other = CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(LockFile(other, 0, 0, 1 << 20, 0));
+  HANDLE probe = CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD n = 0;
+  bool enforced = !WriteFile(probe, "x", 1, &n, nullptr);
+  CloseHandle(probe);
+  if (!enforced) {
+    UnlockFile(other, 0, 0, 1 << 20, 0);
+    CloseHandle(other);
+    GTEST_SKIP() << "byte-range locks are not enforced here; the walk's tests cover 157";
+  }
+  DWORD err = Unpack(0);
+  UnlockFile(other, 0, 0, 1 << 20, 0);
+  CloseHandle(other);
+  EXPECT_EQ(err, 157u);
+}
+
+TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {
+  WriteFileBytes(root_ + "\\m.bin", Mixed("abc"));
+  HANDLE h = CreateFileA((root_ + "\\m.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  char buf[4] = {};
+  EXPECT_EQ(ReadAndMix(h, buf, 3), 1);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_EQ(ReadAndMix(h, buf, 1), 0);
+  CloseHandle(h);
+}
+
+}  // namespace
