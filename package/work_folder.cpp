@@ -60,7 +60,7 @@ class WorkFolderAcl {
     memset(ea, 0, sizeof ea);
     PSID sids[2] = {system_.Get(), admins_.Get()};
     for (int i = 0; i < 2; ++i) {
-      ea[i].grfAccessPermissions = GENERIC_ALL;
+      ea[i].grfAccessPermissions = FILE_ALL_ACCESS;
       ea[i].grfAccessMode = SET_ACCESS;
       ea[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
       ea[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
