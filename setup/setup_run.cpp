@@ -1,6 +1,7 @@
 #include "setup/setup_run.h"
 
 #include "gate/gate_decision.h"
+#include "gate/pwd_dialog.h"
 #include "package/cmd_runner.h"
 #include "setup/app_state.h"
 #include "setup/install_sequence.h"
@@ -20,6 +21,41 @@ const char kUpdaterExeCut[] = "Plexiworkanda.e";
 void LogFreeSpace(const char* drive, long long freeBytes) {
   long long mb = FreeBytesToMb(freeBytes == -1 ? 0 : freeBytes);
   SetupLogF("The %s free space is %dM.", drive, static_cast<int>(mb));
+}
+
+// Shows the password dialog topmost in the middle of the desktop and runs the thread's
+// message loop until the dialog ends. True when the right password was typed. A dialog
+// that cannot be made counts as a refusal: nobody may upgrade a protected client unasked.
+bool AskForPassword(HINSTANCE instance) {
+  HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr,
+                                ChkPwdDlgProc, 0);
+  if (dlg == nullptr) {
+    SetupLogF("CreateDialogParam failed with err %lu.", GetLastError());
+    return false;
+  }
+  RECT desk, rc;
+  GetWindowRect(GetDesktopWindow(), &desk);
+  GetWindowRect(dlg, &rc);
+  int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  SetWindowPos(dlg, HWND_TOPMOST, (desk.right - desk.left - w) / 2,
+               (desk.bottom - desk.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_HIDEWINDOW);
+  ShowWindow(dlg, SW_SHOW);
+  UpdateWindow(dlg);
+
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1) {
+      SetupLog(" handle the error and possibly exit");
+      continue;
+    }
+    if (!IsDialogMessageA(dlg, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  DestroyWindow(dlg);
+  return g_bExit != FALSE;
 }
 
 bool UpdaterRuns() {
@@ -63,11 +99,15 @@ int RunSetup(HINSTANCE instance) {
   }
 
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
-    // The password dialog arrives with the gate; without it nobody may upgrade a
-    // protected client.
-    ReleaseInstanceEvent();
-    SetupLog("Exit main");
-    return 0;
+    bool allowed = AskForPassword(instance);
+    // The stored password is not needed any more.
+    SecureZeroMemory(g_szStoredPwd, sizeof g_szStoredPwd);
+    if (!allowed) {
+      ReleaseInstanceEvent();
+      SetupLog("Exit main");
+      return 0;
+    }
+    SetupLog("Begin UnpackAndSetup");
   }
 
   DWORD err = 0;

@@ -47,3 +47,12 @@ void TextBuf::Clear() {
   data_ = nullptr;
   len_ = cap_ = 0;
 }
+
+void TextBuf::Wipe() {
+  if (data_ != nullptr) {
+    // Through a volatile pointer, so that the compiler keeps the stores before free().
+    volatile char* p = data_;
+    for (size_t i = 0; i < cap_; ++i) p[i] = 0;
+  }
+  Clear();
+}

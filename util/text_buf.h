@@ -18,6 +18,8 @@ class TextBuf {
   // Takes over the other text, leaving it empty.
   void Swap(TextBuf& other);
   void Clear();
+  // Overwrites the whole storage before releasing it, for secrets such as passwords.
+  void Wipe();
 
   const char* CStr() const { return data_ ? data_ : ""; }
   size_t Length() const { return len_; }

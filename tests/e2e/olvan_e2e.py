@@ -13,14 +13,30 @@ C = Path(os.environ.get("OLVAN_WINE_C", "/nonexistent"))
 SETUP = Path(os.environ.get("OLVAN_SETUP_EXE", "Setup.exe"))
 DRIVER = Path(os.environ.get("OLVAN_UIDRIVER", "uidriver.exe"))
 SYSWOW64 = C / "windows" / "syswow64"
+HOST_BUILD = Path(os.environ.get("OLVAN_HOST_BUILD_DIR", "build/host"))
+# What a 32-bit process sees as %CommonProgramFiles% in a 64-bit prefix.
+COMMON_FILES = C / "Program Files (x86)" / "Common Files"
+REGINFO = COMMON_FILES / "Olvan" / "Secure Client" / "reginfo"
+OLD_REGINFO = COMMON_FILES / "Talvorn" / "Secure Client" / "reginfo"
+# %SystemRoot%\system32 of a 32-bit process: the 32-bit system folder on disk.
+BACKUP = SYSWOW64
 
-LINE_RE = re.compile(rb"^\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\] \[([0-9a-f]+)\] (.*)$")
+LINE_RE = re.compile(
+    rb"^\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\] (?:\[DTL\] )?\[(?:0x)?([0-9a-f]+)\] (.*)$")
 
 ENGLISH = {"LC_ALL": "en_US.UTF-8"}
 CHINESE_PRC = {"LC_ALL": "zh_CN.UTF-8"}
 CHINESE_TW = {"LC_ALL": "zh_TW.UTF-8"}
 # The ANSI code page a program has under each of those locales.
 CODE_PAGE = {"en_US.UTF-8": 1252, "zh_CN.UTF-8": 936, "zh_TW.UTF-8": 950}
+
+
+def host_tool(name):
+    """A host tool of the host build (olvsign, olvpack)."""
+    path = HOST_BUILD / name
+    if not path.exists():
+        raise AssertionError(f"{path} missing: build the host configuration first")
+    return path
 
 
 def need_wine(case):
@@ -131,6 +147,19 @@ def wait_box(not_these=(), timeout_ms=30000, env=None):
     if not_these:
         args += ["--not", ",".join(b.hwnd for b in not_these)]
     return Box(driver(*args, timeout=timeout_ms / 1000 + 30, env=env))
+
+
+def wait_box_or_exit(proc, timeout=60, env=None):
+    """The first dialog-class window, or None when the process ends without one."""
+    end = time.time() + timeout
+    while time.time() < end:
+        r = wine(DRIVER, "--cp", CODE_PAGE.get((env or ENGLISH)["LC_ALL"], 1252), "wait",
+                 "--timeout", "700", timeout=60, env=env)
+        if r.returncode == 0:
+            return Box(r.stdout.decode().strip())
+        if proc.poll() is not None:
+            return None
+    raise AssertionError("neither a window nor the end of the process")
 
 
 def no_box_for(seconds):

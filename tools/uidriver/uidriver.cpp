@@ -10,6 +10,7 @@
 //                                           waits for a dialog-class window and prints it
 //   uidriver text HWND ID                   hex bytes of control ID's text (0xFFFF: box text)
 //   uidriver settext HWND ID HEX            WM_SETTEXT of hex bytes into control ID
+//   uidriver type HWND ID HEX               types the bytes into control ID, one WM_CHAR each
 //   uidriver click HWND ID                  posts BM_CLICK to control ID
 //   uidriver close HWND                     posts WM_CLOSE
 //   uidriver key HWND VK                    posts a key press (down and up) to the focus
@@ -249,6 +250,17 @@ int main(int argc, char** argv) {
     static wchar_t w[4096];
     if (!MultiByteToWideChar(g_cp, 0, text, -1, w, 4096)) return 1;
     SendMessageW(item, WM_SETTEXT, 0, (LPARAM)w);
+    return 0;
+  }
+  if (strcmp(cmd, "type") == 0 && argc == 5) {
+    char text[4096];
+    if (!Unhex(argv[4], text, sizeof text)) return Usage();
+    HWND item = GetDlgItem(ParseHwnd(argv[2]), strtoul(argv[3], nullptr, 0));
+    if (!item) return 1;
+    static wchar_t w[4096];
+    int n = MultiByteToWideChar(g_cp, 0, text, -1, w, 4096);
+    // Sent one by one, as keyboard input arrives; the control applies its own limits.
+    for (int i = 0; i + 1 < n; ++i) SendMessageW(item, WM_CHAR, w[i], 1);
     return 0;
   }
   if (strcmp(cmd, "click") == 0 && argc == 4) {

@@ -1,0 +1,26 @@
+// Where the installed client keeps its customization files, and the two loaders that prove
+// them there.
+#pragma once
+
+#define REGINFO_SUBFOLDER "Olvan\\Secure Client\\reginfo"
+#define OLD_REGINFO_SUBFOLDER "Talvorn\\Secure Client\\reginfo"
+#define OLD_MAKER_SUBFOLDER "Talvorn"
+
+// The common program files folder (at most 260 characters), found once per process:
+// %CommonProgramFiles%, else <system drive>:\Program Files\Common Files. Null when the
+// system directory cannot be read either.
+const char* utl_GetCommonProgramFiles();
+// Forgets the cached folder, so that the next call looks again (tests change the
+// environment).
+void utl_ResetCommonProgramFiles();
+
+// <common program files>\<sub>, in a buffer of 260 bytes; false when it cannot be formed.
+bool StoreFolder(const char* sub, char* out, unsigned size);
+
+// 1 when "OlvanCustom.ini" in the reginfo folder is proven, or when a proven set from the
+// old reginfo folder has been copied in (the old maker folder is then removed); else 0.
+// Creates the reginfo folder when it is missing. Logs under logName.
+int utl_LoadCusIniFile(const char* logName);
+// 1 when "OlvanCustom.xml" in the reginfo folder is proven, with the default icon
+// fingerprint or with its own custom icon; else 0. Creates the reginfo folder when missing.
+int utl_LoadCusXmlFile(const char* logName);

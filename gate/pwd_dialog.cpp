@@ -1,0 +1,111 @@
+#include "gate/pwd_dialog.h"
+
+#include <string.h>
+
+#include "gate/pwd_cipher.h"
+#include "setup/app_state.h"
+#include "util/log.h"
+
+const PwdDialogTexts kPwdTextsEn = {
+    "Uninstall Password",
+    "The client is protected by a password. Please input the password to proceed with the "
+    "client upgrade.",
+    "OK",
+    "Cancel",
+    "Wrong password. Please try again:",
+    "You have input wrong passwords for the maximum number of times. The installation wizard "
+    "is about to abort...",
+    "Wrong Password",
+};
+
+namespace {
+
+// Longest password the edit control takes, in characters.
+const int kMaxPwdChars = 32;
+// Wrong entries so far in this run.
+int g_nWrongPwd = 0;
+
+const PwdDialogTexts& Texts() {
+  return GetSystemDefaultLangID() == 0x0804 ? kPwdTextsZh : kPwdTextsEn;
+}
+
+// Brings what the user typed into the stored text form and compares it with the stored
+// password. The plain text lives only in this frame and is wiped before returning.
+bool TypedPasswordMatches(HWND hDlg) {
+  char typed[kMaxPwdChars + 1];
+  memset(typed, 0, sizeof typed);
+  int n = GetWindowTextLengthA(GetDlgItem(hDlg, IDC_PWD_EDIT));
+  if (n < 0) n = 0;
+  if (n > kMaxPwdChars) n = kMaxPwdChars;
+  GetDlgItemTextA(hDlg, IDC_PWD_EDIT, typed, n + 1);
+  n = static_cast<int>(strlen(typed));
+
+  char stored[kStoredPwdSize];
+  memset(stored, 0, sizeof stored);
+  DesBase64Encrypt(stored, kStoredPwdTextSize, reinterpret_cast<unsigned char*>(typed),
+                   static_cast<unsigned>(n));
+  WipeBytes(typed, sizeof typed);
+  // The edit control holds the plain text too; it goes as soon as it has been read.
+  SetDlgItemTextA(hDlg, IDC_PWD_EDIT, "");
+  return strcmp(g_szStoredPwd, stored) == 0;
+}
+
+void OnWrongPassword(HWND hDlg) {
+  ++g_nWrongPwd;
+  const PwdDialogTexts& t = Texts();
+  if (g_nWrongPwd >= kMaxPwdAttempts) {
+    MessageBoxA(hDlg, t.limitText, t.limitCaption, MB_ICONWARNING | MB_OK);
+    EndDialog(hDlg, 1);
+    PostQuitMessage(0);
+    return;
+  }
+  ShowWindow(GetDlgItem(hDlg, IDC_PWD_WRONG), SW_SHOWNORMAL);
+  SetDlgItemTextA(hDlg, IDC_PWD_PROMPT, "");
+  SetDlgItemTextA(hDlg, IDC_PWD_WRONG, t.wrong);
+  SetDlgItemTextA(hDlg, IDC_PWD_EDIT, "");
+  SetFocus(GetDlgItem(hDlg, IDC_PWD_EDIT));
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_INITDIALOG: {
+      const PwdDialogTexts& t = Texts();
+      SetDlgItemTextA(hDlg, IDC_PWD_PROMPT, t.prompt);
+      SetDlgItemTextA(hDlg, IDOK, t.ok);
+      SetDlgItemTextA(hDlg, IDCANCEL, t.cancel);
+      SetWindowTextA(hDlg, t.title);
+      ShowWindow(GetDlgItem(hDlg, IDC_PWD_WRONG), SW_HIDE);
+      SendDlgItemMessageA(hDlg, IDC_PWD_EDIT, EM_LIMITTEXT, kMaxPwdChars, 0);
+      SetFocus(GetDlgItem(hDlg, IDC_PWD_EDIT));
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+          if (TypedPasswordMatches(hDlg)) {
+            g_bExit = TRUE;
+            SetupLog("g_bExit = TRUE;");
+            PostQuitMessage(0);
+            EndDialog(hDlg, 1);
+          } else {
+            OnWrongPassword(hDlg);
+          }
+          return FALSE;
+        case IDCANCEL:
+          EndDialog(hDlg, 2);
+          PostQuitMessage(0);
+          return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      EndDialog(hDlg, LOWORD(wParam));
+      PostQuitMessage(0);
+      return TRUE;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return FALSE;
+  }
+  return FALSE;
+}
