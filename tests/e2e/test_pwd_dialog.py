@@ -1,0 +1,176 @@
+"""The uninstall-password dialog as the user meets it: texts in the system's language,
+three attempts, Cancel, Escape, Enter, the 32-character limit; and what the setup does
+after it."""
+import os
+import unittest
+from pathlib import Path
+
+from gate_fixtures import *  # noqa: F401,F403
+
+PROMPT, EDIT, WRONG = "-1", "1001", "1002"
+VK_RETURN, VK_ESCAPE = "0x0D", "0x1B"
+
+EN = {
+    "title": "Uninstall Password",
+    "prompt": "The client is protected by a password. Please input the password to proceed "
+              "with the client upgrade.",
+    "ok": "OK", "cancel": "Cancel",
+    "wrong": "Wrong password. Please try again:",
+    "limit": "You have input wrong passwords for the maximum number of times. The "
+             "installation wizard is about to abort...",
+    "limit_caption": "Wrong Password",
+}
+ZH = {
+    "title": "卸载密码",
+    "prompt": "已安装的客户端受密码保护，需要输入卸载密码才能进行升级。请输入密码：",
+    "ok": "确定", "cancel": "取消",
+    "wrong": "密码错误，请重新输入：",
+    "limit": "超过最大密码错误重试次数，安装程序即将退出。",
+    "limit_caption": "密码错误",
+}
+# A copy of Setup.exe built without the dialog template.
+NO_DIALOG_SETUP = Path(os.environ.get("OLVAN_SETUP_NODIALOG_EXE", "Setup_nodialog.exe"))
+
+
+def hexbytes(text, env):
+    return text.encode("gbk" if env is CHINESE_PRC else "cp1252").hex()
+
+
+class PasswordDialogTest(unittest.TestCase):
+    def setUp(self):
+        need_wine(self)
+        reset_store()
+        installed()
+
+    def tearDown(self):
+        kill_all("Setup.exe", "Setup_nodialog.exe")
+
+    def protect(self, password):
+        reg_add(OLVAN_KEY, "Uninstall", "REG_DWORD", 1)
+        reg_add(OLVAN_KEY, "UninstallPwd", "REG_SZ", stored(password))
+
+    def open_dialog(self, env=ENGLISH, exe=None):
+        self.env = env
+        self.proc = start(exe or SETUP, env=env)
+        box = wait_box_or_exit(self.proc, env=env)
+        self.assertIsNotNone(box, "no password dialog")
+        self.dlg = box.hwnd
+        return box
+
+    def text(self, control):
+        raw = driver("text", self.dlg, control, env=self.env)
+        return b"" if raw in ("", "-") else bytes.fromhex(raw)
+
+    def enter(self, password, how="click"):
+        driver("settext", self.dlg, EDIT, password.encode().hex() or "-", env=self.env)
+        if how == "click":
+            driver("click", self.dlg, "1", env=self.env)
+        else:
+            driver("key", self.dlg, VK_RETURN, env=self.env)
+        # Each entry is answered before the next one is typed.
+        wait_for(lambda: self.text(EDIT) == b"" or self.proc.poll() is not None, timeout=10)
+
+    def finish(self):
+        self.assertEqual(wait_exit(self.proc, 120), 0)
+        return setup_log()
+
+    def assert_no_install(self, log):
+        self.assertNotIn(b"g_bExit = TRUE;", log)
+        self.assertNotIn(b"Begin UnpackAndSetup", log)
+        self.assertEqual(log[-1], b"Exit main")
+
+    def test_wrong_wrong_right(self):
+        self.protect("Secret1")
+        box = self.open_dialog()
+        self.assertEqual(box.caption, b"Uninstall Password")
+        self.assertEqual(self.text(PROMPT), EN["prompt"].encode())
+        self.enter("wrong")
+        self.assertEqual(self.text(WRONG), EN["wrong"].encode())
+        self.assertEqual(self.text(PROMPT), b"")
+        self.enter("secret1")  # the case counts
+        self.assertEqual(self.text(WRONG), EN["wrong"].encode())
+        self.enter("Secret1", how="enter")  # Enter is OK
+        log = self.finish()
+        i = log.index(b"g_bExit = TRUE;")
+        self.assertEqual(log[i + 1], b"Begin UnpackAndSetup")
+        self.assertEqual(log[-1], b"Exit main")
+        self.assertFalse(boxes())
+
+    def check_limit(self, env, texts):
+        self.protect("Secret1")
+        box = self.open_dialog(env)
+        self.assertEqual(box.caption, texts["title"].encode("gbk"))
+        self.assertEqual(self.text(PROMPT), texts["prompt"].encode("gbk"))
+        self.assertEqual(self.text("1"), texts["ok"].encode("gbk"))
+        self.assertEqual(self.text("2"), texts["cancel"].encode("gbk"))
+        self.enter("a")
+        self.assertEqual(self.text(WRONG), texts["wrong"].encode("gbk"))
+        self.enter("b")
+        driver("settext", self.dlg, EDIT, b"c".hex(), env=env)
+        driver("click", self.dlg, "1", env=env)
+        limit = wait_box(not_these=[box], env=env)
+        self.assertEqual(limit.caption, texts["limit_caption"].encode("gbk"))
+        self.assertEqual(limit.text, texts["limit"].encode("gbk"))
+        self.assertEqual(driver("icon", limit.hwnd), "warning")
+        driver("click", limit.hwnd, "1")
+        self.assert_no_install(self.finish())
+
+    def test_three_wrong_entries_end_the_setup_english(self):
+        self.check_limit(ENGLISH, EN)
+
+    def test_three_wrong_entries_end_the_setup_chinese(self):
+        self.check_limit(CHINESE_PRC, ZH)
+
+    def test_chinese_taiwan_gets_english(self):
+        self.protect("x")
+        box = self.open_dialog(CHINESE_TW)
+        self.assertEqual(box.caption, EN["title"].encode())
+        self.assertEqual(self.text(PROMPT), EN["prompt"].encode())
+        driver("click", self.dlg, "2")
+        self.assert_no_install(self.finish())
+
+    def test_cancel_and_escape_install_nothing_and_show_nothing(self):
+        self.protect("x")
+        for how in ("cancel", "escape"):
+            reset_machine()
+            self.protect("x")
+            self.open_dialog()
+            if how == "cancel":
+                driver("click", self.dlg, "2")
+            else:
+                driver("key", self.dlg, VK_ESCAPE)
+            log = self.finish()
+            self.assert_no_install(log)
+            self.assertFalse(boxes())
+
+    def test_a_33rd_character_cannot_be_typed(self):
+        self.protect("p" * 32)
+        self.open_dialog()
+        driver("type", self.dlg, EDIT, ("p" * 33).encode().hex())
+        driver("click", self.dlg, "1")
+        log = self.finish()
+        self.assertIn(b"g_bExit = TRUE;", log)
+
+    def test_an_empty_stored_password_is_never_matched(self):
+        # "uninstall" 2: the client counts as protected but no password is loaded.
+        put(REGINFO, "OlvanCustom.xml", custom_xml(2, stored("x")))
+        self.open_dialog()
+        self.enter("")
+        self.assertEqual(self.text(WRONG), EN["wrong"].encode())
+        driver("click", self.dlg, "2")
+        self.assert_no_install(self.finish())
+
+    def test_dialog_that_cannot_be_made_installs_nothing(self):
+        self.protect("x")
+        exe = C / "Setup_nodialog.exe"
+        exe.write_bytes(NO_DIALOG_SETUP.read_bytes())
+        p = start(win_path(exe), env=ENGLISH)
+        self.assertIsNone(wait_box_or_exit(p))
+        self.assertEqual(wait_exit(p, 60), 0)
+        log = setup_log()
+        self.assert_no_install(log)
+        self.assertTrue(any(l.startswith(b"CreateDialogParam failed") for l in log), log)
+
+
+if __name__ == "__main__":
+    unittest.main()
