@@ -1,5 +1,7 @@
 #include "xml/custom_xml_parse.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "gate/pwd_cipher.h"
@@ -13,6 +15,77 @@ const char kContent[] = "content";
 const uint16_t kMaxNameText = 260;
 const uint16_t kMaxPasswordText = 128;
 const uint16_t kMaxExtendProText = 32;
+
+// Zero bytes kept behind every text handed to TinyXML. Its parser steps over a multi-byte
+// UTF-8 character by the length its first byte announces, also when the text ends inside
+// it, and then reads on; with this many zeros behind the end it reads only zeros and stops.
+const size_t kParsePadding = 8;
+
+// TinyXML parses nested elements recursively, so nesting depth costs stack: some 14,000
+// levels overflow the setup's 2 MB stack. A text with more element starts than this (a
+// bound on the depth that no markup can undercut) is refused; customization files hold
+// about a hundred elements.
+const unsigned kMaxElements = 4096;
+
+bool FewEnoughElements(const char* text) {
+  unsigned n = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p != '<') continue;
+    unsigned char c = p[1];
+    // What TinyXML takes for the start of an element name (a byte above 0x7F included).
+    bool nameStart = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+    if (nameStart && ++n > kMaxElements) return false;
+  }
+  return true;
+}
+
+// A text for the parser: its bytes up to the first NUL, with kParsePadding zero bytes
+// behind. Frees itself.
+class ParseBuffer {
+ public:
+  ~ParseBuffer() { free(p_); }
+  // Room for n bytes of text; false when memory runs out or n cannot be counted.
+  bool Allocate(size_t n) {
+    if (n > static_cast<size_t>(-1) - kParsePadding - 1) return false;
+    p_ = static_cast<char*>(calloc(n + kParsePadding + 1, 1));
+    size_ = n;
+    return p_ != nullptr;
+  }
+  char* Data() { return p_; }
+  // Line ends as TinyXML's file loader leaves them (CR LF and a lone CR become LF); the
+  // text ends at its first NUL and everything behind it becomes zero.
+  void NormalizeLineEnds() {
+    const char* r = p_;
+    char* w = p_;
+    while (*r) {
+      if (*r == '\r') {
+        *w++ = '\n';
+        if (*++r == '\n') ++r;
+      } else {
+        *w++ = *r++;
+      }
+    }
+    memset(w, 0, static_cast<size_t>(p_ + size_ + kParsePadding + 1 - w));
+  }
+
+ private:
+  char* p_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The whole file at path into buf; false when it cannot be opened or read, or is empty
+// (as TinyXML's own loader has it).
+bool ReadWholeFile(const char* path, ParseBuffer& buf) {
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return false;
+  bool ok = false;
+  long length = -1;
+  if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
+  if (length > 0 && fseek(f, 0, SEEK_SET) == 0 && buf.Allocate(static_cast<size_t>(length)))
+    ok = fread(buf.Data(), static_cast<size_t>(length), 1, f) == 1;
+  fclose(f);
+  return ok;
+}
 }  // namespace
 
 CCustomXmlParse::CCustomXmlParse() {}
@@ -30,10 +103,12 @@ bool CCustomXmlParse::Load(const char* path) {
   if (path == nullptr || path[0] == '\0') return false;
   if (loadedPath_.Length() != 0 && strcmp(loadedPath_.CStr(), path) == 0) return true;
   Reset();
-  if (!doc_.LoadFile(path, TIXML_DEFAULT_ENCODING)) {
-    Reset();
-    return false;
-  }
+  // The file is read here rather than by TinyXML's loader so that the parser gets a
+  // padded buffer; the text it parses is the same.
+  ParseBuffer buf;
+  if (!ReadWholeFile(path, buf)) return false;
+  buf.NormalizeLineEnds();
+  if (!ParseText(buf.Data())) return false;
   // Without the path remembered the next Load merely reads the file again.
   loadedPath_.Assign(path);
   return true;
@@ -42,6 +117,15 @@ bool CCustomXmlParse::Load(const char* path) {
 bool CCustomXmlParse::LoadText(const char* text) {
   Reset();
   if (text == nullptr) return false;
+  ParseBuffer buf;
+  size_t n = strlen(text);
+  if (!buf.Allocate(n)) return false;
+  memcpy(buf.Data(), text, n);
+  return ParseText(buf.Data());
+}
+
+bool CCustomXmlParse::ParseText(const char* text) {
+  if (!FewEnoughElements(text)) return false;
   doc_.Parse(text, nullptr, TIXML_DEFAULT_ENCODING);
   if (doc_.Error()) {
     Reset();

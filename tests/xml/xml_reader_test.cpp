@@ -465,6 +465,74 @@ TEST(XmlLoad, LoadTextRemembersNoPath) {
   EXPECT_FALSE(x.LoadText(nullptr));
 }
 
+TEST(XmlLoad, TextEndingInsideAMultiByteCharacterIsReadSafely) {
+  // TinyXML steps over the three bytes that 0xED announces even past the end of the text;
+  // under AddressSanitizer this proves that it never leaves the buffer.
+  for (const char* tail : {"\xED", "\xED\x9F", "\xF0", "\xC3"}) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><content><functions><uninstall>1</uninstall>"
+                       "<x>abc" + std::string(tail);
+    CCustomXmlParse x;
+    x.LoadText(text.c_str());
+    XmlFolder dir;
+    std::string path = dir.Write("tail.xml", text);
+    FunctionOptions f;
+    x.ReadFunctions(path.c_str(), f);
+  }
+}
+
+TEST(XmlLoad, FileEndsAtItsFirstNul) {
+  XmlFolder dir;
+  std::string text = CustomXml("<functions><uninstall>1</uninstall></functions>");
+  std::string path = dir.Write("embedded-zero.xml", text + std::string(1, '\0') + "<more>\xED");
+  CCustomXmlParse x;
+  FunctionOptions f;
+  ASSERT_TRUE(x.ReadFunctions(path.c_str(), f));
+  EXPECT_EQ(1u, f.uninstall);
+  path = dir.Write("embedded-zero2.xml", "<msg><content><functions><uninstall>1\xED" + std::string(1, '\0') +
+                                   "</uninstall></functions></content></msg>");
+  CCustomXmlParse y;
+  EXPECT_FALSE(y.ReadFunctions(path.c_str(), f)) << "nothing behind the NUL is parsed";
+}
+
+TEST(XmlLoad, DeepNestingIsRefusedBeforeParsing) {
+  // Nested this deep, TinyXML's recursive parser overflows the setup's stack.
+  std::string deep;
+  for (int i = 0; i < 14000; ++i) deep += "<a>";
+  CCustomXmlParse x;
+  EXPECT_FALSE(x.LoadText(deep.c_str()));
+  XmlFolder dir;
+  std::string path = dir.Write("deep.xml", deep);
+  FunctionOptions f;
+  EXPECT_FALSE(x.ReadFunctions(path.c_str(), f));
+  // Markup cannot hide element starts from the count.
+  std::string hidden;
+  for (int i = 0; i < 5000; ++i) hidden += "<a b=\"</a>\"><!--";
+  EXPECT_FALSE(x.LoadText(hidden.c_str()));
+}
+
+TEST(XmlLoad, NestingUpToTheLimitFitsTheStack) {
+  std::string nested;
+  for (int i = 0; i < 4096; ++i) nested += "<a>";
+  for (int i = 0; i < 4096; ++i) nested += "</a>";
+  CCustomXmlParse x;
+  EXPECT_TRUE(x.LoadText(nested.c_str()));
+}
+
+TEST(XmlLoad, UpTo4096ElementsAreParsed) {
+  auto doc = [](int fields) {
+    std::string body;
+    for (int i = 0; i < fields; ++i) body += "<f" + std::to_string(i) + ">1</f" + std::to_string(i) + ">";
+    // msg, content and functions are three more elements.
+    return CustomXml("<functions><uninstall>1</uninstall>" + body + "</functions>");
+  };
+  CCustomXmlParse x;
+  FunctionOptions f;
+  ASSERT_TRUE(x.LoadText(doc(4096 - 4).c_str()));
+  x.FillFunctions(f);
+  EXPECT_EQ(1u, f.uninstall);
+  EXPECT_FALSE(x.LoadText(doc(4096 - 3).c_str()));
+}
+
 TEST(XmlDecimal, MatchesA32BitCLibrary) {
   EXPECT_EQ(0, DecimalToInt32(""));
   EXPECT_EQ(5, DecimalToInt32(" \t\n5"));
