@@ -193,3 +193,94 @@ def wait_for(pred, timeout=30, step=0.1):
             return True
         time.sleep(step)
     return pred()
+
+
+# --- The install sequence: packages, carriers, stand-ins --------------------------------
+
+import struct  # noqa: E402
+
+EXE_OFFSET = 530000
+MSI_OFFSET = 3300000
+WORK = C / "tmp" / "OlvanSetup0"
+STANDIN_AGENT = Path(os.environ.get("OLVAN_STANDIN_AGENT", "wexApxSvr.exe"))
+STANDIN_INSTALLER = Path(os.environ.get("OLVAN_STANDIN_INSTALLER", "OlvanSetup.exe"))
+STANDIN_7ZA = Path(os.environ.get("OLVAN_STANDIN_7ZA", "7za.exe"))
+SEVEN_ZIP_WIN = Path(os.environ.get("OLVAN_7ZA_WIN", "7za.exe"))
+SEVEN_ZIP_LINUX = Path(os.environ.get("OLVAN_7ZA_LINUX", "7za"))
+CALLS = C / "standin_calls.txt"
+PACKAGE_MARKER = b"^-=Olvan=-^ Quib "
+PACKAGE_END = b"^Olvan_end^"
+
+
+def mixed(data):
+    """The package's byte mixing: each byte negated modulo 256 (its own inverse)."""
+    return bytes((256 - b) & 0xFF for b in data)
+
+
+def package_entry(name, data, name_len=None, data_len=None):
+    """One entry; the length fields may be given to lie about the bytes that follow."""
+    name = name.encode("ascii") if isinstance(name, str) else name
+    return (struct.pack("<II", len(name) if name_len is None else name_len,
+                        len(data) if data_len is None else data_len)
+            + mixed(name) + mixed(data))
+
+
+def package(entries, end=True):
+    """A package: marker, (name, bytes) entries, end entry."""
+    out = mixed(PACKAGE_MARKER) + b"".join(package_entry(n, d) for n, d in entries)
+    return out + (package_entry(PACKAGE_END, b"") if end else b"")
+
+
+def carrier(stub, pkg, offset=EXE_OFFSET):
+    """The stub padded with zeros to the offset, then the package."""
+    assert len(stub) < offset
+    return stub + b"\0" * (offset - len(stub)) + pkg
+
+
+def seven_zip(archive, files):
+    """Makes a .7z archive of {relative path: bytes} with the Linux 7-Zip."""
+    import tempfile
+    with tempfile.TemporaryDirectory() as d:
+        for rel, data in files.items():
+            p = Path(d) / rel
+            p.parent.mkdir(parents=True, exist_ok=True)
+            p.write_bytes(data)
+        archive = Path(archive).resolve()
+        if archive.exists():
+            archive.unlink()
+        subprocess.run([str(SEVEN_ZIP_LINUX), "a", "-bd", "-y", str(archive), "."], cwd=d,
+                       check=True, capture_output=True)
+    return Path(archive).read_bytes()
+
+
+def standin_calls():
+    """[(program, arguments)] in the order the stand-ins recorded them."""
+    if not CALLS.exists():
+        return []
+    out = []
+    for line in CALLS.read_bytes().decode("ascii", "replace").splitlines():
+        if line.strip():
+            prog, _, what = line.partition("|")
+            out.append((prog, what))
+    return out
+
+
+def install_folder(name="setupdir"):
+    """A fresh folder on drive C for the setup program and its carrier."""
+    d = C / name
+    shutil.rmtree(d, ignore_errors=True)
+    d.mkdir(parents=True)
+    return d
+
+
+def run_setup(exe, env=None, timeout=240):
+    """Runs a Setup.exe copy to its end; returns its exit code."""
+    r = wine(win_path(exe), env=env or ENGLISH, timeout=timeout)
+    return r.returncode
+
+
+def tree(folder):
+    """Relative POSIX paths of every file and folder below folder, sorted."""
+    folder = Path(folder)
+    return sorted(str(p.relative_to(folder)) + ("/" if p.is_dir() else "")
+                  for p in folder.rglob("*"))

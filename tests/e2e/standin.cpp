@@ -1,0 +1,67 @@
+// Stand-in for the programs the package brings, built once per name: the agent
+// (wexApxSvr.exe) and the installer (OlvanSetup.exe) record how they were called, stay a
+// while so that the setup's process polls see them, and exit; built as 7za.exe it prints
+// an output without the archiver's success line.
+//   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
+//   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+void Record(const char* self, const char* what) {
+  char path[MAX_PATH] = "C:\\standin_calls.txt";
+  GetEnvironmentVariableA("OLVAN_STANDIN_LOG", path, sizeof path);
+  char line[1024];
+  int n = _snprintf(line, sizeof line, "%s|%s\r\n", self, what);
+  if (n < 0) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
+      CloseHandle(h);
+      return;
+    }
+    Sleep(10);
+  }
+}
+
+// The command line without the program's own name.
+const char* Arguments() {
+  const char* p = GetCommandLineA();
+  if (*p == '"') {
+    p = strchr(p + 1, '"');
+    p = p ? p + 1 : "";
+  } else {
+    while (*p && *p != ' ') ++p;
+  }
+  while (*p == ' ') ++p;
+  return p;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  char module[MAX_PATH];
+  GetModuleFileNameA(nullptr, module, MAX_PATH);
+  const char* self = strrchr(module, '\\') ? strrchr(module, '\\') + 1 : module;
+  if (lstrcmpiA(self, "7za.exe") == 0) {
+    const char out[] = "7-Zip stand-in: nothing was extracted\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, sizeof out - 1, &written, nullptr);
+    Record(self, Arguments());
+    return 2;
+  }
+  Record(self, Arguments());
+  char ms[32] = "";
+  DWORD stay = STANDIN_DEFAULT_MS;
+  if (GetEnvironmentVariableA("OLVAN_STANDIN_MS", ms, sizeof ms) > 0) stay = strtoul(ms, nullptr, 10);
+  Sleep(stay);
+  Record(self, "end");
+  return 0;
+}

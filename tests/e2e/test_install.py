@@ -1,0 +1,143 @@
+"""The upgrade a user starts: Setup.exe unpacks the package appended to its own file (or to
+the cached MSI copy), extracts the archives with the real 7-Zip console, places the
+customization files, runs the agent three times and the installer once, and waits."""
+import unittest
+
+from olvan_e2e import *  # noqa: F401,F403
+
+
+def payload():
+    """The entries of a whole package: real 7za.exe, three archives, customization files,
+    the stand-in agent and installer."""
+    tmp = C / "archives"
+    tmp.mkdir(exist_ok=True)
+    return [
+        ("7za.exe", SEVEN_ZIP_WIN.read_bytes()),
+        ("Qt.7z", seven_zip(tmp / "Qt.7z", {"Qt/qt.dll": b"qt library", "qt.conf": b"[Paths]"})),
+        ("tool.7z", seven_zip(tmp / "tool.7z", {"tool/helper.txt": b"helper"})),
+        ("UrlCmdCustomCfg.7z",
+         seven_zip(tmp / "u.7z", {"UrlCmdCustomCfg/managed.xml": b"<managed/>"})),
+        ("locations.xml", b"<locations/>"),
+        ("conn_cfg.ini", b"[conn]\r\n"),
+        ("Portal-cfg.xml", b"<portal/>"),
+        ("a-b-cfg.xml", b"<ab/>"),
+        ("plaincfg.xml", b"<plain/>"),
+        ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+        ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes()),
+    ]
+
+
+class InstallTest(unittest.TestCase):
+    def setUp(self):
+        need_wine(self)
+        reset_machine()
+        CALLS.unlink(missing_ok=True)
+        self.dir = install_folder()
+        self.entries = payload()
+
+    def tearDown(self):
+        kill_all("Setup.exe", "Setup (1).exe", "wexApxSvr.exe", "OlvanSetup.exe")
+
+    def check_whole_upgrade(self):
+        w = WORK
+        for name, data in self.entries:
+            self.assertEqual((w / name).read_bytes(), data, name)
+        self.assertEqual((w / "^Olvan_end^").read_bytes(), b"")
+        # Archives extracted into the working folder itself.
+        self.assertEqual((w / "Qt" / "qt.dll").read_bytes(), b"qt library")
+        self.assertEqual((w / "qt.conf").read_bytes(), b"[Paths]")
+        self.assertEqual((w / "tool" / "helper.txt").read_bytes(), b"helper")
+        self.assertEqual((w / "UrlCmdCustomCfg" / "managed.xml").read_bytes(), b"<managed/>")
+        # Placement: Data for the two fixed names, data\<prefix>\<rest> for "cfg.xml" names.
+        self.assertEqual((w / "Data" / "locations.xml").read_bytes(), b"<locations/>")
+        self.assertEqual((w / "Data" / "conn_cfg.ini").read_bytes(), b"[conn]\r\n")
+        self.assertEqual((w / "Data" / "Portal" / "cfg.xml").read_bytes(), b"<portal/>")
+        self.assertEqual((w / "Data" / "a" / "b-cfg.xml").read_bytes(), b"<ab/>")
+        self.assertEqual(sorted(p.name for p in (w / "Data").iterdir()),
+                         ["Portal", "a", "conn_cfg.ini", "locations.xml"])
+        # A "cfg.xml" name without "-" stays where it is.
+        self.assertEqual((w / "plaincfg.xml").read_bytes(), b"<plain/>")
+
+        calls = standin_calls()
+        self.assertEqual(calls, [
+            ("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "end"),
+            ("wexApxSvr.exe", "-setUpdInfo"), ("wexApxSvr.exe", "end"),
+            ("wexApxSvr.exe", "-exitwexclient"), ("wexApxSvr.exe", "end"),
+            ("OlvanSetup.exe", ""), ("OlvanSetup.exe", "end")])
+
+        log = setup_log()
+        wp = "C:\\tmp\\OlvanSetup0"
+
+        def at(line, start=0):
+            self.assertIn(line, log[start:], (line, log))
+            return log.index(line, start)
+
+        # Each archive: its path, the command, then 7-Zip's output (several lines).
+        i = 0
+        for archive in ("Qt.7z", "tool.7z", "UrlCmdCustomCfg.7z"):
+            i = at(f"{wp}\\{archive}".encode(), i)
+            i = at(f'{wp}\\7za.exe x "{wp}\\{archive}" -o"{wp}" -y'.encode(), i)
+            self.assertIn(b"Everything is Ok", log[i + 1:i + 40], archive)
+        self.assertNotIn(b"unpack managecfg fail!", log)
+        started = [l for l in log if l.startswith(b"is-stp started at ")]
+        ended = [l for l in log if l.startswith(b"is-stp ended at ")]
+        self.assertEqual(len(started), 1, log)
+        self.assertRegex(started[0], rb"^is-stp started at \d+$")
+        self.assertLess(int(started[0].split()[-1]), 600)
+        self.assertRegex(ended[0], rb"^is-stp ended at [1-9]\d*\.$")
+        self.assertLess(log.index(started[0]), log.index(ended[0]))
+        self.assertEqual(log[-1], b"Exit main")
+        self.assertNotIn(b"install failed", b"\n".join(log))
+        utl = module_log("UtlFile")
+        self.assertEqual(utl[-1], b"utl_FileUnpack: The file is end.")
+
+    def test_exe_route_whole_upgrade(self):
+        stub = SETUP.read_bytes()
+        exe = self.dir / "Setup.exe"
+        exe.write_bytes(carrier(stub, package(self.entries)))
+        # What an earlier run left: stray files go, an old managed configuration is replaced,
+        # the Vyx folder is removed.
+        (WORK / "Vyx").mkdir(parents=True)
+        (WORK / "Vyx" / "v.txt").write_bytes(b"v")
+        (WORK / "UrlCmdCustomCfg" / "old").mkdir(parents=True)
+        (WORK / "UrlCmdCustomCfg" / "stale.xml").write_bytes(b"stale")
+        (WORK / "UrlCmdCustomCfg" / "old" / "x").write_bytes(b"x")
+        (WORK / "stray.txt").write_bytes(b"stray")
+        self.assertEqual(run_setup(exe), 0)
+        self.check_whole_upgrade()
+        self.assertFalse((WORK / "Vyx").exists())
+        self.assertFalse((WORK / "stray.txt").exists())
+        self.assertEqual(tree(WORK / "UrlCmdCustomCfg"), ["managed.xml"])
+        self.assertNotIn(b"msi install.", setup_log())
+
+    def test_msi_route_with_existing_copy_beside_a_renamed_program(self):
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        # A renamed download still finds "OlvanSetup.msi" in its own folder.
+        exe = self.dir / "Setup (1).exe"
+        exe.write_bytes(SETUP.read_bytes())
+        msi = b"MSI database stand-in" * 1000
+        (self.dir / "OlvanSetup.msi").write_bytes(
+            carrier(msi, package(self.entries), MSI_OFFSET))
+        self.assertEqual(run_setup(exe), 0)
+        log = setup_log()
+        i = log.index(b"msi install.")
+        self.assertEqual(log[i + 1:i + 11], [b"can't get source path."] * 10)
+        self.assertEqual(log[i + 11], b"InstallScript has copy msi file.")
+        self.check_whole_upgrade()
+
+    def test_msi_route_copies_the_source_when_no_copy_exists(self):
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        src = install_folder("msisource") / "Client.msi"
+        src.write_bytes(carrier(b"MSI", package(self.entries), MSI_OFFSET))
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
+        exe = self.dir / "Setup.exe"
+        exe.write_bytes(SETUP.read_bytes())
+        self.assertEqual(run_setup(exe), 0)
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), src.read_bytes())
+        log = setup_log()
+        self.assertNotIn(b"can't get source path.", log)
+        self.check_whole_upgrade()
+
+
+if __name__ == "__main__":
+    unittest.main()
