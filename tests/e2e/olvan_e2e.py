@@ -284,3 +284,13 @@ def tree(folder):
     folder = Path(folder)
     return sorted(str(p.relative_to(folder)) + ("/" if p.is_dir() else "")
                   for p in folder.rglob("*"))
+
+
+def reset_install_machine():
+    """reset_machine(), also when C:\\tmp or the working folder is a link or a plain file,
+    and without the stand-ins' record of calls."""
+    for p in (WORK, C / "tmp"):
+        if p.is_symlink() or p.is_file():
+            p.unlink()
+    reset_machine()
+    CALLS.unlink(missing_ok=True)

@@ -30,8 +30,7 @@ def payload():
 class InstallTest(unittest.TestCase):
     def setUp(self):
         need_wine(self)
-        reset_machine()
-        CALLS.unlink(missing_ok=True)
+        reset_install_machine()
         self.dir = install_folder()
         self.entries = payload()
 

@@ -1,0 +1,98 @@
+"""Where the install sequence stops, with the number the setup log gives, and the failures
+it goes on after."""
+import unittest
+
+from olvan_e2e import *  # noqa: F401,F403
+
+
+def agent_and_installer():
+    return [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())]
+
+
+class InstallErrorTest(unittest.TestCase):
+    def setUp(self):
+        need_wine(self)
+        reset_install_machine()
+        self.dir = install_folder()
+        self.exe = self.dir / "Setup.exe"
+
+    def tearDown(self):
+        kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
+
+    def run_with(self, data):
+        self.exe.write_bytes(data)
+        self.assertEqual(run_setup(self.exe), 0)
+        return setup_log()
+
+    def assert_failed(self, log, number):
+        self.assertIn(f"install failed with Err {number}.".encode(), log)
+        self.assertEqual(log[-1], b"Exit main")
+
+    def test_351_working_folder_cannot_be_made(self):
+        (C / "tmp").write_bytes(b"a file where the folder belongs")
+        log = self.run_with(carrier(SETUP.read_bytes(), package(agent_and_installer())))
+        self.assert_failed(log, 351)
+
+    def test_352_at_exactly_530000_bytes_and_530001_passes_the_size_check(self):
+        stub = SETUP.read_bytes()
+        log = self.run_with(stub + b"\0" * (EXE_OFFSET - len(stub)))
+        self.assert_failed(log, 352)
+        reset_install_machine()
+        # One byte of package passes the size check; the unpacker then misses its marker.
+        log = self.run_with(stub + b"\0" * (EXE_OFFSET - len(stub)) + b"\x01")
+        self.assert_failed(log, 159)
+
+    def test_unpacker_number_reaches_the_log(self):
+        pkg = mixed(PACKAGE_MARKER) + package_entry("big", b"x", data_len=10 ** 6)
+        log = self.run_with(carrier(SETUP.read_bytes(), pkg))
+        self.assert_failed(log, 163)
+        self.assertIn(b"utl_FileUnpack:Err: 163.", module_log("UtlFile"))
+
+    def test_355_without_the_agent(self):
+        log = self.run_with(carrier(SETUP.read_bytes(), package(
+            [("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())])))
+        self.assert_failed(log, 355)
+        self.assertEqual(standin_calls(), [])
+
+    def test_357_without_the_installer_and_old_managed_config_removed(self):
+        old = WORK / "UrlCmdCustomCfg"
+        (old / "sub").mkdir(parents=True)
+        (old / "old.xml").write_bytes(b"old")
+        (old / "sub" / "deep.xml").write_bytes(b"deep")
+        log = self.run_with(carrier(SETUP.read_bytes(), package(
+            [("wexApxSvr.exe", STANDIN_AGENT.read_bytes())])))
+        self.assert_failed(log, 357)
+        self.assertFalse(old.exists())
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                          ("wexApxSvr.exe", "-exitwexclient")])
+
+    def test_missing_qt_and_unsuccessful_extractions_do_not_stop_the_sequence(self):
+        # The archiver prints no "Everything is Ok": tool.7z and the managed configuration
+        # fail to extract, Qt.7z is not there at all; the upgrade still runs to its end.
+        entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),
+                   ("UrlCmdCustomCfg.7z", b"7z?")] + agent_and_installer()
+        log = self.run_with(carrier(SETUP.read_bytes(), package(entries)))
+        wp = "C:\\tmp\\OlvanSetup0"
+        self.assertIn(f"{wp}\\Qt.7z".encode(), log)
+        self.assertNotIn(f'{wp}\\7za.exe x "{wp}\\Qt.7z" -o"{wp}" -y'.encode(), log)
+        self.assertIn(f'{wp}\\7za.exe x "{wp}\\tool.7z" -o"{wp}" -y'.encode(), log)
+        self.assertIn(b"7-Zip stand-in: nothing was extracted", log)
+        self.assertIn(b"unpack managecfg fail!", log)
+        self.assertTrue((WORK / "Qt").is_dir())
+        self.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
+        self.assertFalse(any(l.startswith(b"install failed") for l in log), log)
+        self.assertEqual(standin_calls()[-2:], [("OlvanSetup.exe", ""), ("OlvanSetup.exe", "end")])
+
+    def test_installer_that_never_appears(self):
+        entries = [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+                   ("OlvanSetup.exe", b"not a program")]
+        log = self.run_with(carrier(SETUP.read_bytes(), package(entries)))
+        i = log.index(b"is-stp started at 600")
+        self.assertEqual(log[i + 1], b"is-stp ended at 0.")
+        self.assertFalse(any(l.startswith(b"install failed") for l in log), log)
+
+
+if __name__ == "__main__":
+    unittest.main()
