@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 FUZZERS=(
   "fuzz_des_base64 512"
   "fuzz_xml_sections 4096"
+  "fuzz_package 16384"
 )
 
 BUILD=${OLVAN_FUZZ_BUILD:-build/fuzz}
