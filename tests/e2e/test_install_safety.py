@@ -23,6 +23,8 @@ class InstallSafetyTest(unittest.TestCase):
 
     def tearDown(self):
         kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
+        # Later tests of the same prefix must not meet the planted links.
+        reset_install_machine()
 
     def assert_victim_untouched(self):
         self.assertEqual(tree(self.victim), ["precious.dll", "sub/", "sub/deep.dll"])
