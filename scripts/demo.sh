@@ -4,7 +4,17 @@
 # stand-ins for the client's agent and installer that record how they were called), packs
 # it with olvpack, runs the upgrade under Wine in a scratch prefix, and shows the setup log,
 # the programs the setup started and the working folder's tree.
+#   scripts/demo.sh              upgrade of an unprotected client
+#   scripts/demo.sh --protected  the installed client is protected by an uninstall password:
+#                                the driver program types a wrong one, then the right one
 set -euo pipefail
+PROTECTED=
+case "${1:-}" in
+  --protected) PROTECTED=1 ;;
+  "") ;;
+  *) echo "usage: scripts/demo.sh [--protected]" >&2; exit 2 ;;
+esac
+export PROTECTED
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ]; then scripts/setup-machine.sh; fi
 
@@ -16,7 +26,7 @@ echo "== building Setup.exe (build/win32) and olvpack (build/host-release)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 | tail -n 1
 cmake --preset host-release >/dev/null
-cmake --build --preset host-release -j2 --target olvpack | tail -n 1
+cmake --build --preset host-release -j2 --target olvpack olvsign | tail -n 1
 
 DEMO=build/demo
 rm -rf "$DEMO"
@@ -45,7 +55,32 @@ scripts/with-wine.sh bash -c '
   mkdir -p "$OLVAN_WINE_C/Downloads"
   cp build/demo/Setup.exe "$OLVAN_WINE_C/Downloads/Setup.exe"
   start=$(date +%s)
-  WINEDEBUG=-all wine "C:\\Downloads\\Setup.exe"
+  if [ -n "$PROTECTED" ]; then
+    # The installed client: protected by "demo-password" (kept in its stored form) and
+    # listed among the installed programs.
+    R="C:\\windows\\syswow64\\reg.exe"
+    wine $R add "HKLM\\SOFTWARE\\Olvan" /v Uninstall /t REG_DWORD /d 1 /f /reg:32 >/dev/null
+    wine $R add "HKLM\\SOFTWARE\\Olvan" /v UninstallPwd /t REG_SZ /d "$(build/host-release/olvsign encrypt demo-password)" /f /reg:32 >/dev/null
+    wine $R add "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3D9F7B60-2E48-41C5-B07A-95E1C4F8D26B}" /v DisplayVersion /t REG_SZ /d 6.5.0 /f /reg:32 >/dev/null
+    WINEDEBUG=-all wine "C:\\Downloads\\Setup.exe" & setup=$!
+    D=build/win32/uidriver.exe
+    text() { wine $D text "$1" "$2" | xxd -r -p; echo; }
+    line=$(wine $D wait); dlg=${line%% *}
+    echo "== the password dialog: $(echo "$line" | cut -d" " -f4 | xxd -r -p)"
+    echo "   prompt: $(text "$dlg" -1)"
+    echo "   the driver types a wrong password and presses OK"
+    wine $D settext "$dlg" 1001 "$(printf not-the-password | xxd -p)"; wine $D click "$dlg" 1
+    sleep 1
+    echo "   the dialog answers: $(text "$dlg" 1002)"
+    echo "   the driver types the right password and presses OK"
+    wine $D settext "$dlg" 1001 "$(printf demo-password | xxd -p)"; wine $D click "$dlg" 1
+    wait $setup
+    echo
+    echo "== password gate (C:\\OlvanLog\\stp_setup*.log)"
+    cat "$OLVAN_WINE_C"/OlvanLog/stp_setup*.log | tr -d "\r" | grep -E "IsUninstallPrompt|utl_Load"
+  else
+    WINEDEBUG=-all wine "C:\\Downloads\\Setup.exe"
+  fi
   echo "Setup.exe ended after $(( $(date +%s) - start )) s"
   echo
   echo "== setup log (C:\\OlvanLog\\setup*.log)"
