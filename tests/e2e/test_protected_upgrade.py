@@ -1,0 +1,88 @@
+"""A whole upgrade of a client protected by an uninstall password, for each place the
+password can come from: the dialog asks, the right password lets the packed Setup.exe
+unpack, run the agent three times and the installer once."""
+import unittest
+
+from gate_fixtures import *  # noqa: F401,F403
+
+PASSWORD = "Upgrade-2026"
+
+
+def small_payload():
+    return [
+        ("7za.exe", SEVEN_ZIP_WIN.read_bytes()),
+        ("locations.xml", b"<locations/>"),
+        ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+        ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes()),
+    ]
+
+
+class ProtectedUpgradeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        need_wine(cls)
+        cls.entries = small_payload()
+
+    def setUp(self):
+        reset_store()
+        reset_install_machine()
+        self.exe = install_folder() / "Setup.exe"
+        self.exe.write_bytes(carrier(SETUP.read_bytes(), package(self.entries)))
+        installed()
+
+    def tearDown(self):
+        kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
+
+    def upgrade(self, attempts):
+        """Starts the packed Setup.exe, answers its dialog with the given passwords in
+        turn and checks the whole upgrade that follows the last (right) one."""
+        p = start(win_path(self.exe), env=ENGLISH)
+        box = wait_box_or_exit(p)
+        self.assertIsNotNone(box, "the protected client was not asked for its password")
+        for typed in attempts:
+            driver("settext", box.hwnd, "1001", typed.encode().hex())
+            driver("click", box.hwnd, "1")
+            wait_for(lambda: driver("text", box.hwnd, "1001", check=False) in ("", "-")
+                     or p.poll() is not None, timeout=10)
+        self.assertEqual(wait_exit(p, 180), 0)
+        log = setup_log()
+        i = log.index(b"g_bExit = TRUE;")
+        self.assertEqual(log[i + 1], b"Begin UnpackAndSetup")
+        self.assertNotIn(b"install failed", b"\n".join(log))
+        self.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
+        self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                          ("wexApxSvr.exe", "-exitwexclient"), ("OlvanSetup.exe", "")])
+        for name, data in self.entries:
+            self.assertEqual((WORK / name).read_bytes(), data, name)
+        return gate_lines()
+
+    def test_customization_xml_wrong_wrong_right(self):
+        put(REGINFO, "OlvanCustom.xml", custom_xml(1, stored(PASSWORD)))
+        lines = self.upgrade(["nope", PASSWORD.lower(), PASSWORD])
+        self.assertIn(b"Get UninstallPwd from lvanCustom.xml succ.", lines)
+
+    def test_uninstall_information_xml(self):
+        put(REGINFO, "OlvanUninstallInfo.xml", uninstall_xml(1, stored(PASSWORD)))
+        self.assertIn(b"Get UninstallPwd from OlvanUninstallInfo.xml succ.", self.upgrade([PASSWORD]))
+
+    def test_customization_ini(self):
+        put(REGINFO, "OlvanCustom.ini", ini(1, stored(PASSWORD)))
+        self.assertIn(b"Get UninstallPwd from OlvanCustom.ini succ.", self.upgrade([PASSWORD]))
+
+    def test_uninstall_information_ini(self):
+        put(REGINFO, "OlvanUninstallInfo.ini", ini(1, stored(PASSWORD)))
+        self.assertIn(b"Get UninstallPwd from OlvanUninstallInfo.ini succ.",
+                      self.upgrade([PASSWORD]))
+
+    def test_registry_old_key(self):
+        reg_add(OLD_OLVAN_KEY, "Uninstall", "REG_DWORD", 1)
+        reg_add(OLD_OLVAN_KEY, "UninstallPwd", "REG_SZ", stored(PASSWORD))
+        lines = self.upgrade([PASSWORD])
+        self.assertIn(b"Get Uninstall from reg failed", lines)
+        self.assertIn(b"Get UninstallPwd from reg Succ.", lines)
+
+
+if __name__ == "__main__":
+    unittest.main()
