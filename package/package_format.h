@@ -21,8 +21,11 @@ const uint32_t kPackageEndNameLen = 11;
 const uint32_t kPackageMaxNameLen = 64;
 // Size of an entry header: name length and data length.
 const uint32_t kPackageEntryHeaderLen = 8;
-// Largest piece of content read or written at once, in bytes.
-const uint32_t kPackageChunk = 4096;
+// Largest piece of content read or written at once, in bytes. Large pieces keep the number
+// of system calls per megabyte low; unpacking then runs close to the speed of a file copy.
+const uint32_t kPackageChunk = 1u << 20;
+// Piece that is always at hand when the large buffer cannot be had.
+const uint32_t kPackageSmallChunk = 4096;
 // Where the package starts in each kind of carrier.
 const uint32_t kExeCarrierOffset = 530000;
 const uint32_t kMsiCarrierOffset = 3300000;

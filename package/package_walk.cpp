@@ -1,6 +1,7 @@
 #include "package/package_walk.h"
 
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "package/entry_name.h"
@@ -30,8 +31,25 @@ class Walk {
   uint32_t len_;
   const char* dst_;
   PackageTarget& target_;
-  // Names and content pass through this one buffer; one more byte ends a name.
-  unsigned char buf_[kPackageChunk + 1];
+  // The marker and names pass through this buffer; one more byte ends a name.
+  unsigned char buf_[kPackageMaxNameLen + 1];
+  // Content: the large heap buffer when it could be had, else the small one.
+  unsigned char small_[kPackageSmallChunk];
+};
+
+// Owns the large content buffer of one walk.
+class ContentBuffer {
+ public:
+  // Nothing is allocated for a size of 0.
+  explicit ContentBuffer(uint32_t size)
+      : p_(size != 0 ? static_cast<unsigned char*>(malloc(size)) : nullptr) {}
+  ~ContentBuffer() { free(p_); }
+  ContentBuffer(const ContentBuffer&) = delete;
+  ContentBuffer& operator=(const ContentBuffer&) = delete;
+  unsigned char* Get() const { return p_; }
+
+ private:
+  unsigned char* p_;
 };
 
 void Walk::LogF(const char* fmt, ...) {
@@ -70,6 +88,11 @@ int Walk::Run(uint32_t* err) {
   if (total >= len_) return 1;
 
   const size_t dstLen = strlen(dst_);
+  // No entry holds more content than the package has bytes.
+  const uint32_t largeSize = len_ < kPackageChunk ? len_ : kPackageChunk;
+  ContentBuffer large(largeSize > kPackageSmallChunk ? largeSize : 0);
+  unsigned char* content = large.Get() != nullptr ? large.Get() : small_;
+  const uint32_t chunk = large.Get() != nullptr ? largeSize : kPackageSmallChunk;
   for (uint32_t pass = 1;; ++pass) {
     LogF("%sunpack time = %d", kPrefix, static_cast<int>(pass));
 
@@ -117,9 +140,9 @@ int Walk::Run(uint32_t* err) {
     uint32_t copied = 0;
     while (copied < dataLen) {
       uint32_t n = dataLen - copied;
-      if (n > kPackageChunk) n = kPackageChunk;
-      if (!ReadAndMix(reader_, buf_, n)) return Fail(kUnpackErrContentRead, err);
-      if (!target_.Write(buf_, n)) return Fail(kUnpackErrWrite, err);
+      if (n > chunk) n = chunk;
+      if (!ReadAndMix(reader_, content, n)) return Fail(kUnpackErrContentRead, err);
+      if (!target_.Write(content, n)) return Fail(kUnpackErrWrite, err);
       copied += n;
     }
     target_.Close();

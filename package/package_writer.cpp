@@ -30,9 +30,9 @@ bool WritePackageEntryHead(PackageSink& sink, const char* name, uint32_t dataLen
 
 bool WritePackageContent(PackageSink& sink, const void* data, uint32_t count) {
   const unsigned char* p = static_cast<const unsigned char*>(data);
-  unsigned char chunk[kPackageChunk];
+  unsigned char chunk[kPackageSmallChunk];
   while (count > 0) {
-    uint32_t n = count < kPackageChunk ? count : kPackageChunk;
+    uint32_t n = count < kPackageSmallChunk ? count : kPackageSmallChunk;
     memcpy(chunk, p, n);
     if (!MixAndWrite(sink, chunk, n)) return false;
     p += n;

@@ -176,7 +176,7 @@ TEST(Walk, LogLinesOfAWholePackage) {
 
 TEST(Walk, LastEntryEndingTheCarrierNeedsNoEndEntry) {
   RecordTarget t;
-  std::string big = Pattern(10000);
+  std::string big = Pattern(kPackageChunk * 2 + 10000);
   Outcome o = Walk(Marker() + Entry("one", "1") + Entry("big.bin", big), t);
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(t.files["big.bin"], big);
