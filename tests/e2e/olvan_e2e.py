@@ -54,8 +54,12 @@ def _env(extra=None):
 
 def wine(*args, env=None, timeout=120, check=False, input=None):
     """Runs a Windows program to its end; returns the CompletedProcess (bytes)."""
-    return subprocess.run(["wine", *map(str, args)], env=_env(env), timeout=timeout,
-                          capture_output=True, check=check, input=input)
+    t0 = time.time()
+    r = subprocess.run(["wine", *map(str, args)], env=_env(env), timeout=timeout,
+                       capture_output=True, check=check, input=input)
+    if os.environ.get("OLVAN_E2E_TRACE") and time.time() - t0 > 3:
+        print(f"[slow wine call: {time.time() - t0:.1f} s: {args}]", flush=True)
+    return r
 
 
 def start(*args, env=None):
@@ -146,7 +150,7 @@ def wait_box(not_these=(), timeout_ms=30000, env=None):
     args = ["wait", "--timeout", str(timeout_ms)]
     if not_these:
         args += ["--not", ",".join(b.hwnd for b in not_these)]
-    return Box(driver(*args, timeout=timeout_ms / 1000 + 30, env=env))
+    return Box(driver(*args, timeout=timeout_ms / 1000 + 60, env=env))
 
 
 def wait_box_or_exit(proc, timeout=60, env=None):
