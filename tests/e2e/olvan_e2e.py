@@ -39,9 +39,28 @@ def host_tool(name):
     return path
 
 
+KEEPER = "desktop_keeper.exe"
+_keeper_seen = False
+
+
 def need_wine(case):
     if not C.is_dir():
         raise unittest.SkipTest("no Wine prefix: run through scripts/with-wine.sh")
+    keep_desktop()
+
+
+def keep_desktop():
+    """Keeps one hidden window alive for the rest of the Wine session. Without it Wine ends
+    its desktop process whenever the last window of a test has gone, and a program that
+    opens a window while that process is still ending was seen to hang for minutes."""
+    global _keeper_seen
+    if _keeper_seen or process_runs(KEEPER):
+        _keeper_seen = True
+        return
+    exe = C / KEEPER
+    shutil.copy(DRIVER, exe)
+    start(win_path(exe), "keep-desktop")
+    _keeper_seen = wait_for(lambda: process_runs(KEEPER), timeout=30)
 
 
 def _env(extra=None):

@@ -17,6 +17,8 @@
 //   uidriver gone HWND [--timeout MS]       waits until the window no longer exists
 //   uidriver icon HWND                      prints "warning" when the box shows the warning icon
 //   uidriver running NAME                   exit code 0 when a process of that image name runs
+//   uidriver keep-desktop                   holds a hidden window until ended, so that the
+//                                           desktop process of the session stays up
 //   uidriver sleep MS                       just runs for MS milliseconds (a process to find)
 //   uidriver hold-event NAME MS             holds a named event for MS milliseconds
 //
@@ -308,6 +310,14 @@ int main(int argc, char** argv) {
       found = lstrcmpiA(pe.szExeFile, argv[2]) == 0;
     CloseHandle(snap);
     return found ? 0 : 1;
+  }
+  if (strcmp(cmd, "keep-desktop") == 0) {
+    HWND h = CreateWindowExA(0, "STATIC", "desktop keeper", WS_POPUP, 0, 0, 1, 1, nullptr,
+                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!h) return 1;
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    return 0;
   }
   if (strcmp(cmd, "sleep") == 0 && argc == 3) {
     Sleep(strtoul(argv[2], nullptr, 0));
