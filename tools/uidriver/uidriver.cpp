@@ -186,7 +186,7 @@ const char* IconKind(HWND control) {
 }
 
 int Usage() {
-  fprintf(stderr, "usage: uidriver boxes|wait|text|settext|click|close|key|gone|icon|sleep|hold-event ...\n");
+  fprintf(stderr, "usage: uidriver [--cp N] boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-event ... (see the comment at the top of uidriver.cpp)\n");
   return 2;
 }
 
