@@ -1,0 +1,35 @@
+// Junctions and symbolic links where the elevated setup expects a real folder or file.
+// Another account may plant one to steer the setup's writes and deletes elsewhere: a link
+// is never followed, and only what is proven to be a link is removed as one.
+#pragma once
+#include <windows.h>
+
+// True when attributes (from GetFileAttributesA or a file search) mark a reparse point.
+bool IsLinkAttributes(DWORD attributes);
+// True when something stands at path and is a junction or symbolic link.
+bool IsLink(const char* path);
+
+// Removes the link at path itself, never what it points to. Only a link that a handle
+// opened without following it reports as one is deleted, through that handle; true when
+// nothing stands at path afterwards. Wine reports the target through such a handle, so
+// there this refuses every link and returns false.
+bool RemoveLink(const char* path);
+
+// Renames whatever stands at path (a folder, a file or a link, never followed) to a fresh
+// name beside it, "<path>.<tick count>-<n>". True when nothing stands at path afterwards.
+bool MoveAside(const char* path);
+
+// Identity of a file or folder: volume serial number and file index.
+struct FileIdentity {
+  DWORD volume;
+  DWORD indexHigh;
+  DWORD indexLow;
+};
+// Identity of an open handle; false when it cannot be read.
+bool IdentityOf(HANDLE h, FileIdentity* id);
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+
+// Opens the folder at path without following a link, for reading its attributes, and
+// without FILE_SHARE_DELETE, so that Windows refuses to rename or delete it while the
+// handle is open. INVALID_HANDLE_VALUE when it cannot be opened or is a link.
+HANDLE HoldFolder(const char* path);
