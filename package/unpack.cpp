@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "package/carrier_hold.h"
 #include "package/file_size.h"
 #include "package/package_format.h"
 #include "package/package_walk.h"
@@ -95,7 +96,10 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
              static_cast<int>(packageLen));
 
   UniqueHandle carrier(utl_OpenFileForRead(szSrcAbsFile));
-  if (!carrier.Valid()) return Fail(kUnpackErrOpenCarrier, pdwErr);
+  // The file at that path may have been swapped since the setup started: only the carrier
+  // the process holds is read.
+  if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
+    return Fail(kUnpackErrOpenCarrier, pdwErr);
   // An offset the pointer cannot reach leaves the marker unreadable.
   LARGE_INTEGER start;
   start.QuadPart = dwOffset;

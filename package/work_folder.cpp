@@ -6,38 +6,31 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
+#include "util/links.h"
 
 namespace {
 
-// Reparse points inside the tree deeper than this are left for the removal walk; the
-// tree the setup itself makes is three levels deep.
-const int kMaxSecureDepth = 16;
+// Entries below the working folder deeper than this are not removed: the folder is then
+// moved aside whole. The tree the setup itself makes is three levels deep.
+const int kMaxRemoveDepth = 16;
 
-bool IsLinkAttr(DWORD a) {
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+// The folders the setup works in, held from their making until the install sequence ends
+// so that Windows refuses to rename or delete them, and the working folder's identity.
+UniqueHandle g_tmpHold;
+UniqueHandle g_workHold;
+FileIdentity g_workId;
 
-// Removes a junction or symbolic link itself (a folder link or a file link).
-bool RemoveLink(const char* path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryA(path) != FALSE;
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(path) != FALSE;
-}
-
-// A folder at path that is a real folder: a link there is removed, then the folder is
-// made with sa (null for default security) when missing. False when that fails or
-// something other than a folder stands there.
-bool EnsureRealFolder(const char* path, SECURITY_ATTRIBUTES* sa, bool* created) {
-  *created = false;
+// A real folder at path: a link there is removed, or moved aside where that fails (never
+// followed), then the folder is made with default security when missing. False when that
+// fails or a file stands there.
+bool EnsureRealFolder(const char* path) {
   DWORD a = GetFileAttributesA(path);
-  if (IsLinkAttr(a)) {
-    if (!RemoveLink(path, a)) return false;
+  if (IsLinkAttributes(a)) {
+    if (!RemoveLink(path) && !MoveAside(path)) return false;
     a = INVALID_FILE_ATTRIBUTES;
   }
   if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (!CreateDirectoryA(path, sa)) return false;
-  *created = true;
-  return true;
+  return CreateDirectoryA(path, nullptr) != FALSE;
 }
 
 // SYSTEM and Administrators with full control, inherited by what is made inside. The
@@ -104,56 +97,99 @@ void EnableTakeOwnership() {
   AdjustTokenPrivileges(token.Get(), FALSE, &tp, 0, nullptr, nullptr);
 }
 
-// Sets owner and protected DACL on the object at path, opened without following a link so
-// that a folder swapped for a link in the meantime is refused, not followed.
-bool ResetSecurity(const char* path, const WorkFolderAcl& acl) {
-  UniqueHandle h(CreateFileA(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                             nullptr));
-  if (!h.Valid()) return false;
+// Opens the object at path without following a link; invalid when it cannot be opened
+// with that access or is a link.
+HANDLE OpenNoFollow(const char* path, DWORD access) {
+  UniqueHandle h(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h.Get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
-  // Owner first: the new owner may then always write the DACL.
-  if (SetSecurityInfo(h.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(), nullptr,
-                      nullptr, nullptr) != ERROR_SUCCESS)
-    return false;
-  return SetSecurityInfo(h.Get(), SE_FILE_OBJECT,
+  if (!h.Valid() || !GetFileInformationByHandle(h.Get(), &info) ||
+      IsLinkAttributes(info.dwFileAttributes))
+    return INVALID_HANDLE_VALUE;
+  return h.Release();
+}
+
+// Sets owner and protected DACL on the object at path, opened without following a link so
+// that an entry swapped for a link in the meantime is refused, not followed. Ownership is
+// taken first through an open that asks for WRITE_OWNER alone: the take-ownership
+// privilege grants that much on an entry whose DACL shuts Administrators out, and the new
+// owner may then always open it to write the DACL.
+bool ResetSecurity(const char* path, const WorkFolderAcl& acl) {
+  {
+    UniqueHandle h(OpenNoFollow(path, WRITE_OWNER));
+    if (!h.Valid() ||
+        SetSecurityInfo(h.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
+                        nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+  }
+  UniqueHandle h(OpenNoFollow(path, READ_CONTROL | WRITE_DAC));
+  return h.Valid() &&
+         SetSecurityInfo(h.Get(), SE_FILE_OBJECT,
                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                          nullptr, acl.Acl(), nullptr) == ERROR_SUCCESS;
 }
 
-// Secures what an existing working folder holds: links are removed, every other entry
-// gets the folder's owner and DACL. False when any entry can be neither.
-bool SecureContents(const char* folder, const WorkFolderAcl& acl, int depth) {
+bool Gone(const char* path) { return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; }
+
+// Removes whatever stands at path without following links: a link as a link, a file, a
+// folder with everything in it. Entries another account locked are taken over first. Each
+// folder is removed through a handle that was opened on it before its entries were
+// listed, without FILE_SHARE_DELETE, so that it cannot be swapped for another one (or a
+// link) while its entries are removed by path. True when nothing stands at path afterwards.
+bool RemoveNoFollow(const char* path, const WorkFolderAcl& acl, int depth) {
+  DWORD a = GetFileAttributesA(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return true;
+  if (IsLinkAttributes(a)) return RemoveLink(path);
+  if ((a & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path)) return Gone(path);
+    if (!ResetSecurity(path, acl)) return false;
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path) && Gone(path);
+  }
+  if (depth > kMaxRemoveDepth) return false;
+  const DWORD access = DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY;
+  UniqueHandle folder(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  if (!folder.Valid() && ResetSecurity(path, acl))
+    folder.Reset(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info) ||
+      IsLinkAttributes(info.dwFileAttributes) || IsLink(path))
+    return false;
+  SetFileAttributesA(path, FILE_ATTRIBUTE_DIRECTORY);
+
   char pattern[MAX_PATH];
-  if (!StrJoinPath(pattern, folder, "*")) return false;
+  if (!StrJoinPath(pattern, path, "*")) return false;
+  bool ok = true;
   WIN32_FIND_DATAA fd;
   UniqueFind find(FindFirstFileA(pattern, &fd));
-  if (!find.Valid()) return true;
-  bool ok = true;
-  do {
-    if (lstrcmpA(fd.cFileName, ".") == 0 || lstrcmpA(fd.cFileName, "..") == 0) continue;
-    char path[MAX_PATH];
-    if (!StrJoinPath(path, folder, fd.cFileName)) {
-      ok = false;
-      continue;
-    }
-    if (IsLinkAttr(fd.dwFileAttributes)) {
-      if (!RemoveLink(path, fd.dwFileAttributes)) ok = false;
-      continue;
-    }
-    if (!ResetSecurity(path, acl)) {
-      ok = false;
-      continue;
-    }
-    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && depth < kMaxSecureDepth &&
-        !SecureContents(path, acl, depth + 1))
-      ok = false;
-  } while (FindNextFileA(find.Get(), &fd));
-  return ok;
+  if (find.Valid()) {
+    do {
+      if (lstrcmpA(fd.cFileName, ".") == 0 || lstrcmpA(fd.cFileName, "..") == 0) continue;
+      char child[MAX_PATH];
+      if (!StrJoinPath(child, path, fd.cFileName)) {
+        ok = false;
+        continue;
+      }
+      bool removed = IsLinkAttributes(fd.dwFileAttributes) ? RemoveLink(child)
+                                                           : RemoveNoFollow(child, acl, depth + 1);
+      if (!removed) ok = false;
+    } while (FindNextFileA(find.Get(), &fd));
+  }
+  find.Reset();
+  if (!ok) return false;
+  FILE_DISPOSITION_INFO dispose;
+  dispose.DeleteFile = TRUE;
+  if (!SetFileInformationByHandle(folder.Get(), FileDispositionInfo, &dispose, sizeof dispose))
+    return false;
+  folder.Reset();
+  return Gone(path);
 }
 
 }  // namespace
@@ -161,13 +197,13 @@ bool SecureContents(const char* folder, const WorkFolderAcl& acl, int depth) {
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
                         BOOL clearIfExists) {
   if (out == nullptr || base == nullptr) return 0;
+  utl_ReleaseWorkFolder();
   char sysDir[MAX_PATH + 1];
   UINT n = GetSystemDirectoryA(sysDir, sizeof sysDir);
   if (n == 0 || n > MAX_PATH) return 0;
 
   char tmp[8] = {sysDir[0], ':', '\\', 't', 'm', 'p', '\0'};
-  bool created = false;
-  if (!EnsureRealFolder(tmp, nullptr, &created)) return 0;
+  if (!EnsureRealFolder(tmp)) return 0;
 
   unsigned suffix = withTickSuffix ? static_cast<unsigned>(GetTickCount()) : 0u;
   char path[MAX_PATH + 1];
@@ -177,12 +213,38 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   WorkFolderAcl acl;
   if (!acl.Init()) return 0;
   EnableTakeOwnership();
-  if (!EnsureRealFolder(path, acl.Attributes(), &created)) return 0;
-  // Made now with its DACL, or there before: either way owner and DACL are set again, and
-  // what an earlier run or someone else left inside is secured before it is touched.
+  // Nothing that stands at the path is adopted, whoever made it: a folder may hold
+  // planted files or a handle its maker opened before the DACL was reset. What cannot be
+  // removed is moved aside; the folder is then made new, with its DACL, by a create that
+  // must succeed.
+  if (!RemoveNoFollow(path, acl, 0) && !MoveAside(path)) return 0;
+  if (!CreateDirectoryA(path, acl.Attributes())) return 0;
   if (!ResetSecurity(path, acl)) return 0;
-  if (!created && !SecureContents(path, acl, 0)) return 0;
-  if (!created && clearIfExists) DeleteMatchingFiles(path, "*.*");
+
+  g_tmpHold.Reset(HoldFolder(tmp));
+  g_workHold.Reset(HoldFolder(path));
+  if (!g_tmpHold.Valid() || !g_workHold.Valid() || !IdentityOf(g_workHold.Get(), &g_workId)) {
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
   memcpy(out, path, strlen(path) + 1);
   return 1;
+}
+
+bool utl_IsWorkFolderIntact(const char* path) {
+  if (!g_workHold.Valid() || path == nullptr || IsLink(path)) return false;
+  UniqueHandle h(CreateFileA(path, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FileIdentity id;
+  BY_HANDLE_FILE_INFORMATION info;
+  return h.Valid() && GetFileInformationByHandle(h.Get(), &info) &&
+         !IsLinkAttributes(info.dwFileAttributes) && IdentityOf(h.Get(), &id) &&
+         SameIdentity(id, g_workId);
+}
+
+void utl_ReleaseWorkFolder() {
+  g_workHold.Reset();
+  g_tmpHold.Reset();
 }

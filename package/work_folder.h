@@ -3,18 +3,30 @@
 #include <windows.h>
 
 // Prepares the working folder and copies its path into out (capacity bytes). n is the
-// tick count when withTickSuffix is set, else 0. <d>:\tmp is made when missing. When the
-// working folder exists, clearIfExists deletes the files directly in it (read-only ones
-// too); its sub-folders stay.
+// tick count when withTickSuffix is set, else 0. <d>:\tmp is made when missing.
 //
-// The setup runs elevated in a folder that ordinary users may have made, so:
-// - <d>:\tmp or the working folder being a junction or symbolic link is never followed:
-//   the link is removed and a real folder made;
-// - the working folder gets SYSTEM and Administrators as its only (protected, not
-//   inherited) full-control entries and Administrators as its owner, when it is made and,
-//   before anything in it is cleared, when it exists already; its remaining sub-folders
-//   and files get the same, and links among them are removed.
+// The setup runs elevated in a folder that ordinary users may write, so nothing found there
+// is trusted:
+// - a junction or symbolic link at <d>:\tmp is never followed: it is removed, or moved
+//   aside under a fresh name, and a real folder made;
+// - whatever stands at the working folder's path (a folder of an earlier run or of someone
+//   else, a file, a link) is removed without following links, or moved aside where it
+//   cannot be, whatever clearIfExists says; the folder is then made new, with SYSTEM and
+//   Administrators as its only (protected, not inherited) full-control entries and
+//   Administrators as its owner;
+// - <d>:\tmp and the working folder are then held open without FILE_SHARE_DELETE until
+//   utl_ReleaseWorkFolder, so that Windows refuses to rename or delete them.
 // Returns 1 on success; 0, without logging, when the system directory cannot be read, a
-// folder cannot be made or secured, or the path does not fit (out is then unchanged).
+// folder cannot be cleared away, made or secured, or the path does not fit (out is then
+// unchanged).
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
                         BOOL clearIfExists);
+
+// True when path (the working folder's path) still leads to the very folder that the last
+// successful utl_GetTempWorkPath made and holds (same volume serial number and file index)
+// and is no link. Wine lets a held folder be renamed: this check is what notices a swap
+// there.
+bool utl_IsWorkFolderIntact(const char* path);
+
+// Closes the handles that hold <d>:\tmp and the working folder; safe to call more than once.
+void utl_ReleaseWorkFolder();

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <string.h>
 
+#include "package/carrier_hold.h"
 #include "package/cmd_runner.h"
 #include "package/file_size.h"
 #include "package/package_format.h"
@@ -26,6 +27,9 @@ const DWORD kErrCarrierSize = 352;
 const DWORD kErrNoAgent = 355;
 const DWORD kErrListWorkFolder = 356;
 const DWORD kErrNoInstaller = 357;
+// The working folder's path no longer leads to the folder the setup made (another account
+// renamed it away and put its own there): nothing more is started from it.
+const DWORD kErrWorkFolderSwapped = 358;
 
 // The working folder, C:\tmp\OlvanSetup0 on a system on drive C; no trailing backslash.
 char g_szWorkPath[MAX_PATH];
@@ -85,8 +89,11 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
   if (slash != nullptr) *slash = '\0';
   if (!StrJoinPath(copy, slash != nullptr ? self : ".", kMsiCopyName)) return false;
 
+  // Held from here on like the program's own file; a copy that cannot be held is refused
+  // by the unpack.
   if (FileExists(copy)) {
     SetupLog("InstallScript has copy msi file.");
+    utl_HoldCarrier(copy);
     return true;
   }
   if (source[0] != '\0' && FileExists(source)) {
@@ -95,14 +102,20 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
       SetupLog("Cannot use setup copy msi file, accessible error.");
       return false;
     }
+    utl_HoldCarrier(copy);
     return true;
   }
   SetupLog("Network problem, cannot access source file.");
   return false;
 }
 
+// Whether the working folder is still the one the setup made; every program is started
+// from it by path.
+bool WorkIntact() { return utl_IsWorkFolderIntact(g_szWorkPath); }
+
 // Extracts the archive named name of the working folder into the working folder with the
-// package's own 7za.exe. True when 7-Zip ran and reported success.
+// package's own 7za.exe. True when 7-Zip ran and reported success. The working folder
+// must have been found intact.
 bool Extract(const char* name) {
   char cmd[4 * MAX_PATH];
   if (!StrFormat(cmd, sizeof cmd, "%s\\7za.exe x \"%s\\%s\" -o\"%s\" -y", g_szWorkPath,
@@ -115,12 +128,16 @@ bool Extract(const char* name) {
   return ran && strstr(output.CStr(), kExtractOk) != nullptr;
 }
 
-// Logs the archive's path and extracts it when it is there.
-void ExtractIfPresent(const char* name) {
+// Logs the archive's path and extracts it when it is there. False when the working folder
+// was swapped: 7-Zip is then not started.
+bool ExtractIfPresent(const char* name) {
   char path[MAX_PATH];
-  if (!InWork(path, name)) return;
+  if (!InWork(path, name)) return true;
   SetupLog(path);
-  if (FileExists(path)) Extract(name);
+  if (!FileExists(path)) return true;
+  if (!WorkIntact()) return false;
+  Extract(name);
+  return true;
 }
 
 // Copies the customization files into the "Data" folders. False only when the working
@@ -164,13 +181,13 @@ bool PlaceCustomization() {
 }
 
 // The managed configuration: a fresh UrlCmdCustomCfg folder for the archive's content, or
-// none when the package brings no archive.
-void PlaceManagedConfig() {
+// none when the package brings no archive. False when the working folder was swapped.
+bool PlaceManagedConfig() {
   char archive[MAX_PATH], folder[MAX_PATH];
-  if (!InWork(archive, "UrlCmdCustomCfg.7z") || !InWork(folder, "UrlCmdCustomCfg")) return;
+  if (!InWork(archive, "UrlCmdCustomCfg.7z") || !InWork(folder, "UrlCmdCustomCfg")) return true;
   if (!FileExists(archive)) {
     utl_RemoveFolderTree(folder);
-    return;
+    return true;
   }
   DWORD a = GetFileAttributesA(folder);
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -183,20 +200,26 @@ void PlaceManagedConfig() {
   } else {
     CreateDirectoryA(folder, nullptr);
   }
-  if (!DirectoryExists(folder)) return;
+  if (!DirectoryExists(folder)) return true;
   SetupLog(archive);
-  if (FileExists(archive) && !Extract("UrlCmdCustomCfg.7z")) SetupLog("unpack managecfg fail!");
+  if (!FileExists(archive)) return true;
+  if (!WorkIntact()) return false;
+  if (!Extract("UrlCmdCustomCfg.7z")) SetupLog("unpack managecfg fail!");
+  return true;
 }
 
 bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(logName, exe) == 0; }
 
-void RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
+// False, with nothing started, when the working folder was swapped.
+bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
+  if (!WorkIntact()) return false;
   ShellExecuteA(nullptr, nullptr, path, option, nullptr, SW_HIDE);
   Sleep(pauseMs);
-  if (!wait) return;
+  if (!wait) return true;
   // Any agent counts, the one just started or one of the installed client.
   for (int polls = 0; ProcessRuns("waitCpd", kAgentExe) && polls < kAgentPolls; ++polls)
     Sleep(kAgentPollMs);
+  return true;
 }
 
 BOOL Sequence(DWORD* pdwErr) {
@@ -241,32 +264,48 @@ BOOL Sequence(DWORD* pdwErr) {
     return FALSE;
   }
 
+  if (!WorkIntact()) {
+    *pdwErr = kErrWorkFolderSwapped;
+    return FALSE;
+  }
   if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
 
   char qt[MAX_PATH];
   if (!InWork(qt, "Qt")) return FALSE;
   if (!DirectoryExists(qt) && !CreateDirectoryA(qt, nullptr)) return FALSE;
-  ExtractIfPresent("Qt.7z");
-  ExtractIfPresent("tool.7z");
+  if (!ExtractIfPresent("Qt.7z") || !ExtractIfPresent("tool.7z")) {
+    *pdwErr = kErrWorkFolderSwapped;
+    return FALSE;
+  }
 
   if (!PlaceCustomization()) {
     *pdwErr = kErrListWorkFolder;
     return FALSE;
   }
-  PlaceManagedConfig();
+  if (!PlaceManagedConfig()) {
+    *pdwErr = kErrWorkFolderSwapped;
+    return FALSE;
+  }
 
   char agent[MAX_PATH];
   if (!InWork(agent, kAgentExe) || !FileExists(agent)) {
     *pdwErr = kErrNoAgent;
     return FALSE;
   }
-  RunAgent(agent, "-uninstallwmark", kAfterUninstallMarkMs, false);
-  RunAgent(agent, "-setUpdInfo", kAfterAgentMs, true);
-  RunAgent(agent, "-exitwexclient", kAfterAgentMs, true);
+  if (!RunAgent(agent, "-uninstallwmark", kAfterUninstallMarkMs, false) ||
+      !RunAgent(agent, "-setUpdInfo", kAfterAgentMs, true) ||
+      !RunAgent(agent, "-exitwexclient", kAfterAgentMs, true)) {
+    *pdwErr = kErrWorkFolderSwapped;
+    return FALSE;
+  }
 
   char installer[MAX_PATH];
   if (!InWork(installer, kInstallerExe) || !FileExists(installer)) {
     *pdwErr = kErrNoInstaller;
+    return FALSE;
+  }
+  if (!WorkIntact()) {
+    *pdwErr = kErrWorkFolderSwapped;
     return FALSE;
   }
   ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);
@@ -292,6 +331,7 @@ BOOL Sequence(DWORD* pdwErr) {
 BOOL UnpackAndSetup(DWORD* pdwErr) {
   DWORD ignored = 0;
   BOOL ok = Sequence(pdwErr != nullptr ? pdwErr : &ignored);
+  utl_ReleaseWorkFolder();
   ReleaseInstanceEvent();
   return ok;
 }

@@ -1,0 +1,45 @@
+#include "package/carrier_hold.h"
+
+#include "util/handles.h"
+#include "util/links.h"
+
+namespace {
+
+enum class HoldState { kNone, kHeld, kFailed };
+
+// The program's own file and, in the MSI route, the MSI copy: both stay open until the
+// process ends.
+const int kMaxHolds = 2;
+UniqueHandle g_holds[kMaxHolds];
+int g_holdCount = 0;
+HoldState g_state = HoldState::kNone;
+FileIdentity g_carrierId;
+
+}  // namespace
+
+bool utl_HoldCarrier(const char* path) {
+  g_state = HoldState::kFailed;
+  if (path == nullptr || g_holdCount >= kMaxHolds) return false;
+  UniqueHandle h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.Valid() || !IdentityOf(h.Get(), &g_carrierId)) return false;
+  g_holds[g_holdCount++] = static_cast<UniqueHandle&&>(h);
+  g_state = HoldState::kHeld;
+  return true;
+}
+
+bool utl_HoldOwnFile() {
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) {
+    g_state = HoldState::kFailed;
+    return false;
+  }
+  return utl_HoldCarrier(self);
+}
+
+bool utl_IsHeldCarrier(HANDLE file) {
+  if (g_state == HoldState::kNone) return true;
+  FileIdentity id;
+  return g_state == HoldState::kHeld && IdentityOf(file, &id) && SameIdentity(id, g_carrierId);
+}
