@@ -20,13 +20,12 @@ UniqueHandle g_tmpHold;
 UniqueHandle g_workHold;
 FileIdentity g_workId;
 
-// A real folder at path: a link there is removed, or moved aside where that fails (never
-// followed), then the folder is made with default security when missing. False when that
-// fails or a file stands there.
+// A real folder at path: a link there is removed (never followed), then the folder is made
+// with default security when missing. False when that fails or a file stands there.
 bool EnsureRealFolder(const char* path) {
   DWORD a = GetFileAttributesA(path);
   if (IsLinkAttributes(a)) {
-    if (!RemoveLink(path) && !MoveAside(path)) return false;
+    if (!RemoveLink(path)) return false;
     a = INVALID_FILE_ATTRIBUTES;
   }
   if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -214,9 +213,9 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   if (!acl.Init()) return 0;
   EnableTakeOwnership();
   // Nothing that stands at the path is adopted, whoever made it: a folder may hold
-  // planted files or a handle its maker opened before the DACL was reset. What cannot be
-  // removed is moved aside; the folder is then made new, with its DACL, by a create that
-  // must succeed.
+  // planted files or a handle its maker opened before the DACL was reset. A folder or file
+  // that cannot be removed is moved aside (a link that cannot be removed stops the run);
+  // the folder is then made new, with its DACL, by a create that must succeed.
   if (!RemoveNoFollow(path, acl, 0) && !MoveAside(path)) return 0;
   if (!CreateDirectoryA(path, acl.Attributes())) return 0;
   if (!ResetSecurity(path, acl)) return 0;

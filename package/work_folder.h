@@ -7,18 +7,19 @@
 //
 // The setup runs elevated in a folder that ordinary users may write, so nothing found there
 // is trusted:
-// - a junction or symbolic link at <d>:\tmp is never followed: it is removed, or moved
-//   aside under a fresh name, and a real folder made;
+// - a junction or symbolic link at <d>:\tmp is never followed: it is removed and a real
+//   folder made;
 // - whatever stands at the working folder's path (a folder of an earlier run or of someone
-//   else, a file, a link) is removed without following links, or moved aside where it
-//   cannot be, whatever clearIfExists says; the folder is then made new, with SYSTEM and
+//   else, a file, a link) is removed without following links, whatever clearIfExists says;
+//   a folder or file that cannot be removed is moved aside under a fresh name; the folder is then made new, with SYSTEM and
 //   Administrators as its only (protected, not inherited) full-control entries and
 //   Administrators as its owner;
 // - <d>:\tmp and the working folder are then held open without FILE_SHARE_DELETE until
 //   utl_ReleaseWorkFolder, so that Windows refuses to rename or delete them.
 // Returns 1 on success; 0, without logging, when the system directory cannot be read, a
-// folder cannot be cleared away, made or secured, or the path does not fit (out is then
-// unchanged).
+// link cannot be removed (always under Wine, which cannot remove a Unix symbolic link
+// through Win32), a folder cannot be cleared away, made or secured, or the path does not
+// fit (out is then unchanged).
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
                         BOOL clearIfExists);
 

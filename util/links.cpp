@@ -31,6 +31,9 @@ bool RemoveLink(const char* path) {
 }
 
 bool MoveAside(const char* path) {
+  // Wine renames the target of a Unix symbolic link, not the link: links are only ever
+  // removed, by RemoveLink.
+  if (IsLink(path)) return false;
   DWORD tick = GetTickCount();
   for (unsigned n = 0; n < 100; ++n) {
     char aside[MAX_PATH];

@@ -15,8 +15,9 @@ bool IsLink(const char* path);
 // there this refuses every link and returns false.
 bool RemoveLink(const char* path);
 
-// Renames whatever stands at path (a folder, a file or a link, never followed) to a fresh
-// name beside it, "<path>.<tick count>-<n>". True when nothing stands at path afterwards.
+// Renames the folder or file at path to a fresh name beside it, "<path>.<tick count>-<n>";
+// a name someone planted there is skipped, never replaced. True when nothing stands at path
+// afterwards. A link is refused (false): Wine's rename moves a Unix symbolic link's target.
 bool MoveAside(const char* path);
 
 // Identity of a file or folder: volume serial number and file index.

@@ -311,9 +311,15 @@ def tree(folder):
 
 def reset_install_machine():
     """reset_machine(), also when C:\\tmp or the working folder is a link or a plain file,
-    and without the stand-ins' record of calls."""
+    without what was moved aside beside C:\\tmp and the stand-ins' record of calls."""
     for p in (WORK, C / "tmp"):
         if p.is_symlink() or p.is_file():
             p.unlink()
+    # What the setup moved aside, and folders that tests renamed away.
+    for p in C.glob("tmp?*"):
+        if p.is_symlink() or p.is_file():
+            p.unlink()
+        else:
+            shutil.rmtree(p, ignore_errors=True)
     reset_machine()
     CALLS.unlink(missing_ok=True)

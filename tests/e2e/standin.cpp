@@ -4,6 +4,8 @@
 // an output without the archiver's success line.
 //   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
 //   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
+// A file standin.tag beside the program marks its calls as "<name>@<tag>": the copies an
+// attacker plants are told apart from the package's own.
 #include <windows.h>
 
 #include <stdio.h>
@@ -49,8 +51,25 @@ const char* Arguments() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char module[MAX_PATH];
   GetModuleFileNameA(nullptr, module, MAX_PATH);
-  const char* self = strrchr(module, '\\') ? strrchr(module, '\\') + 1 : module;
-  if (lstrcmpiA(self, "7za.exe") == 0) {
+  char* slash = strrchr(module, '\\');
+  const char* base = slash ? slash + 1 : module;
+  char self[MAX_PATH + 64];
+  lstrcpynA(self, base, MAX_PATH);
+  if (slash != nullptr) {
+    char tagPath[MAX_PATH + 16];
+    _snprintf(tagPath, sizeof tagPath, "%.*s\\standin.tag", static_cast<int>(slash - module), module);
+    HANDLE h = CreateFileA(tagPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      char tag[32] = "";
+      DWORD n = 0;
+      ReadFile(h, tag, sizeof tag - 1, &n, nullptr);
+      CloseHandle(h);
+      tag[n] = '\0';
+      lstrcatA(self, "@");
+      lstrcatA(self, tag);
+    }
+  }
+  if (lstrcmpiA(base, "7za.exe") == 0) {
     const char out[] = "7-Zip stand-in: nothing was extracted\r\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, sizeof out - 1, &written, nullptr);

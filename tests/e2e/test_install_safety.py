@@ -1,9 +1,27 @@
-"""The elevated setup in a folder that ordinary users can write: links planted at or inside
-the working folder are not followed, and package entries cannot leave it."""
+"""The elevated setup in folders that ordinary users can write: whatever another account
+put at the working folder's place (links, a folder with planted files, a file) is never
+followed or adopted, a working folder swapped during the run starts nothing of the
+impostor's, and package entries cannot leave the working folder.
+
+On Windows a planted link is removed as a link and the install goes on. Wine cannot remove
+a Unix symbolic link through Win32 (a handle opened on it reports the target, and its
+rename and RemoveDirectory act on the target), so there the setup stops with 351 and
+touches neither the link nor its target: that is what these tests see."""
 import os
+import shutil
+import time
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
+
+
+def plant_standins(folder, tag=b"planted"):
+    """The attacker's own programs under the names the setup starts from its folder."""
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(STANDIN_7ZA, folder / "7za.exe")
+    shutil.copy(STANDIN_AGENT, folder / "wexApxSvr.exe")
+    shutil.copy(STANDIN_INSTALLER, folder / "OlvanSetup.exe")
+    (folder / "standin.tag").write_bytes(tag)
 
 
 class InstallSafetyTest(unittest.TestCase):
@@ -22,7 +40,7 @@ class InstallSafetyTest(unittest.TestCase):
         (self.victim / "sub" / "deep.dll").write_bytes(b"deep")
 
     def tearDown(self):
-        kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
+        kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe", "7za.exe")
         # Later tests of the same prefix must not meet the planted links.
         reset_install_machine()
 
@@ -30,41 +48,87 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual(tree(self.victim), ["precious.dll", "sub/", "sub/deep.dll"])
         self.assertEqual((self.victim / "precious.dll").read_bytes(), b"precious")
 
-    def run_setup_log(self):
+    def assert_installed(self):
         self.assertEqual(run_setup(self.exe), 0)
-        return setup_log()
+        log = setup_log()
+        self.assertNotIn(b"install failed", b"\n".join(log))
+        self.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
+        self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                          ("wexApxSvr.exe", "-exitwexclient"), ("OlvanSetup.exe", "")])
+        self.assertFalse(WORK.is_symlink())
+        self.assertEqual(sorted(p.name for p in WORK.iterdir()),
+                         ["Data", "OlvanSetup.exe", "Qt", "^Olvan_end^", "wexApxSvr.exe"])
 
-    # Wine shows a Unix symbolic link as a reparse point but can neither make nor remove
-    # one: the setup then refuses the folder (351) instead of replacing the link.
-    def test_link_at_the_working_folder_is_not_followed(self):
-        (C / "tmp").mkdir()
-        os.symlink(self.victim, WORK)
-        log = self.run_setup_log()
-        self.assertTrue(WORK.is_symlink() is False or
-                        b"install failed with Err 351." in log, log)
+    def assert_refused_untouched(self, link):
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 351.", b"Exit main"])
+        self.assertEqual(os.readlink(link), str(self.victim))
         self.assert_victim_untouched()
         self.assertEqual(standin_calls(), [])
 
+    def test_link_at_the_working_folder_is_not_followed(self):
+        (C / "tmp").mkdir()
+        os.symlink(self.victim, WORK)
+        self.assert_refused_untouched(WORK)
+
     def test_link_at_tmp_is_not_followed(self):
         os.symlink(self.victim, C / "tmp")
-        log = self.run_setup_log()
-        self.assertTrue((C / "tmp").is_symlink() is False or
-                        b"install failed with Err 351." in log, log)
-        self.assert_victim_untouched()
+        self.assert_refused_untouched(C / "tmp")
 
     def test_link_inside_the_working_folder_is_not_followed(self):
+        """The folder holding the link is moved aside whole, the link with it."""
         WORK.mkdir(parents=True)
         os.symlink(self.victim, WORK / "UrlCmdCustomCfg")
-        log = self.run_setup_log()
-        self.assertTrue((WORK / "UrlCmdCustomCfg").is_symlink() is False or
-                        b"install failed with Err 351." in log, log)
+        os.symlink(self.victim, WORK / "Qt")
+        self.assert_installed()
         self.assert_victim_untouched()
+
+    def test_folder_made_beforehand_is_not_adopted(self):
+        for rel in ("Qt/plugins/x.dll", "Data/Evil/cfg.xml", "top.dll", "Vyx/sub/v.dll"):
+            (WORK / rel).parent.mkdir(parents=True, exist_ok=True)
+            (WORK / rel).write_bytes(b"planted")
+        os.chmod(WORK / "top.dll", 0o444)
+        self.assert_installed()
+        self.assertEqual(tree(WORK / "Qt"), [])
+        self.assertEqual(tree(WORK / "Data"), [])
+
+    def test_file_at_the_working_folder_is_replaced(self):
+        (C / "tmp").mkdir()
+        WORK.write_bytes(b"not a folder")
+        self.assert_installed()
+
+    def test_folder_swapped_during_the_run_starts_nothing_of_the_impostor(self):
+        """Another account renames C:\\tmp away while 7-Zip extracts the first archive and
+        puts its own working folder, with its own programs, in its place."""
+        archives = C / "archives"
+        archives.mkdir(exist_ok=True)
+        self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
+            ("7za.exe", SEVEN_ZIP_WIN.read_bytes()),
+            ("Qt.7z", seven_zip(archives / "Qt.7z", {"Qt/qt.dll": b"qt"})),
+            ("tool.7z", seven_zip(archives / "tool.7z", {"tool/t.txt": b"t"})),
+            ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())])))
+        p = start(win_path(self.exe), env=ENGLISH)
+        started = f"{win_path(WORK)}\\7za.exe x".encode()
+        self.assertTrue(wait_for(lambda: any(l.startswith(started) for l in setup_log()),
+                                 timeout=120, step=0.02), setup_log())
+        os.rename(C / "tmp", C / "tmp-renamed")
+        plant_standins(WORK)
+        self.assertEqual(wait_exit(p, 180), 0)
+        log = setup_log()
+        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(standin_calls(), [])
+        # The impostor's programs are left alone, neither run nor removed.
+        self.assertEqual((WORK / "wexApxSvr.exe").read_bytes(), STANDIN_AGENT.read_bytes())
+        self.assertEqual((WORK / "standin.tag").read_bytes(), b"planted")
 
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
             ("ok.txt", b"ok"), ("..\\escaped.dll", b"evil")])))
-        log = self.run_setup_log()
-        self.assertIn(b"install failed with Err 165.", log)
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertIn(b"install failed with Err 165.", setup_log())
         self.assertEqual((WORK / "ok.txt").read_bytes(), b"ok")
         self.assertFalse((C / "tmp" / "escaped.dll").exists())
         self.assertEqual(sorted(p.name for p in (C / "tmp").iterdir()), ["OlvanSetup0"])
