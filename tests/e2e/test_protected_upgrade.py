@@ -33,12 +33,15 @@ class ProtectedUpgradeTest(unittest.TestCase):
     def tearDown(self):
         kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
 
-    def upgrade(self, attempts):
+    def upgrade(self, attempts, while_asking=None):
         """Starts the packed Setup.exe, answers its dialog with the given passwords in
-        turn and checks the whole upgrade that follows the last (right) one."""
+        turn and checks the whole upgrade that follows the last (right) one. while_asking
+        runs while the dialog is up."""
         p = start(win_path(self.exe), env=ENGLISH)
         box = wait_box_or_exit(p)
         self.assertIsNotNone(box, "the protected client was not asked for its password")
+        if while_asking:
+            while_asking()
         for typed in attempts:
             driver("settext", box.hwnd, "1001", typed.encode().hex())
             driver("click", box.hwnd, "1")
@@ -82,6 +85,27 @@ class ProtectedUpgradeTest(unittest.TestCase):
         lines = self.upgrade([PASSWORD])
         self.assertIn(b"Get Uninstall from reg failed", lines)
         self.assertIn(b"Get UninstallPwd from reg Succ.", lines)
+
+    def test_carrier_cannot_be_replaced_while_the_dialog_waits(self):
+        """Another program of the user renames the running Setup.exe and puts its own
+        carrier under that name while the dialog waits: Windows (and Wine) refuse both,
+        and the genuine payload is what gets installed."""
+        put(REGINFO, "OlvanCustom.xml", custom_xml(1, stored(PASSWORD)))
+        genuine = self.exe.read_bytes()
+        evil = self.exe.with_name("evil.exe")
+        evil.write_bytes(carrier(SETUP.read_bytes(), package([
+            ("evil.txt", b"evil"), ("wexApxSvr.exe", STANDIN_INSTALLER.read_bytes())])))
+        moved = []
+
+        def attack():
+            exe, old = win_path(self.exe), win_path(self.exe.with_name("old.exe"))
+            moved.append(wine("cmd", "/c", "move", "/y", exe, old).returncode)
+            moved.append(wine("cmd", "/c", "copy", "/y", win_path(evil), exe).returncode)
+
+        self.upgrade([PASSWORD], while_asking=attack)
+        self.assertEqual(moved, [1, 1])
+        self.assertEqual(self.exe.read_bytes(), genuine)
+        self.assertFalse((WORK / "evil.txt").exists())
 
 
 if __name__ == "__main__":
