@@ -48,7 +48,10 @@ function(olvan_add_gtest name)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_filter=-${others})
     foreach(case ${T_SKIPPABLE})
       add_test(NAME ${name}.${case} COMMAND ${name} --gtest_brief=1 --gtest_filter=${case})
-      set_tests_properties(${name}.${case} PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+      # A misspelt name runs no case at all: that fails rather than passes.
+      set_tests_properties(${name}.${case} PROPERTIES
+        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+        FAIL_REGULAR_EXPRESSION "\\[==========\\] 0 tests from")
       list(APPEND tests ${name}.${case})
     endforeach()
   else()
