@@ -1,5 +1,7 @@
 """The elevated setup in a folder that ordinary users can write: links planted at or inside
-the working folder are not followed, and package entries cannot leave it."""
+the working folder or at the log folder are not followed, and package entries cannot leave
+the working folder."""
+import datetime
 import os
 import unittest
 
@@ -59,6 +61,21 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertTrue((WORK / "UrlCmdCustomCfg").is_symlink() is False or
                         b"install failed with Err 351." in log, log)
         self.assert_victim_untouched()
+
+    # Wine cannot remove the link either, so the log writers write nothing; the folder the
+    # link points to keeps exactly what it held, although one of its files is named like
+    # last week's setup log of today's weekday (the one the first line of a day deletes).
+    def test_link_at_the_log_folder_is_not_followed(self):
+        others = install_folder("others")
+        last_week = datetime.date.today() - datetime.timedelta(days=7)
+        old_log = f"setup{last_week:%Y%m%d}{last_week.isoweekday() % 7:02d}.log"
+        (others / old_log).write_bytes(b"someone else's file")
+        (others / "notes.txt").write_bytes(b"notes")
+        os.symlink(others.resolve(), C / "OlvanLog")
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual({p.name: p.read_bytes() for p in others.iterdir()},
+                         {old_log: b"someone else's file", "notes.txt": b"notes"})
+        self.assertIn(("OlvanSetup.exe", ""), standin_calls())
 
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
