@@ -1,6 +1,7 @@
 """Checks the built Setup.exe as Windows will see it: a 32-bit GUI program for i686 that
 ends before the package offset, imports only DLLs that Windows always loads from System32,
-and carries its manifest and version record."""
+loads at a random address with non-executable data, checks its stack canaries, and carries
+its manifest and version record."""
 import os
 import struct
 import sys
@@ -101,6 +102,16 @@ class SetupImageTest(unittest.TestCase):
         print("imports:", ", ".join(names))
         self.assertIn("kernel32.dll", names)
         self.assertEqual(sorted(set(names) - KNOWN_DLLS), [])
+
+    def test_loads_anywhere_with_non_executable_data(self):
+        self.assertEqual(self.pe.dll_characteristics & 0x140, 0x140)  # DYNAMIC_BASE, NX_COMPAT
+        # A random base needs the relocations too: not stripped, and a table present.
+        self.assertEqual(self.pe.characteristics & 0x1, 0)
+        self.assertNotEqual(self.pe.dirs[5][1], 0)
+
+    def test_links_the_stack_protector_in(self):
+        # Its failure handler stays only when instrumented code calls it; no DLL brings it.
+        self.assertTrue(b"*** stack smashing detected ***" in self.data)
 
     def test_carries_manifest_icon_and_version(self):
         types = self.pe.resource_types()
