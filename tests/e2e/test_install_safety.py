@@ -62,9 +62,8 @@ class InstallSafetyTest(unittest.TestCase):
                         b"install failed with Err 351." in log, log)
         self.assert_victim_untouched()
 
-    # Wine cannot remove the link either, so the log writers write nothing; the folder the
-    # link points to keeps exactly what it held, although one of its files is named like
-    # last week's setup log of today's weekday (the one the first line of a day deletes).
+    # Wine cannot remove the link either: no log is written, and the old-named file that the
+    # first line of a day would delete stays.
     def test_link_at_the_log_folder_is_not_followed(self):
         others = install_folder("others")
         last_week = datetime.date.today() - datetime.timedelta(days=7)

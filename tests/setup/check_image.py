@@ -1,7 +1,6 @@
 """Checks the built Setup.exe as Windows will see it: a 32-bit GUI program for i686 that
 ends before the package offset, imports only DLLs that Windows always loads from System32,
-loads at a random address with non-executable data, checks its stack canaries, and carries
-its manifest and version record."""
+and carries its manifest and version record."""
 import os
 import struct
 import sys
@@ -109,8 +108,7 @@ class SetupImageTest(unittest.TestCase):
         self.assertEqual(self.pe.characteristics & 0x1, 0)
         self.assertNotEqual(self.pe.dirs[5][1], 0)
 
-    def test_links_the_stack_protector_in(self):
-        # Its failure handler stays only when instrumented code calls it; no DLL brings it.
+    def test_links_the_stack_protector_in(self):  # kept only when instrumented code calls it
         self.assertTrue(b"*** stack smashing detected ***" in self.data)
 
     def test_carries_manifest_icon_and_version(self):
