@@ -14,9 +14,13 @@ if(WIN32)
     # Functions in sections of their own so that the linker drops unused ones. No data
     # sections: MinGW's linker script would put the zero-filled ones (.bss.*) into .data,
     # in the file.
-    -ffunction-sections)
-  # Everything static: the programs need only Windows' own DLLs.
-  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections)
+    -ffunction-sections
+    # Canaries in every function with arrays or addresses of locals: the elevated program
+    # parses files and packages that others may have written.
+    -fstack-protector-strong)
+  # Everything static: the programs need only Windows' own DLLs (the stack protector's
+  # support library included).
+  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections -fstack-protector-strong)
 else()
   target_compile_options(olvan_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
   if(OLVAN_SANITIZE)

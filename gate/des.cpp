@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "gate/pwd_cipher.h"
+
 namespace {
 
 // The standard tables; bit positions count from 1 at the most significant bit.
@@ -178,6 +180,8 @@ int DesEncryptEcb(const unsigned char* plain, unsigned n, unsigned char* out, un
   if (rest) memcpy(last, plain + whole, rest);
   memset(last + rest, static_cast<int>(kDesBlockSize - rest), kDesBlockSize - rest);
   DesCryptBlock(encSchedule, last, out + whole);
+  // The block holds the tail of the plain text.
+  WipeBytes(last, sizeof last);
   return static_cast<int>(k);
 }
 

@@ -4,6 +4,7 @@
 
 #include "util/fixed_str.h"
 #include "util/handles.h"
+#include "util/links.h"
 #include "util/log.h"
 
 bool GetSystemDrive(const char* logName, char* buffer, unsigned size) {
@@ -52,7 +53,9 @@ void DeleteMatchingFiles(const char* folder, const char* pattern, const char* ke
     if (keepName != nullptr && lstrcmpiA(fd.cFileName, keepName) == 0) continue;
     char path[MAX_PATH];
     if (!StrJoinPath(path, folder, fd.cFileName)) continue;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    // A link is deleted as a link: DeleteFileA removes the link itself, while changing
+    // attributes could reach its target. Folder links were skipped above.
+    if (!IsLinkAttributes(fd.dwFileAttributes)) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path);
   } while (FindNextFileA(find.Get(), &fd));
 }

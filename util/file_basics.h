@@ -11,5 +11,6 @@ bool FileExists(const char* path);
 // True when at least one entry matching path is a directory.
 bool DirectoryExists(const char* path);
 // Deletes every file (read-only ones too) in folder whose name matches pattern; keepName,
-// when given, names one file that stays. Failures are skipped.
+// when given, names one file that stays. Folders, folder links among them, are left alone;
+// a file link is deleted itself, never its target. Failures are skipped.
 void DeleteMatchingFiles(const char* folder, const char* pattern, const char* keepName = nullptr);

@@ -8,6 +8,7 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
+#include "util/links.h"
 #include "util/log_line.h"
 
 int g_nLogDetail = 0;
@@ -23,9 +24,39 @@ const DWORD kOpenRetryMs = 2;
 const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
 const int kTurnAttempts = 1000;
 
+// The log folder stands where ordinary users can write before this elevated program runs.
+// A link planted there would steer the writers' creates and appends, and the weekly
+// clean-up's deletes, into whatever folder it names: it is removed (the link, never what it
+// points to) and a real folder made in its place. True when a real folder stands there;
+// otherwise the line is dropped. One attribute read per line when all is well.
+bool PrepareFolder(const char* folder) {
+  DWORD a = GetFileAttributesA(folder);
+  if (IsLinkAttributes(a)) {
+    if (!RemoveLink(folder)) return false;
+    a = INVALID_FILE_ATTRIBUTES;
+  }
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    CreateDirectoryA(folder, nullptr);
+    // Judged by what stands there now, not by the call's result.
+    a = GetFileAttributesA(folder);
+  }
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         !IsLinkAttributes(a);
+}
+
+// Opens an existing log without following a link at its name.
 HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
+  return CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// An existing log is appended to only when it is a plain file with no other name: a link,
+// or a hard link to someone else's file, would have this program write into that file.
+bool OwnPlainFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) && !IsLinkAttributes(info.dwFileAttributes) &&
+         info.nNumberOfLinks <= 1;
 }
 
 // Appends the whole line with one write while holding the writers' turn, so lines of
@@ -54,8 +85,8 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (attempt) Sleep(kOpenRetryMs);
     if (FileExists(path)) {
-      HANDLE h = OpenForAppend(path);
-      if (h != INVALID_HANDLE_VALUE) return h;
+      UniqueHandle h(OpenForAppend(path));
+      if (h.Valid()) return OwnPlainFile(h.Get()) ? h.Release() : INVALID_HANDLE_VALUE;
       if (GetLastError() == ERROR_SHARING_VIOLATION) continue;
       return INVALID_HANDLE_VALUE;
     }
@@ -65,7 +96,8 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
     if (LogCleanupPattern(pattern, sizeof pattern, base, weekday))
       DeleteMatchingFiles(folder, pattern, name);
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     DWORD err = GetLastError();
     // Lost the race to create it: append to the winner's file.
@@ -79,7 +111,7 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
 
 void WriteLine(const char* folder, const char* base, bool detailMark, LogThreadForm form,
                const char* message) {
-  if (!DirectoryExists(folder)) CreateDirectoryA(folder, nullptr);
+  if (!PrepareFolder(folder)) return;
 
   SYSTEMTIME st;
   GetLocalTime(&st);

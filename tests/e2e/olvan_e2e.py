@@ -310,9 +310,10 @@ def tree(folder):
 
 
 def reset_install_machine():
-    """reset_machine(), also when C:\\tmp or the working folder is a link or a plain file,
-    without what was moved aside beside C:\\tmp and the stand-ins' record of calls."""
-    for p in (WORK, C / "tmp"):
+    """reset_machine(), also when C:\\tmp, the working folder or the log folder is a link or
+    a plain file, without what was moved aside beside C:\\tmp and the stand-ins' record of
+    calls."""
+    for p in (WORK, C / "tmp", C / "OlvanLog"):
         if p.is_symlink() or p.is_file():
             p.unlink()
     # What the setup moved aside, and folders that tests renamed away.

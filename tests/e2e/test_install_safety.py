@@ -1,15 +1,16 @@
 """The elevated setup in folders that ordinary users can write: whatever another account
 put at the working folder's place (links, a folder with planted files, a file) is never
 followed or adopted, a working folder swapped during the run starts nothing of the
-impostor's, and package entries cannot leave the working folder.
+impostor's, a link at the log folder is not followed, and package entries cannot leave the
+working folder.
 
 On Windows a planted link is removed as a link and the install goes on. Wine cannot remove
 a Unix symbolic link through Win32 (a handle opened on it reports the target, and its
 rename and RemoveDirectory act on the target), so there the setup stops with 351 and
 touches neither the link nor its target: that is what these tests see."""
+import datetime
 import os
 import shutil
-import time
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -123,6 +124,20 @@ class InstallSafetyTest(unittest.TestCase):
         # The impostor's programs are left alone, neither run nor removed.
         self.assertEqual((WORK / "wexApxSvr.exe").read_bytes(), STANDIN_AGENT.read_bytes())
         self.assertEqual((WORK / "standin.tag").read_bytes(), b"planted")
+
+    # Wine cannot remove the link either: no log is written, and the old-named file that the
+    # first line of a day would delete stays.
+    def test_link_at_the_log_folder_is_not_followed(self):
+        others = install_folder("others")
+        last_week = datetime.date.today() - datetime.timedelta(days=7)
+        old_log = f"setup{last_week:%Y%m%d}{last_week.isoweekday() % 7:02d}.log"
+        (others / old_log).write_bytes(b"someone else's file")
+        (others / "notes.txt").write_bytes(b"notes")
+        os.symlink(others.resolve(), C / "OlvanLog")
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual({p.name: p.read_bytes() for p in others.iterdir()},
+                         {old_log: b"someone else's file", "notes.txt": b"notes"})
+        self.assertIn(("OlvanSetup.exe", ""), standin_calls())
 
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([

@@ -102,6 +102,15 @@ class SetupImageTest(unittest.TestCase):
         self.assertIn("kernel32.dll", names)
         self.assertEqual(sorted(set(names) - KNOWN_DLLS), [])
 
+    def test_loads_anywhere_with_non_executable_data(self):
+        self.assertEqual(self.pe.dll_characteristics & 0x140, 0x140)  # DYNAMIC_BASE, NX_COMPAT
+        # A random base needs the relocations too: not stripped, and a table present.
+        self.assertEqual(self.pe.characteristics & 0x1, 0)
+        self.assertNotEqual(self.pe.dirs[5][1], 0)
+
+    def test_links_the_stack_protector_in(self):  # kept only when instrumented code calls it
+        self.assertTrue(b"*** stack smashing detected ***" in self.data)
+
     def test_carries_manifest_icon_and_version(self):
         types = self.pe.resource_types()
         self.assertIn(24, types)  # RT_MANIFEST

@@ -145,6 +145,17 @@ TEST_F(LogTest, NoFolderNoLineNoFailure) {
   DeleteFileA(folder.c_str());
 }
 
+// A second name of someone else's file planted as today's log: appending would write into
+// that file, so the line is dropped.
+TEST_F(LogTest, HardLinkPlantedAsTodaysLogIsNotWrittenThrough) {
+  std::string victim = TempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(victim, "precious");
+  CreateDirectoryA(LogFolder().c_str(), nullptr);
+  ASSERT_TRUE(CreateHardLinkA(TodayLogPath("setup").c_str(), victim.c_str(), nullptr));
+  SetupLog("through the link");
+  EXPECT_EQ(ReadFileBytes(victim), "precious");
+}
+
 TEST(SystemDrive, BufferSizeIsChecked) {
   ClearLogFolder();
   char buf[261];
