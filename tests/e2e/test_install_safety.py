@@ -101,26 +101,21 @@ class InstallSafetyTest(unittest.TestCase):
         self.assert_installed()
 
     def test_folder_swapped_during_the_run_starts_nothing_of_the_impostor(self):
-        """Another account renames C:\\tmp away while 7-Zip extracts the first archive and
-        puts its own working folder, with its own programs, in its place."""
-        archives = C / "archives"
-        archives.mkdir(exist_ok=True)
-        self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
-            ("7za.exe", SEVEN_ZIP_WIN.read_bytes()),
-            ("Qt.7z", seven_zip(archives / "Qt.7z", {"Qt/qt.dll": b"qt"})),
-            ("tool.7z", seven_zip(archives / "tool.7z", {"tool/t.txt": b"t"})),
-            ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
-            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())])))
-        p = start(win_path(self.exe), env=ENGLISH)
-        started = f"{win_path(WORK)}\\7za.exe x".encode()
-        self.assertTrue(wait_for(lambda: any(l.startswith(started) for l in setup_log()),
+        """Another account renames C:\\tmp away while the setup waits for the agent it
+        started with -setUpdInfo, and puts its own working folder, with its own programs,
+        in its place."""
+        # The package's agent stays 3 s, so the setup is still waiting for it when the
+        # folder is swapped.
+        p = start(win_path(self.exe), env={**ENGLISH, "OLVAN_STANDIN_MS": "3000"})
+        self.assertTrue(wait_for(lambda: ("wexApxSvr.exe", "-setUpdInfo") in standin_calls(),
                                  timeout=120, step=0.02), setup_log())
         os.rename(C / "tmp", C / "tmp-renamed")
         plant_standins(WORK)
         self.assertEqual(wait_exit(p, 180), 0)
         log = setup_log()
         self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
-        self.assertEqual(standin_calls(), [])
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo")])
         # The impostor's programs are left alone, neither run nor removed.
         self.assertEqual((WORK / "wexApxSvr.exe").read_bytes(), STANDIN_AGENT.read_bytes())
         self.assertEqual((WORK / "standin.tag").read_bytes(), b"planted")
