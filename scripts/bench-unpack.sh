@@ -9,6 +9,8 @@
 #       turn: Setup.exe carrying a MiB payload file (start-up, checks, unpack, ending at the
 #       missing agent), an NSIS installer made by makensis from the same file (stored, no CRC,
 #       silent) and a CopyFileA program copying it; medians, ranges and ratios.
+#   OLVAN_BENCH_STUB=FILE  another Setup.exe build as the stub; with --processes it is the
+#       Setup.exe that runs (an older build, to compare)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 MODE=inproc
@@ -21,7 +23,7 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 --target Setup bench_unpack bench_copy | tail -n 1
 
 if [ "$MODE" = inproc ]; then
-  scripts/with-wine.sh bash -c "wine build/win32/bench_unpack.exe build/win32/Setup.exe $MIB $RUNS"
+  scripts/with-wine.sh bash -c "wine build/win32/bench_unpack.exe ${OLVAN_BENCH_STUB:-build/win32/Setup.exe} $MIB $RUNS"
   exit
 fi
 
@@ -32,7 +34,7 @@ B=build/bench
 rm -rf "$B"
 mkdir -p "$B/payload"
 head -c "$((MIB << 20))" /dev/urandom > "$B/payload/payload.bin"
-build/host-release/olvpack build --stub build/win32/Setup.exe --payload "$B/payload" --output "$B/Setup.exe"
+build/host-release/olvpack build --stub "${OLVAN_BENCH_STUB:-build/win32/Setup.exe}" --payload "$B/payload" --output "$B/Setup.exe"
 cat > "$B/bench.nsi" <<'NSI'
 Name "bench"
 OutFile "nsis-bench.exe"
