@@ -69,14 +69,20 @@ progs = [
 def clear(p):
     if p.is_dir(): shutil.rmtree(p)
     elif p.exists(): p.unlink()
+    # Every run starts with nothing left to write back: writeback of the inputs or of an
+    # earlier output was seen to slow down whichever program ran meanwhile.
+    os.sync()
+os.sync()
 # A warm-up round: the file cache holds the three inputs before anything is timed.
-# Each must have written the whole payload, or its time means nothing.
 size = int(os.environ["MIB"]) << 20
-for name, cmd, out in progs:
-    subprocess.run(["wine", *cmd], env=env, capture_output=True)
+def check(name, out):
+    # Each run must have written the whole payload, or its time means nothing.
     got = out / "payload.bin" if out.is_dir() else out
     if not got.exists() or got.stat().st_size != size:
         raise SystemExit(f"bench-unpack: {name} did not write the payload ({got})")
+for name, cmd, out in progs:
+    subprocess.run(["wine", *cmd], env=env, capture_output=True)
+    check(name, out)
     clear(out)
 times = {name: [] for name, _, _ in progs}
 for _ in range(int(os.environ["RUNS"])):
@@ -84,6 +90,7 @@ for _ in range(int(os.environ["RUNS"])):
         t0 = time.perf_counter()
         subprocess.run(["wine", *cmd], env=env, capture_output=True)
         times[name].append(time.perf_counter() - t0)
+        check(name, out)
         clear(out)
 print(f"payload: {os.environ['MIB']} MiB, {os.environ['RUNS']} runs of each, in turn")
 for name, t in times.items():
