@@ -17,6 +17,9 @@ enum {
 // Room that all callers give the stored text, terminator included; passwords of up to 87
 // bytes fit it.
 const unsigned kStoredPwdTextSize = 128;
+// Longest password the dialog reads, in bytes of the system's ANSI code page: a stored
+// password of more bytes can never be typed.
+const unsigned kMaxTypedPwdBytes = 32;
 
 // Brings n plain bytes into the stored text form, NUL-terminated in out (size bytes).
 // On any code but kPwdOk out is left as the caller prepared it.

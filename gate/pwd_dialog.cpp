@@ -21,7 +21,7 @@ const PwdDialogTexts kPwdTextsEn = {
 namespace {
 
 // Longest password the edit control takes, in characters.
-const int kMaxPwdChars = 32;
+const int kMaxPwdChars = kMaxTypedPwdBytes;
 // Wrong entries so far in this run.
 int g_nWrongPwd = 0;
 

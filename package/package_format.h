@@ -22,8 +22,10 @@ const uint32_t kPackageMaxNameLen = 64;
 // Size of an entry header: name length and data length.
 const uint32_t kPackageEntryHeaderLen = 8;
 // Largest piece of content read or written at once, in bytes. Large pieces keep the number
-// of system calls per megabyte low; unpacking then runs close to the speed of a file copy.
-const uint32_t kPackageChunk = 1u << 20;
+// of system calls per megabyte low; pieces that stay in the processor's cache between the
+// un-mixing and the write are faster than larger ones (256 KiB measured faster than 64 KiB
+// and 1 MiB). Unpacking then runs close to the speed of a file copy.
+const uint32_t kPackageChunk = 256u << 10;
 // Piece that is always at hand when the large buffer cannot be had.
 const uint32_t kPackageSmallChunk = 4096;
 // Where the package starts in each kind of carrier.

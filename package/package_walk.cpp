@@ -152,12 +152,16 @@ int Walk::Run(uint32_t* err) {
 
 }  // namespace
 
+bool PackageReader::ReadUnmixed(void* buffer, uint32_t count, uint32_t* got) {
+  if (!Read(buffer, count, got)) return false;
+  MixBuffer(buffer, *got);
+  return true;
+}
+
 int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
   uint32_t got = 0;
   if (count == 0) return 1;
-  if (!reader.Read(buffer, count, &got) || got != count) return 0;
-  MixBuffer(buffer, count);
-  return 1;
+  return reader.ReadUnmixed(buffer, count, &got) && got == count ? 1 : 0;
 }
 
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,

@@ -4,6 +4,7 @@
 
 #include "package/carrier_hold.h"
 #include "package/file_size.h"
+#include "package/mapped_reader.h"
 #include "package/package_format.h"
 #include "package/package_walk.h"
 #include "util/file_basics.h"
@@ -100,16 +101,25 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   // the process holds is read.
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
     return Fail(kUnpackErrOpenCarrier, pdwErr);
-  // An offset the pointer cannot reach leaves the marker unreadable.
-  LARGE_INTEGER start;
-  start.QuadPart = dwOffset;
-  if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
-    return Fail(kUnpackErrMarkerRead, pdwErr);
 
-  FileReader reader(carrier.Get());
   FolderTarget target;
   uint32_t err = 0;
-  if (WalkPackage(reader, packageLen, pszDstPath, target, &err)) return 1;
+  int done;
+  // The carrier's bytes are un-mixed straight out of a mapping of the handle just opened;
+  // where it cannot be mapped, they are read with ReadFile.
+  MappedReader mapped(carrier.Get(), szSrcAbsFile, dwOffset);
+  if (mapped.Valid()) {
+    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err);
+  } else {
+    // An offset the pointer cannot reach leaves the marker unreadable.
+    LARGE_INTEGER start;
+    start.QuadPart = dwOffset;
+    if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
+      return Fail(kUnpackErrMarkerRead, pdwErr);
+    FileReader reader(carrier.Get());
+    done = WalkPackage(reader, packageLen, pszDstPath, target, &err);
+  }
+  if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;
 }

@@ -1,12 +1,16 @@
 // Benchmark (not a test): unpacks a large package with utl_FileUnpack and copies the same
-// carrier with CopyFileA, in one run, and prints both times, their ratio and the size of
-// the stub (Setup.exe) given on the command line.
-//   bench_unpack.exe [Setup.exe] [MiB of payload, default 256]
+// carrier with CopyFileA, in turn (unpack, copy, unpack, copy...) for a number of pairs,
+// removing the outputs between runs, and prints the median and the range of each time and
+// of the ratio, and the size of the stub (Setup.exe) given on the command line.
+//   bench_unpack.exe [Setup.exe] [MiB of payload, default 256] [pairs, default 7]
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "package/mix.h"
 #include "package/package_format.h"
@@ -26,11 +30,24 @@ bool Put(HANDLE h, const void* p, DWORD n) {
   return WriteFile(h, p, n, &w, nullptr) && w == n;
 }
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void Report(const char* what, const std::vector<double>& v, const char* unit) {
+  printf("%-15s median %.3f%s  min %.3f%s  max %.3f%s\n", what, Median(v), unit,
+         *std::min_element(v.begin(), v.end()), unit, *std::max_element(v.begin(), v.end()), unit);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* stubPath = argc > 1 ? argv[1] : nullptr;
+  const char* stubPath = argc > 1 && strcmp(argv[1], "-") != 0 ? argv[1] : nullptr;
   DWORD mib = argc > 2 ? strtoul(argv[2], nullptr, 10) : 256;
+  DWORD pairs = argc > 3 ? strtoul(argv[3], nullptr, 10) : 7;
+  if (pairs == 0) pairs = 1;
   char tmp[MAX_PATH];
   GetTempPathA(MAX_PATH, tmp);
   char root[MAX_PATH], carrier[MAX_PATH], copy[MAX_PATH], out[MAX_PATH];
@@ -39,7 +56,6 @@ int main(int argc, char** argv) {
   snprintf(copy, sizeof copy, "%s\\copy.exe", root);
   snprintf(out, sizeof out, "%s\\out", root);
   CreateDirectoryA(root, nullptr);
-  CreateDirectoryA(out, nullptr);
 
   DWORD stubSize = 0;
   HANDLE h = CreateFileA(carrier, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -74,26 +90,43 @@ int main(int argc, char** argv) {
   }
   CloseHandle(h);
 
-  LARGE_INTEGER f, t0, t1, t2, t3;
+  LARGE_INTEGER f, t0, t1;
   QueryPerformanceFrequency(&f);
-  // A first copy warms the file cache, so that both measured runs read cached bytes.
+  // A first copy warms the file cache, so that every measured run reads cached bytes.
   CopyFileA(carrier, copy, FALSE);
   DeleteFileA(copy);
-  QueryPerformanceCounter(&t0);
-  BOOL copied = CopyFileA(carrier, copy, FALSE);
-  QueryPerformanceCounter(&t1);
-  DWORD err = 0;
-  QueryPerformanceCounter(&t2);
-  int unpacked = utl_FileUnpack(root, "carrier.exe", out, &err, kExeCarrierOffset);
-  QueryPerformanceCounter(&t3);
+  std::vector<double> unpackSec, copySec, ratio;
+  bool ok = true;
+  for (DWORD i = 0; i < pairs && ok; ++i) {
+    CreateDirectoryA(out, nullptr);
+    DWORD err = 0;
+    QueryPerformanceCounter(&t0);
+    int unpacked = utl_FileUnpack(root, "carrier.exe", out, &err, kExeCarrierOffset);
+    QueryPerformanceCounter(&t1);
+    unpackSec.push_back(Seconds(t0, t1, f));
+    utl_RemoveFolderTree(out);
 
-  double copySec = Seconds(t0, t1, f), unpackSec = Seconds(t2, t3, f);
+    QueryPerformanceCounter(&t0);
+    BOOL copied = CopyFileA(carrier, copy, FALSE);
+    QueryPerformanceCounter(&t1);
+    copySec.push_back(Seconds(t0, t1, f));
+    DeleteFileA(copy);
+
+    if (!unpacked) printf("utl_FileUnpack FAILED (error %lu)\n", err);
+    if (!copied) printf("CopyFileA FAILED (error %lu)\n", GetLastError());
+    ok = unpacked && copied;
+    ratio.push_back(copySec.back() > 0 ? unpackSec.back() / copySec.back() : 0.0);
+  }
+
   printf("payload:        %lu MiB in %lu entries (carrier %lu bytes)\n", perEntry * kEntries,
          kEntries, kExeCarrierOffset + kPackageMarkerLen + kEntries * (perEntry << 20) + kEntries * 17);
   printf("stub size:      %lu bytes%s\n", stubSize, stubPath ? "" : " (no stub given)");
-  printf("CopyFileA:      %.3f s%s\n", copySec, copied ? "" : " (FAILED)");
-  printf("utl_FileUnpack: %.3f s%s\n", unpackSec, unpacked ? "" : " (FAILED)");
-  printf("ratio:          %.2f (unpack / copy)\n", copySec > 0 ? unpackSec / copySec : 0.0);
+  printf("runs:           %lu pairs, in turn: unpack, copy, unpack, copy...\n",
+         static_cast<unsigned long>(unpackSec.size()));
+  Report("utl_FileUnpack:", unpackSec, " s");
+  Report("CopyFileA:", copySec, " s");
+  Report("ratio:", ratio, "");
+  printf("(ratio: unpack / copy of the same pair)\n");
   utl_RemoveFolderTree(root);
-  return copied && unpacked ? 0 : 1;
+  return ok ? 0 : 1;
 }

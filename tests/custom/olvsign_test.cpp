@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "custom/verify_digest.h"
+#include "gate/pwd_cipher.h"
 
 namespace {
 
@@ -204,7 +205,7 @@ TEST(OlvsignPassword, EncryptReadsOneLineFromStandardInput) {
 }
 
 TEST(OlvsignPassword, RoundTrip) {
-  for (std::string pw : std::vector<std::string>{"", "a", "password", "P@ssw0rd-with-some-length-0123456789", std::string(87, 'z')}) {
+  for (std::string pw : std::vector<std::string>{"", "a", "password", "P@ssw0rd-length-0123456789", std::string(32, 'z')}) {
     Result e = Olv({"encrypt", "-"}, pw + "\n");
     ASSERT_EQ(kExitOk, e.code) << pw;
     std::string text = e.out.substr(0, e.out.size() - 1);
@@ -215,14 +216,56 @@ TEST(OlvsignPassword, RoundTrip) {
 }
 
 TEST(OlvsignPassword, TooLongAndInvalidTexts) {
-  Result r = Olv({"encrypt", std::string(88, 'x')});
+  // The dialog reads at most 32 bytes: a longer stored password could never be typed.
+  Result r = Olv({"encrypt", std::string(33, 'x')});
   EXPECT_EQ(kExitRefused, r.code);
-  EXPECT_NE(std::string::npos, r.err.find("87"));
+  EXPECT_NE(std::string::npos, r.err.find("at most 32"));
   EXPECT_EQ(kExitRefused, Olv({"decrypt", ""}).code);
   EXPECT_EQ(kExitRefused, Olv({"decrypt", "not base64"}).code);
   EXPECT_EQ(kExitRefused, Olv({"decrypt", "QUJD"}).code);
   EXPECT_EQ(kExitUsage, Olv({"decrypt"}).code);
   EXPECT_EQ(kExitUsage, Olv({"encrypt", "a", "b"}).code);
+}
+
+// The stored form the dialog computes from the bytes Windows gives it in the client's code
+// page, by Setup's own cipher.
+std::string StoredBySetup(const std::string& codePageBytes) {
+  char text[kStoredPwdTextSize] = {0};
+  DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(codePageBytes.data()),
+                   static_cast<unsigned>(codePageBytes.size()));
+  return std::string(text) + "\n";
+}
+
+TEST(OlvsignCodePage, WesternPasswordMatchesTheDialogsStoredForm) {
+  // "été" in code page 1252: E9 74 E9.
+  EXPECT_EQ(StoredBySetup("\xE9t\xE9"), Olv({"encrypt", "--code-page", "1252", "\u00e9t\u00e9"}).out);
+}
+
+TEST(OlvsignCodePage, ChinesePasswordMatchesTheDialogsStoredForm) {
+  // "密码123" in code page 936: C3 DC C2 EB 31 32 33.
+  EXPECT_EQ(StoredBySetup("\xC3\xDC\xC2\xEB" "123"),
+            Olv({"encrypt", "--code-page", "936", "\u5bc6\u7801" "123"}).out);
+}
+
+TEST(OlvsignCodePage, DecryptGivesTheUtf8PasswordBack) {
+  EXPECT_EQ("\u5bc6\u7801\n", Olv({"decrypt", "--code-page", "936",
+                                     StoredBySetup("\xC3\xDC\xC2\xEB").substr(0, 12)}).out);
+}
+
+TEST(OlvsignCodePage, NonAsciiWithoutCodePageIsRefused) {
+  EXPECT_EQ(kExitUsage, Olv({"encrypt", "\u00e9t\u00e9"}).code);
+}
+
+TEST(OlvsignCodePage, CharacterTheCodePageLacksIsNamed) {
+  Result r = Olv({"encrypt", "--code-page", "1252", "\u5bc6"});
+  EXPECT_NE(std::string::npos, r.err.find("U+5BC6"));
+}
+
+TEST(OlvsignCodePage, LimitAppliesToTheConvertedBytes) {
+  // 17 Chinese characters are 34 bytes in code page 936, more than the dialog reads.
+  std::string pw;
+  for (int i = 0; i < 17; ++i) pw += "\u5bc6";
+  EXPECT_EQ(kExitRefused, Olv({"encrypt", "--code-page", "936", pw}).code);
 }
 
 TEST(OlvsignCommandLine, HelpAndErrors) {

@@ -1,6 +1,8 @@
 """The upgrade a user starts: Setup.exe unpacks the package appended to its own file (or to
 the cached MSI copy), extracts the archives with the real 7-Zip console, places the
 customization files, runs the agent three times and the installer once, and waits."""
+import shutil
+import subprocess
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -108,6 +110,36 @@ class InstallTest(unittest.TestCase):
         self.assertFalse((WORK / "stray.txt").exists())
         self.assertEqual(tree(WORK / "UrlCmdCustomCfg"), ["managed.xml"])
         self.assertNotIn(b"msi install.", setup_log())
+
+    def test_signed_carrier_installs_like_the_unsigned_one(self):
+        if not (shutil.which("openssl") and shutil.which("osslsigncode")):
+            self.skipTest("openssl or osslsigncode missing (scripts/setup-machine.sh installs them)")
+        # A release as the README shows it: olvpack build, then olvpack sign with a throwaway
+        # CA's code-signing certificate, which also verifies the signed carrier.
+        work = install_folder("signing")
+        (work / "payload").mkdir()
+        for name, data in self.entries:
+            (work / "payload" / name).write_bytes(data)
+        (work / "ext.cnf").write_text("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                                      "extendedKeyUsage=codeSigning\n")
+        for cmd in (
+                "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 "
+                "-subj /CN=Throwaway-Root -addext basicConstraints=critical,CA:TRUE "
+                "-addext keyUsage=critical,keyCertSign",
+                "openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj /CN=Throwaway",
+                "openssl x509 -req -in cs.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+                "-extfile ext.cnf -out cs.crt"):
+            subprocess.run(cmd.split(), cwd=work, check=True, capture_output=True)
+        olvpack = str(host_tool("olvpack"))
+        exe = self.dir / "Setup.exe"
+        subprocess.run([olvpack, "build", "--stub", str(SETUP), "--payload", str(work / "payload"),
+                        "--output", str(exe)], check=True, capture_output=True)
+        signed = subprocess.run([olvpack, "sign", str(exe), "--cert", str(work / "cs.crt"),
+                                 "--key", str(work / "cs.key"), "--name", "Olvan Setup",
+                                 "--ca-file", str(work / "ca.crt")], capture_output=True)
+        self.assertEqual(signed.returncode, 0, signed.stderr)
+        self.assertEqual(run_setup(exe), 0)
+        self.check_whole_upgrade()
 
     def test_msi_route_with_existing_copy_beside_a_renamed_program(self):
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)

@@ -143,6 +143,17 @@ class PasswordDialogTest(unittest.TestCase):
             self.assert_no_install(log)
             self.assertFalse(boxes())
 
+    def test_chinese_password_made_by_olvsign_is_matched_under_zh_cn(self):
+        # The release engineer types the password in UTF-8; the dialog sees code page 936.
+        password = "升级密码"
+        reg_add(OLVAN_KEY, "Uninstall", "REG_DWORD", 1)
+        reg_add(OLVAN_KEY, "UninstallPwd", "REG_SZ",
+                olvsign("encrypt", "--code-page", "936", password))
+        self.open_dialog(CHINESE_PRC)
+        driver("settext", self.dlg, EDIT, hexbytes(password, CHINESE_PRC), env=CHINESE_PRC)
+        driver("click", self.dlg, "1", env=CHINESE_PRC)
+        self.assertIn(b"g_bExit = TRUE;", self.finish())
+
     def test_a_33rd_character_cannot_be_typed(self):
         self.protect("p" * 32)
         self.open_dialog()

@@ -2,6 +2,8 @@
 // Setup.exe runs; build input that Setup.exe could not unpack is refused.
 #include "tools/olvpack/carrier.h"
 
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include "package/package_format.h"
 #include "tests/package/package_craft.h"
+#include "tools/olvpack/sign.h"
 
 namespace fs = std::filesystem;
 
@@ -134,6 +137,87 @@ TEST_F(CarrierTest, ReadingReportsTheUnpackerErrors) {
   EXPECT_EQ(r.error, 163u);
   Write("short.exe", c.substr(0, kExeCarrierOffset));
   EXPECT_EQ(ReadCarrier(P("short.exe"), kExeCarrierOffset, "").error, 155u);
+}
+
+// The smallest PE32 image that signing tools accept: headers and one empty section.
+std::string MinimalPe() {
+  std::string b(0x400, '\0');
+  auto put16 = [&](size_t at, unsigned v) { b[at] = char(v), b[at + 1] = char(v >> 8); };
+  auto put32 = [&](size_t at, uint32_t v) {
+    StoreLe32(reinterpret_cast<unsigned char*>(&b[at]), v);
+  };
+  b[0] = 'M', b[1] = 'Z';
+  put32(0x3c, 0x40);
+  b.replace(0x40, 4, std::string("PE\0\0", 4));
+  put16(0x44, 0x14c), put16(0x46, 1), put16(0x54, 0xE0), put16(0x56, 0x0102);
+  const size_t o = 0x58;  // optional header
+  put16(o, 0x10b), put32(o + 16, 0x1000), put32(o + 28, 0x400000);
+  put32(o + 32, 0x1000), put32(o + 36, 0x200), put16(o + 40, 4), put16(o + 48, 4);
+  put32(o + 56, 0x2000), put32(o + 60, 0x200), put16(o + 68, 2), put32(o + 92, 16);
+  const size_t sec = o + 0xE0;
+  b.replace(sec, 5, ".text");
+  put32(sec + 8, 0x200), put32(sec + 12, 0x1000), put32(sec + 16, 0x200), put32(sec + 20, 0x200);
+  put32(sec + 36, 0x60000020);
+  return b;
+}
+
+// Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and
+// checking with osslsigncode, as olvpack sign does.
+class SignedCarrierTest : public CarrierTest {
+ protected:
+  void SetUp() override {
+    CarrierTest::SetUp();
+    if (std::system("command -v openssl >/dev/null && command -v osslsigncode >/dev/null") != 0)
+      GTEST_SKIP() << "openssl or osslsigncode missing (scripts/setup-machine.sh installs them)";
+    std::string d = root_.string();
+    Write("ext.cnf", "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                     "extendedKeyUsage=codeSigning\n");
+    std::string make =
+        "cd '" + d + "' && "
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 "
+        "-subj '/CN=Throwaway Root' -addext basicConstraints=critical,CA:TRUE "
+        "-addext keyUsage=critical,keyCertSign && "
+        "openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj '/CN=Throwaway Publisher' && "
+        "openssl x509 -req -in cs.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+        "-extfile ext.cnf -out cs.crt && "
+        "openssl pkcs12 -export -inkey cs.key -in cs.crt -certfile ca.crt -passout pass:pw -out cs.p12";
+    ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+    Write("pass.txt", "pw\n");
+    Write("stub.exe", MinimalPe());
+    Write("payload/7za.exe", Pattern(70000, 1));
+    Write("payload/Qt.7z", Pattern(4099, 2));
+    ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe")).ok);
+    SignRequest req;
+    req.carrier = P("Setup.exe");
+    req.output = P("Signed.exe");
+    req.pkcs12 = P("cs.p12");
+    req.passFile = P("pass.txt");
+    req.name = "Olvan Setup";
+    req.caFile = P("ca.crt");
+    SignResult r = SignCarrier(req);
+    ASSERT_TRUE(r.ok) << r.message;
+  }
+  int OsslVerify(const std::string& file) {
+    return std::system(("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" + P(file) +
+                        "' >/dev/null 2>&1").c_str());
+  }
+};
+
+TEST_F(SignedCarrierTest, PassesOsslsigncodeVerifyAgainstItsCa) {
+  EXPECT_EQ(OsslVerify("Signed.exe"), 0);
+}
+
+TEST_F(SignedCarrierTest, OneChangedPayloadByteFailsVerification) {
+  std::string c = Read("Signed.exe");
+  c[kExeCarrierOffset + 100] ^= 1;  // inside 7za.exe's content
+  Write("Tampered.exe", c);
+  EXPECT_NE(OsslVerify("Tampered.exe"), 0);
+}
+
+TEST_F(SignedCarrierTest, WalkReportsTheSignatureInsteadOfDamage) {
+  ReadResult r = ReadCarrier(P("Signed.exe"), kExeCarrierOffset, "");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.signatureBytes, fs::file_size(root_ / "Signed.exe") - ((r.packageEnd + 7) / 8 * 8));
 }
 
 }  // namespace

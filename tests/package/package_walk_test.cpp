@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,6 +96,25 @@ TEST(MixBuffer, KnownBytes) {
   EXPECT_EQ(MixBuffer(b, sizeof b), 6u);
   const unsigned char want[] = {0x00, 0x80, 0xFF, 0x01, 0x81, 0x7F};
   EXPECT_EQ(0, memcmp(b, want, sizeof b));
+}
+
+TEST(MixCopy, Sse2AgreesWithScalarAtOddLengthsAndAlignments) {
+  if (!MixHasSse2()) GTEST_SKIP() << "the processor has no SSE2";
+  std::vector<unsigned char> src(300), a(300), b(300);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 37 + 11);
+  size_t differing = 0;
+  for (size_t srcSkew = 0; srcSkew < 16; ++srcSkew) {
+    for (size_t dstSkew = 0; dstSkew < 16; dstSkew += 3) {
+      for (uint32_t len : {0u, 1u, 3u, 15u, 16u, 17u, 63u, 64u, 65u, 127u, 129u, 255u}) {
+        std::fill(a.begin(), a.end(), 0xEE);
+        std::fill(b.begin(), b.end(), 0xEE);
+        MixCopyScalar(a.data() + dstSkew, src.data() + srcSkew, len);
+        MixCopySse2(b.data() + dstSkew, src.data() + srcSkew, len);
+        if (a != b) ++differing;
+      }
+    }
+  }
+  EXPECT_EQ(differing, 0u);
 }
 
 TEST(MixBuffer, EveryByteValueAtEveryAlignment) {

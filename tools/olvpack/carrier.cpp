@@ -238,8 +238,42 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   if (!r.ok) {
     r.error = err;
     r.message = "error " + std::to_string(err) + ": " + UnpackErrorText(err);
+  } else if (r.sawEnd) {
+    r.packageEnd = static_cast<uint64_t>(offset) + kPackageMarkerLen + kPackageEntryHeaderLen +
+                   kPackageEndNameLen;
+    for (const PackEntry& e : r.entries) r.packageEnd += kPackageEntryHeaderLen + e.name.size() + e.size;
+    r.signatureBytes = SignatureAfter(carrierPath, r.packageEnd);
   }
   return r;
+}
+
+uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
+  File f(fopen(path.c_str(), "rb"));
+  if (!f) return 0;
+  auto at = [&](uint64_t pos, void* buf, size_t n) {
+    return fseeko(f.get(), static_cast<off_t>(pos), SEEK_SET) == 0 && fread(buf, 1, n, f.get()) == n;
+  };
+  unsigned char b[8];
+  if (!at(0, b, 2) || b[0] != 'M' || b[1] != 'Z' || !at(0x3c, b, 4)) return 0;
+  uint64_t pe = LoadLe32(b);
+  if (!at(pe, b, 4) || memcmp(b, "PE\0\0", 4) != 0) return 0;
+  uint64_t opt = pe + 24;
+  if (!at(opt, b, 2)) return 0;
+  unsigned magic = b[0] | b[1] << 8;
+  // Where the number of directories and the directories start: PE32 or PE32+.
+  uint64_t count = opt + (magic == 0x10b ? 92 : magic == 0x20b ? 108 : 0);
+  if (count == opt || !at(count, b, 4) || LoadLe32(b) <= 4) return 0;
+  if (!at(count + 4 + 4 * 8, b, 8)) return 0;  // directory 4: the certificate table
+  uint64_t table = LoadLe32(b), size = LoadLe32(b + 4);
+  std::error_code ec;
+  uint64_t fileSize = fs::file_size(path, ec);
+  if (ec || size < 8 || table < packageEnd || table - packageEnd >= 8 || table + size != fileSize)
+    return 0;
+  unsigned char pad[8] = {0};
+  if (table > packageEnd && !at(packageEnd, pad, static_cast<size_t>(table - packageEnd))) return 0;
+  for (unsigned char c : pad)
+    if (c != 0) return 0;
+  return static_cast<uint32_t>(size);
 }
 
 const char* UnpackErrorText(uint32_t code) {

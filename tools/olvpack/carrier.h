@@ -37,6 +37,10 @@ struct ReadResult {
   bool sawEnd = false;    // the end entry was reached
   std::vector<PackEntry> entries;
   std::vector<std::string> log;  // the unpacker's log lines
+  uint64_t packageEnd = 0;       // with sawEnd: the offset just past the end entry
+  // With sawEnd: the size of the Authenticode certificate table that the PE header points
+  // to right after the package (at most 7 bytes of zero padding between), 0 without one.
+  uint32_t signatureBytes = 0;
 };
 
 // Walks the package of carrierPath at offset with the code Setup.exe uses. extractDir
@@ -44,6 +48,10 @@ struct ReadResult {
 // Path-length checks use the working folder C:\tmp\OlvanSetup0, as Setup.exe does.
 ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
                        const std::string& extractDir);
+
+// The certificate table of a PE file that sits right after packageEnd (after at most 7
+// zero bytes of alignment) and runs to the file's end: its size, else 0.
+uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd);
 
 // A sentence for an unpacker error number.
 const char* UnpackErrorText(uint32_t code);

@@ -9,6 +9,7 @@
 
 #include "package/package_format.h"
 #include "tools/olvpack/carrier.h"
+#include "tools/olvpack/sign.h"
 
 namespace {
 
@@ -34,12 +35,20 @@ const char kUsage[] =
     "          Walks the package as Setup.exe does, writing nothing.\n"
     "  extract CARRIER DIR [--msi | --offset N] [--log]\n"
     "          Writes every entry into the existing folder DIR.\n"
+    "  sign    CARRIER (--pkcs12 FILE | --cert FILE --key FILE) [--pass-file FILE]\n"
+    "          --name NAME [--url URL] [--timestamp URL] [--ca-file FILE] [--output FILE]\n"
+    "          Signs a built Setup.exe (Authenticode, with osslsigncode) so that the\n"
+    "          signature covers the payload, then verifies it (against --ca-file when\n"
+    "          given) and walks the package again. Replaces CARRIER unless --output is\n"
+    "          given. MSI carriers cannot be signed this way.\n"
     "\n"
     "options:\n"
     "  --msi       the carrier is an MSI package: offset 3300000\n"
     "  --offset N  package offset in bytes (default 530000, the one Setup.exe reads)\n"
     "  --log       print the unpacker's log lines (as Setup.exe writes them) to stderr\n"
     "  -h, --help  this text\n"
+    "\n"
+    "list and verify report a signature after the package as \"signature: N bytes\".\n"
     "\n"
     "exit codes: 0 success, 1 broken package or unusable build input, 2 usage error,\n"
     "3 a file could not be read or written.\n";
@@ -53,6 +62,7 @@ struct Args {
   std::string command;
   std::vector<std::string> positional;
   std::string stub, payload, output;
+  SignRequest sign;
   uint32_t offset = kExeCarrierOffset;
   bool offsetSet = false;
   bool log = false;
@@ -96,6 +106,13 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
       if (a->offsetSet && a->offset != off) return Usage("--msi and --offset disagree");
       a->offset = off;
       a->offsetSet = true;
+    } else if (s == "--pkcs12" || s == "--cert" || s == "--key" || s == "--pass-file" ||
+               s == "--name" || s == "--url" || s == "--timestamp" || s == "--ca-file") {
+      std::string* dst = s == "--pkcs12" ? &a->sign.pkcs12 : s == "--cert" ? &a->sign.cert
+                       : s == "--key" ? &a->sign.key : s == "--pass-file" ? &a->sign.passFile
+                       : s == "--name" ? &a->sign.name : s == "--url" ? &a->sign.url
+                       : s == "--timestamp" ? &a->sign.timestamp : &a->sign.caFile;
+      if (!value(dst)) return Usage((s + " needs a value").c_str());
     } else if (s == "--log") {
       a->log = true;
     } else if (s.size() > 1 && s[0] == '-') {
@@ -154,12 +171,32 @@ int Read(const Args& a) {
   uint64_t bytes = 0;
   for (const PackEntry& e : r.entries) bytes += e.size;
   const char* ending = r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
+  if (r.signatureBytes != 0 && a.command != "extract")
+    printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
   if (a.command == "verify")
     printf("%s: ok, %zu entries, %llu bytes, %s\n", a.positional[0].c_str(), r.entries.size(),
            static_cast<unsigned long long>(bytes), ending);
   else if (extract)
     printf("extracted %zu entries (%llu bytes) into %s\n", r.entries.size(),
            static_cast<unsigned long long>(bytes), a.positional[1].c_str());
+  return kExitOk;
+}
+
+int Sign(Args& a) {
+  if (a.positional.size() != 1) return Usage("sign needs one CARRIER");
+  if (!a.stub.empty() || !a.payload.empty()) return Usage("--stub and --payload belong to build");
+  if (a.offsetSet && a.offset != kExeCarrierOffset)
+    return Usage("only Setup.exe carriers (offset 530000) can be signed: the cached MSI copy "
+                 "carries its package inside the MSI format, which its own signature would change");
+  a.sign.carrier = a.positional[0];
+  a.sign.output = a.output;
+  SignResult r = SignCarrier(a.sign);
+  if (!r.ok) {
+    if (r.exitCode == kExitUsage) return Usage(r.message.c_str());
+    fprintf(stderr, "olvpack: %s\n", r.message.c_str());
+    return r.exitCode;
+  }
+  printf("%s\n", r.message.c_str());
   return kExitOk;
 }
 
@@ -176,5 +213,6 @@ int main(int argc, char** argv) {
   if (a.command.empty()) return Usage("no command given");
   if (a.command == "build") return Build(a);
   if (a.command == "list" || a.command == "verify" || a.command == "extract") return Read(a);
+  if (a.command == "sign") return Sign(a);
   return Usage(("unknown command " + a.command).c_str());
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -11,6 +12,7 @@
 
 #include "custom/md5.h"
 #include "custom/verify_digest.h"
+#include "code_page.h"
 #include "gate/pwd_cipher.h"
 
 namespace {
@@ -25,9 +27,11 @@ const char kUsage[] =
     "Commands:\n"
     "  sign CONTENT [VRF]     write the verification file of CONTENT\n"
     "  check CONTENT [VRF]    check CONTENT against its verification file\n"
-    "  encrypt [PASSWORD]     print the stored text form of PASSWORD (read from\n"
+    "  encrypt [--code-page N] [PASSWORD]\n"
+    "                         print the stored text form of PASSWORD (read from\n"
     "                         standard input, one line, when not given)\n"
-    "  decrypt TEXT           print the password held by a stored text\n"
+    "  decrypt [--code-page N] TEXT\n"
+    "                         print the password held by a stored text\n"
     "  help                   print this text\n"
     "\n"
     "Options of sign and check:\n"
@@ -38,14 +42,19 @@ const char kUsage[] =
     "  --filler-file FILE     filler taken from FILE (exactly 240 bytes)\n"
     "                         (default: 240 random bytes)\n"
     "\n"
+    "Passwords are typed in UTF-8. Setup's dialog sees the bytes of the client's ANSI code\n"
+    "page: a password that is not plain ASCII needs --code-page N (1252 Western, 936\n"
+    "Chinese) and is converted to that code page. The dialog takes at most 32 bytes, so\n"
+    "longer passwords are refused.\n"
+    "\n"
     "VRF defaults to the verification file that Setup pairs with CONTENT's name, in the\n"
     "same folder:\n"
     "  OlvanCustom.ini -> OlvanCustom.vrf        OlvanCustom.xml -> OlvanCustomXml.vrf\n"
     "  OlvanUninstallInfo.ini -> OlvanUninstallInfo.vrf\n"
     "  OlvanUninstallInfo.xml -> OlvanUninstallInfoXml.vrf\n"
     "\n"
-    "Exit codes: 0 done or proven; 1 not proven, not a stored password, or password\n"
-    "too long; 2 bad command line; 3 a file cannot be read, written or used.\n";
+    "Exit codes: 0 done or proven; 1 not proven, not a stored password, password too\n"
+    "long or not in the code page; 2 bad command line; 3 a file cannot be read, written or used.\n";
 
 struct Pair {
   const char* content;
@@ -280,27 +289,82 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   return kExitOk;
 }
 
+// The password options of encrypt and decrypt: "--code-page N" and one positional argument.
+struct PwdArgs {
+  int codePage = 0;  // 0: none given
+  std::vector<std::string> positional;
+};
+
+bool ParsePwdArgs(const std::vector<std::string>& args, PwdArgs* p, std::ostream& err) {
+  bool onlyPositional = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!onlyPositional && a == "--") {
+      onlyPositional = true;
+    } else if (!onlyPositional && a == "--code-page") {
+      char* end = nullptr;
+      long cp = i + 1 < args.size() ? strtol(args[i + 1].c_str(), &end, 10) : 0;
+      if (i + 1 >= args.size() || *end != '\0' || cp <= 0 || cp > 65535) {
+        err << "olvsign " << args[0] << ": --code-page needs a Windows code page number (1252, 936...)\n";
+        return false;
+      }
+      p->codePage = static_cast<int>(cp);
+      ++i;
+    } else {
+      p->positional.push_back(a);
+    }
+  }
+  return true;
+}
+
+const char kCodePageHint[] =
+    "give --code-page N, the ANSI code page of the client's Windows (1252 on Western systems, "
+    "936 on Chinese ones), in which the setup's dialog sees what the user types";
+
 int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
-  std::string password;
-  if (args.size() > 2) {
+  PwdArgs p;
+  if (!ParsePwdArgs(args, &p, err)) return kExitUsage;
+  if (p.positional.size() > 1) {
     err << "olvsign encrypt: expects at most one PASSWORD; see olvsign help\n";
     return kExitUsage;
   }
-  if (args.size() == 2 && args[1] != "-") {
-    password = args[1];
+  std::string password;
+  if (p.positional.size() == 1 && p.positional[0] != "-") {
+    password = p.positional[0];
   } else {
     std::getline(in, password);
     if (!password.empty() && password.back() == '\r') password.pop_back();
   }
-  char text[kStoredPwdTextSize] = {0};
-  int rc = DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(password.data()),
-                            static_cast<unsigned>(password.size()));
+  std::string bytes;
+  std::string why;
+  bool converted = true;
+  if (p.codePage != 0) {
+    converted = Utf8ToCodePage(password, p.codePage, &bytes, &why);
+  } else if (IsPlainAscii(password)) {
+    bytes = password;
+  } else {
+    why = std::string("the password is not plain ASCII; ") + kCodePageHint;
+    converted = false;
+  }
   WipeBytes(&password[0], static_cast<unsigned>(password.size()));
-  if (rc == kPwdOutputTooSmall) {
-    err << "olvsign encrypt: the password has " << password.size()
-        << " bytes; the stored form holds at most 87\n";
+  if (!converted) {
+    WipeBytes(&bytes[0], static_cast<unsigned>(bytes.size()));
+    err << "olvsign encrypt: " << why << "\n";
+    return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused : kExitUsage;
+  }
+  if (bytes.size() > kMaxTypedPwdBytes) {
+    size_t n = bytes.size();
+    WipeBytes(&bytes[0], static_cast<unsigned>(n));
+    err << "olvsign encrypt: the password has " << n << " bytes"
+        << (p.codePage != 0 ? " in code page " + std::to_string(p.codePage) : std::string())
+        << "; the setup's dialog takes at most " << kMaxTypedPwdBytes
+        << ", so a longer stored password could never be typed and would lock every upgrade\n";
     return kExitRefused;
   }
+  char text[kStoredPwdTextSize] = {0};
+  int rc = DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<unsigned>(bytes.size()));
+  WipeBytes(&bytes[0], static_cast<unsigned>(bytes.size()));
   if (rc != kPwdOk) {
     err << "olvsign encrypt: failed (code " << rc << ")\n";
     return kExitRefused;
@@ -310,21 +374,37 @@ int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream
 }
 
 int Decrypt(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 2) {
+  PwdArgs p;
+  if (!ParsePwdArgs(args, &p, err)) return kExitUsage;
+  if (p.positional.size() != 1) {
     err << "olvsign decrypt: expects one TEXT; see olvsign help\n";
     return kExitUsage;
   }
-  const std::string& text = args[1];
+  const std::string& text = p.positional[0];
   // The decoded bytes never outnumber the text's characters.
   std::vector<unsigned char> plain(text.size() + 1, 0);
   unsigned count = static_cast<unsigned>(text.size());
   int rc = DesBase64Decrypt(plain.data(), &count, text.c_str());
   switch (rc) {
-    case kPwdOk:
-      out.write(reinterpret_cast<const char*>(plain.data()), count);
-      out << "\n";
+    case kPwdOk: {
+      std::string bytes(reinterpret_cast<const char*>(plain.data()), count), shown, why;
       WipeBytes(plain.data(), static_cast<unsigned>(plain.size()));
-      return kExitOk;
+      bool ok = true;
+      if (p.codePage != 0) {
+        ok = CodePageToUtf8(bytes, p.codePage, &shown, &why);
+      } else if (IsPlainAscii(bytes)) {
+        shown = bytes;
+      } else {
+        ok = false;
+        why = std::string("the password is not plain ASCII; ") + kCodePageHint;
+      }
+      WipeBytes(&bytes[0], static_cast<unsigned>(bytes.size()));
+      if (ok) out << shown << "\n";
+      WipeBytes(&shown[0], static_cast<unsigned>(shown.size()));
+      if (ok) return kExitOk;
+      err << "olvsign decrypt: " << why << "\n";
+      return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused : kExitUsage;
+    }
     case kPwdNoMemory:
       err << "olvsign decrypt: the text is empty\n";
       break;
