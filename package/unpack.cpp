@@ -105,7 +105,9 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   FileReader reader(carrier.Get());
   FolderTarget target;
   uint32_t err = 0;
-  if (WalkPackage(reader, packageLen, pszDstPath, target, &err)) return 1;
+  // CreateFileA reads the names in the ANSI code page, so the walk splits them into
+  // characters by its rules.
+  if (WalkPackage(reader, packageLen, pszDstPath, target, &err, GetACP())) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;
 }

@@ -43,7 +43,7 @@ class MemReader : public PackageReader {
 class RecordTarget : public PackageTarget {
  public:
   bool Open(const char* name, const char* path) override {
-    EXPECT_TRUE(IsSafeEntryName(name, static_cast<uint32_t>(strlen(name)))) << name;
+    EXPECT_TRUE(IsSafeEntryName(name, static_cast<uint32_t>(strlen(name)), codePage)) << name;
     EXPECT_FALSE(open_) << "opened twice without a close";
     opened.push_back(name);
     paths.push_back(path);
@@ -70,6 +70,7 @@ class RecordTarget : public PackageTarget {
   std::map<std::string, std::string> files;
   std::string current;
   bool refuseOpen = false, shortWrites = false;
+  uint32_t codePage = kEntryNameDefaultCodePage;  // the walk's, for the check in Open
   uint32_t maxWrite = 0;
   int closes = 0;
   bool open_ = false;
@@ -85,7 +86,7 @@ Outcome Walk(const std::string& package, RecordTarget& t, const char* dst = kDst
   MemReader own(package);
   MemReader& r = reader ? *reader : own;
   uint32_t err = 0;
-  int result = WalkPackage(r, static_cast<uint32_t>(package.size()), dst, t, &err);
+  int result = WalkPackage(r, static_cast<uint32_t>(package.size()), dst, t, &err, t.codePage);
   EXPECT_FALSE(t.open_) << "a file was left open";
   return {result, err};
 }
@@ -143,6 +144,35 @@ TEST(EntryName, RefusesPathsDevicesAndForbiddenCharacters) {
   const char sup[] = {'C', 'O', 'M', static_cast<char>(0xB9)};
   EXPECT_FALSE(IsSafeEntryName(sup, 4));
   EXPECT_FALSE(IsSafeEntryName(nullptr, 0));
+}
+
+// Second bytes 0x5C ('\\' alone) and 0x7C ('|' alone) of code page 936 characters.
+const char* const kNames936[] = {"\x81\x5C.txt", "\xB1\x7C", "a\xD5\x5C\xCE\x7C.dat"};
+
+TEST(EntryName, DoubleByteCharactersOf936AreOneCharacter) {
+  for (const char* ok : kNames936)
+    EXPECT_TRUE(IsSafeEntryName(ok, static_cast<uint32_t>(strlen(ok)), 936)) << ok;
+}
+
+TEST(EntryName, SeparatorsAndUnfinishedCharactersAreRefusedUnder936) {
+  for (const char* bad : {"a\\b", "a|b", "\xB1\x7C\\x", "\xB1\x7C|", "\x81", "a.\xB1",
+                          "\x81/x", "\x81\x7F", "\xFF\xFF\x81", "..", "CON"}) {
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 936)) << bad;
+  }
+}
+
+TEST(EntryName, TheSameBytesUnder1252AreRefused) {
+  for (const char* bad : kNames936) {
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 1252)) << bad;
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
+  }
+}
+
+TEST(Walk, NamesAreReadInTheGivenCodePage) {
+  RecordTarget t;
+  t.codePage = 936;
+  Outcome o = Walk(Marker() + Entry(kNames936[0], "x") + EndEntry(), t);
+  EXPECT_EQ(o.result, 1);
 }
 
 TEST(Walk, MarkerOnlyUnpacksNothing) {
