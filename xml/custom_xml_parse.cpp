@@ -24,9 +24,11 @@ const size_t kParsePadding = 8;
 // TinyXML parses nested elements recursively, so nesting depth costs stack: some 14,000
 // levels overflow the setup's 2 MB stack. Nothing else in its parser recurses (comments,
 // CDATA, declarations, unknown tags and attributes are read in loops), so the depth is at
-// most the number of element starts, and each level's start is a '<' of its own. A text
-// with more possible element starts than this is refused; customization files hold about
-// a hundred elements.
+// most the number of element starts: each level starts at a '<' behind its parent's (the
+// parser may step over bytes, as in a UTF-8 sequence, but never sees a '<' that is not
+// there). Deleting the document recurses per level too, over no more levels than were
+// parsed. A text with more possible element starts than this is refused; customization
+// files hold about a hundred elements.
 const unsigned kMaxElements = 4096;
 
 // Counts every '<' that TinyXML could take for an element start, whatever the encoding.
