@@ -43,7 +43,7 @@ class MemReader : public PackageReader {
 class RecordTarget : public PackageTarget {
  public:
   bool Open(const char* name, const char* path) override {
-    EXPECT_TRUE(IsSafeEntryName(name, static_cast<uint32_t>(strlen(name)), codePage)) << name;
+    EXPECT_TRUE(IsSafeEntryName(name, static_cast<uint32_t>(strlen(name)))) << name;
     EXPECT_FALSE(open_) << "opened twice without a close";
     opened.push_back(name);
     paths.push_back(path);
@@ -70,7 +70,6 @@ class RecordTarget : public PackageTarget {
   std::map<std::string, std::string> files;
   std::string current;
   bool refuseOpen = false, shortWrites = false;
-  uint32_t codePage = kEntryNameDefaultCodePage;  // the walk's, for the check in Open
   uint32_t maxWrite = 0;
   int closes = 0;
   bool open_ = false;
@@ -86,7 +85,7 @@ Outcome Walk(const std::string& package, RecordTarget& t, const char* dst = kDst
   MemReader own(package);
   MemReader& r = reader ? *reader : own;
   uint32_t err = 0;
-  int result = WalkPackage(r, static_cast<uint32_t>(package.size()), dst, t, &err, t.codePage);
+  int result = WalkPackage(r, static_cast<uint32_t>(package.size()), dst, t, &err);
   EXPECT_FALSE(t.open_) << "a file was left open";
   return {result, err};
 }
@@ -166,13 +165,6 @@ TEST(EntryName, TheSameBytesUnder1252AreRefused) {
     EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 1252)) << bad;
     EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
   }
-}
-
-TEST(Walk, NamesAreReadInTheGivenCodePage) {
-  RecordTarget t;
-  t.codePage = 936;
-  Outcome o = Walk(Marker() + Entry(kNames936[0], "x") + EndEntry(), t);
-  EXPECT_EQ(o.result, 1);
 }
 
 TEST(Walk, MarkerOnlyUnpacksNothing) {
