@@ -37,9 +37,10 @@ endif()
 # Cases that skip themselves where the system cannot reach what they prove (Wine keeps no
 # DACLs, enforces no byte-range locks, makes no folder links) are named under SKIPPABLE
 # ("Suite.Case"): each becomes a CTest test of its own that CTest reports as skipped when
-# GoogleTest skipped it, never as passed; the program's test runs the other cases.
+# GoogleTest skipped it, never as passed; the program's test runs the other cases. Cases
+# matching an EXCLUDE pattern are left to tests that the caller adds itself.
 function(olvan_add_gtest name)
-  cmake_parse_arguments(T "NOLOCK" "" "SOURCES;LIBS;SKIPPABLE" ${ARGN})
+  cmake_parse_arguments(T "NOLOCK" "" "SOURCES;LIBS;SKIPPABLE;EXCLUDE" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main olvan_options)
   if(WIN32)
@@ -47,8 +48,9 @@ function(olvan_add_gtest name)
     target_compile_options(${name} PRIVATE -fexceptions -frtti)
   endif()
   set(tests ${name})
-  if(T_SKIPPABLE)
-    list(JOIN T_SKIPPABLE ":" others)
+  if(T_SKIPPABLE OR T_EXCLUDE)
+    set(others ${T_SKIPPABLE} ${T_EXCLUDE})
+    list(JOIN others ":" others)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_filter=-${others})
     foreach(case ${T_SKIPPABLE})
       add_test(NAME ${name}.${case} COMMAND ${name} --gtest_brief=1 --gtest_filter=${case})

@@ -1,5 +1,7 @@
 #include "package/entry_name.h"
 
+#include <stddef.h>
+
 namespace {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -31,12 +33,56 @@ bool IsDeviceName(const char* name, uint32_t length) {
   return false;
 }
 
+struct ByteRange {
+  unsigned char low, high;
+};
+
+// The byte ranges of a double-byte ANSI code page: lead bytes, and the bytes that may
+// follow one. Unused slots are empty (low above high).
+struct DoubleByteRules {
+  uint32_t codePage;
+  ByteRange lead[2];
+  ByteRange trail[3];
+};
+
+const DoubleByteRules kDoubleByte[] = {
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}}, {{0x40, 0x7E}, {0x80, 0xFC}, {1, 0}}},
+    {936, {{0x81, 0xFE}, {1, 0}}, {{0x40, 0x7E}, {0x80, 0xFE}, {1, 0}}},
+    {949, {{0x81, 0xFE}, {1, 0}}, {{0x41, 0x5A}, {0x61, 0x7A}, {0x81, 0xFE}}},
+    {950, {{0x81, 0xFE}, {1, 0}}, {{0x40, 0x7E}, {0xA1, 0xFE}, {1, 0}}},
+};
+
+template <size_t N>
+bool InRanges(const ByteRange (&ranges)[N], unsigned char c) {
+  for (const ByteRange& r : ranges) {
+    if (c >= r.low && c <= r.high) return true;
+  }
+  return false;
+}
+
+// The rules of codePage, or null when it has one byte per character.
+const DoubleByteRules* DoubleByteRulesOf(uint32_t codePage) {
+  for (const DoubleByteRules& r : kDoubleByte) {
+    if (r.codePage == codePage) return &r;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-bool IsSafeEntryName(const char* name, uint32_t length) {
+bool IsSafeEntryName(const char* name, uint32_t length, uint32_t codePage) {
   if (name == nullptr || length == 0) return false;
+  const DoubleByteRules* dbcs = DoubleByteRulesOf(codePage);
   for (uint32_t i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
+    if (dbcs != nullptr && InRanges(dbcs->lead, c)) {
+      // One character of two bytes; none of them is a separator or a forbidden character.
+      // Without a fitting second byte Windows would not keep the name as it is.
+      if (i + 1 == length || !InRanges(dbcs->trail, static_cast<unsigned char>(name[i + 1])))
+        return false;
+      ++i;
+      continue;
+    }
     if (c < 0x20 || c == 0x7f) return false;
     switch (c) {
       case '\\': case '/': case ':': case '<': case '>': case '"': case '|': case '?':
@@ -47,7 +93,8 @@ bool IsSafeEntryName(const char* name, uint32_t length) {
     }
   }
   char last = name[length - 1];
-  // Covers "." and ".." as well.
+  // Covers "." and ".." as well. A second byte of a double-byte character is never a dot
+  // or a blank.
   if (last == '.' || last == ' ') return false;
   return !IsDeviceName(name, length);
 }

@@ -15,8 +15,9 @@ const char kPrefix[] = "utl_FileUnpack: ";
 
 class Walk {
  public:
-  Walk(PackageReader& reader, uint32_t packageLen, const char* dst, PackageTarget& target)
-      : reader_(reader), len_(packageLen), dst_(dst), target_(target) {}
+  Walk(PackageReader& reader, uint32_t packageLen, const char* dst, PackageTarget& target,
+       uint32_t codePage)
+      : reader_(reader), len_(packageLen), dst_(dst), target_(target), codePage_(codePage) {}
 
   int Run(uint32_t* err);
 
@@ -31,6 +32,7 @@ class Walk {
   uint32_t len_;
   const char* dst_;
   PackageTarget& target_;
+  uint32_t codePage_;
   // The marker and names pass through this buffer; one more byte ends a name.
   unsigned char buf_[kPackageMaxNameLen + 1];
   // Content: the large heap buffer when it could be had, else the small one.
@@ -121,7 +123,7 @@ int Walk::Run(uint32_t* err) {
     const char* name = reinterpret_cast<const char*>(buf_);
     // Nothing may be created outside the destination folder or under a name that Windows
     // would change or turn into a device.
-    if (!IsSafeEntryName(name, nameLen)) {
+    if (!IsSafeEntryName(name, nameLen, codePage_)) {
       LogF("%sentry name refused, dwCurFileNameLen = %d", kPrefix, static_cast<int>(nameLen));
       return Fail(kUnpackErrCreate, err);
     }
@@ -165,7 +167,7 @@ int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
 }
 
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,
-                PackageTarget& target, uint32_t* err) {
-  Walk walk(reader, packageLen, dstFolder != nullptr ? dstFolder : "", target);
+                PackageTarget& target, uint32_t* err, uint32_t codePage) {
+  Walk walk(reader, packageLen, dstFolder != nullptr ? dstFolder : "", target, codePage);
   return walk.Run(err);
 }

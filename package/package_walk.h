@@ -4,6 +4,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "package/entry_name.h"
+
 // Sequential bytes of a carrier, positioned at the start of the package.
 class PackageReader {
  public:
@@ -47,6 +49,8 @@ int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count);
 // path-length check see it. Returns 1 when the end entry was reached, the entries used up
 // the package exactly, or nothing follows the marker; otherwise 0 with *err set to one of
 // 157 and 159-166 (see UnpackError). Files written before a failure stay. The target's file
-// is closed on every return.
+// is closed on every return. Entry names are checked under the rules of codePage, the ANSI
+// code page the files are created under (see IsSafeEntryName).
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,
-                PackageTarget& target, uint32_t* err);
+                PackageTarget& target, uint32_t* err,
+                uint32_t codePage = kEntryNameDefaultCodePage);

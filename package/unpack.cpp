@@ -105,11 +105,14 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   FolderTarget target;
   uint32_t err = 0;
   int done;
+  // CreateFileA reads the names in the ANSI code page, so the walk splits them into
+  // characters by its rules.
+  const uint32_t codePage = GetACP();
   // The carrier's bytes are un-mixed straight out of a mapping of the handle just opened;
   // where it cannot be mapped, they are read with ReadFile.
   MappedReader mapped(carrier.Get(), szSrcAbsFile, dwOffset);
   if (mapped.Valid()) {
-    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err);
+    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err, codePage);
   } else {
     // An offset the pointer cannot reach leaves the marker unreadable.
     LARGE_INTEGER start;
@@ -117,7 +120,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
     if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
       return Fail(kUnpackErrMarkerRead, pdwErr);
     FileReader reader(carrier.Get());
-    done = WalkPackage(reader, packageLen, pszDstPath, target, &err);
+    done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage);
   }
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;

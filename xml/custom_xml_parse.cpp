@@ -22,19 +22,28 @@ const uint16_t kMaxExtendProText = 32;
 const size_t kParsePadding = 8;
 
 // TinyXML parses nested elements recursively, so nesting depth costs stack: some 14,000
-// levels overflow the setup's 2 MB stack. A text with more element starts than this (a
-// bound on the depth that no markup can undercut) is refused; customization files hold
-// about a hundred elements.
+// levels overflow the setup's 2 MB stack. Nothing else in its parser recurses (comments,
+// CDATA, declarations, unknown tags and attributes are read in loops), so the depth is at
+// most the number of element starts: each level starts at a '<' behind its parent's (the
+// parser may step over bytes, as in a UTF-8 sequence, but never sees a '<' that is not
+// there). Deleting the document recurses per level too, over no more levels than were
+// parsed. A text with more possible element starts than this is refused; customization
+// files hold about a hundred elements.
 const unsigned kMaxElements = 4096;
 
+// Counts every '<' that TinyXML could take for an element start, whatever the encoding.
+// It makes an element only where the byte after '<' is '_' or passes its IsAlpha, which
+// takes every byte from 0x7F up (and, below that, what isalpha says, which the program
+// never widens by changing the locale). So rather than guess which bytes are letters, only
+// the three kinds of '<' that can never open an element are left out: "</" (an end tag),
+// "<!" (comment, CDATA or unknown tag) and "<?" (declaration or unknown tag).
 bool FewEnoughElements(const char* text) {
   unsigned n = 0;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
     if (*p != '<') continue;
     unsigned char c = p[1];
-    // What TinyXML takes for the start of an element name (a byte above 0x7F included).
-    bool nameStart = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
-    if (nameStart && ++n > kMaxElements) return false;
+    if (c == '/' || c == '!' || c == '?') continue;
+    if (++n > kMaxElements) return false;
   }
   return true;
 }

@@ -89,12 +89,13 @@ class CCustomXmlParse : public CBasedTXmlParser {
   // Loads the file at path into the document (TinyXML's file loader, default encoding).
   // The path of the file last loaded is remembered: loading it again reads nothing and
   // answers true. False for a missing or empty path and for a file that cannot be opened
-  // or parsed or has more than 4096 elements; the document is then empty and no path is remembered, so that the next
+  // or parsed or has more than 4096 possible element starts (every '<' not followed by '/',
+  // '!' or '?'); the document is then empty and no path is remembered, so that the next
   // call reads the disk again.
   bool Load(const char* path);
   // Parses XML text held in memory into the document; remembers no path. False, document
-  // empty, when the text does not parse or has more than 4096 elements. Line ends are taken as they are (a CR counts as
-  // white space).
+  // empty, when the text does not parse or has more than 4096 possible element starts (as
+  // for Load). Line ends are taken as they are (a CR counts as white space).
   bool LoadText(const char* text);
   // Reset, then the skeleton document (an empty "content" inside "msg"), with "content" as
   // the current element.

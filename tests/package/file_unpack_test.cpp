@@ -195,6 +195,25 @@ TEST_F(FileUnpackTest, NamesLeavingTheFolderAreRefusedWith165) {
   EXPECT_EQ(entries, 2) << "only . and ..";
 }
 
+// Run by the test package_file_unpack_test_936, under LC_ALL=zh_CN.UTF-8.
+TEST_F(FileUnpackTest, CodePage936NameWithSecondBytes5CAnd7CIsUnpacked) {
+  if (GetACP() != 936)
+    GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 936; run under LC_ALL=zh_CN.UTF-8";
+  // Wine gives file names the encoding of the Unix locale; without that locale on the
+  // machine (see CMakeLists.txt) it creates no file with a non-ASCII name at all.
+  HANDLE probe = CreateFileA((dst_ + "\\\xB0\xA1").c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE)
+    GTEST_SKIP() << "no file with a non-ASCII name can be created here (error " << GetLastError()
+                 << "); Wine needs the Unix locale zh_CN.UTF-8";
+  CloseHandle(probe);
+  // Two characters whose second bytes are 0x5C ('\\' alone) and 0x7C ('|' alone).
+  const std::string name = "\x81\x5C\xB1\x7C.txt";
+  Carrier(Marker() + Entry(name, "dbcs") + EndEntry());
+  Unpack(1);
+  EXPECT_EQ(Out(name), "dbcs");
+}
+
 TEST_F(FileUnpackTest, ANameGivenTwiceLeavesExactlyTheSecondContent) {
   WriteFileBytes(dst_ + "\\old.txt", "an older and much longer content");
   Carrier(Marker() + Entry("f", "first, longer content") + Entry("f", "2nd") +

@@ -165,6 +165,28 @@ TEST(EntryName, RefusesPathsDevicesAndForbiddenCharacters) {
   EXPECT_FALSE(IsSafeEntryName(nullptr, 0));
 }
 
+// Second bytes 0x5C ('\\' alone) and 0x7C ('|' alone) of code page 936 characters.
+const char* const kNames936[] = {"\x81\x5C.txt", "\xB1\x7C", "a\xD5\x5C\xCE\x7C.dat"};
+
+TEST(EntryName, DoubleByteCharactersOf936AreOneCharacter) {
+  for (const char* ok : kNames936)
+    EXPECT_TRUE(IsSafeEntryName(ok, static_cast<uint32_t>(strlen(ok)), 936)) << ok;
+}
+
+TEST(EntryName, SeparatorsAndUnfinishedCharactersAreRefusedUnder936) {
+  for (const char* bad : {"a\\b", "a|b", "\xB1\x7C\\x", "\xB1\x7C|", "\x81", "a.\xB1",
+                          "\x81/x", "\x81\x7F", "\xFF\xFF\x81", "..", "CON"}) {
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 936)) << bad;
+  }
+}
+
+TEST(EntryName, TheSameBytesUnder1252AreRefused) {
+  for (const char* bad : kNames936) {
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 1252)) << bad;
+    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
+  }
+}
+
 TEST(Walk, MarkerOnlyUnpacksNothing) {
   RecordTarget t;
   Outcome o = Walk(Marker(), t);

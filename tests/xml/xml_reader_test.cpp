@@ -510,6 +510,21 @@ TEST(XmlLoad, DeepNestingIsRefusedBeforeParsing) {
   EXPECT_FALSE(x.LoadText(hidden.c_str()));
 }
 
+TEST(XmlLoad, DeepNestingIsRefusedWhateverByteFollowsTheAngle) {
+  // TinyXML opens an element after '<' and 0x7F or any higher byte, and after letters; the
+  // count must catch all of them. "</", "<!" and "<?" never open one, so never nest. One
+  // level more than the limit, well formed where the byte makes a name.
+  for (int b = 1; b < 256; ++b) {
+    if (b == '/' || b == '!' || b == '?') continue;
+    std::string name(1, static_cast<char>(b));
+    std::string deep;
+    for (int i = 0; i < 4097; ++i) deep += "<" + name + ">";
+    for (int i = 0; i < 4097; ++i) deep += "</" + name + ">";
+    CCustomXmlParse x;
+    EXPECT_FALSE(x.LoadText(deep.c_str())) << "byte " << b;
+  }
+}
+
 TEST(XmlLoad, NestingUpToTheLimitFitsTheStack) {
   std::string nested;
   for (int i = 0; i < 4096; ++i) nested += "<a>";

@@ -234,7 +234,10 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   FileReader reader(in.get());
   CollectTarget target(r, extractDir);
   uint32_t err = 0;
-  r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err) == 1;
+  // The names olvpack builds are ASCII, the same under every code page; other packages are
+  // judged as a system with code page 1252 would unpack them.
+  r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err,
+                     1252) == 1;
   if (!r.ok) {
     r.error = err;
     r.message = "error " + std::to_string(err) + ": " + UnpackErrorText(err);
