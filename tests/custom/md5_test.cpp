@@ -17,6 +17,14 @@ std::string HexDigest(const void* data, size_t n) {
 }
 std::string HexDigest(const std::string& s) { return HexDigest(s.data(), s.size()); }
 
+struct Vector {
+  unsigned length;
+  const char* hex;
+};
+const Vector kHashlibVectors[] = {
+#include "md5_vectors.inc"
+};
+
 TEST(Md5, Rfc1321TestSuite) {
   EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", HexDigest(""));
   EXPECT_EQ("0cc175b9c0f1b6a831c399e269772661", HexDigest("a"));
@@ -49,6 +57,25 @@ TEST(Md5, PiecewiseUpdatesGiveTheSameDigest) {
       Md5Final(&ctx, parts);
       EXPECT_EQ(0, memcmp(whole, parts, 16)) << "length " << n << " step " << step;
     }
+  }
+}
+
+TEST(Md5, MatchesHashlibForEveryLengthUpTo130) {
+  // The verification code hashes both in one call and in pieces: both entry points.
+  ASSERT_EQ(131u, sizeof kHashlibVectors / sizeof kHashlibVectors[0]);
+  for (const Vector& v : kHashlibVectors) {
+    std::string m(v.length, '\0');
+    for (unsigned i = 0; i < v.length; ++i) m[i] = static_cast<char>((0x35 + 97 * i) % 256);
+    EXPECT_EQ(v.hex, HexDigest(m)) << "length " << v.length;
+    Md5Context ctx;
+    Md5Init(&ctx);
+    Md5Update(&ctx, m.data(), v.length / 2);
+    Md5Update(&ctx, m.data() + v.length / 2, v.length - v.length / 2);
+    unsigned char d[kMd5DigestSize];
+    Md5Final(&ctx, d);
+    char hex[33];
+    for (unsigned i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", d[i]);
+    EXPECT_STREQ(v.hex, hex) << "length " << v.length << " in two pieces";
   }
 }
 

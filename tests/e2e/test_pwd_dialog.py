@@ -162,6 +162,14 @@ class PasswordDialogTest(unittest.TestCase):
         log = self.finish()
         self.assertIn(b"g_bExit = TRUE;", log)
 
+    def test_forty_characters_set_past_the_limit_are_read_as_the_first_32(self):
+        # WM_SETTEXT passes the edit control's limit; the dialog reads 32 characters of it.
+        typed = "abcdefghijklmnopqrstuvwxyz0123456789ABCD"
+        self.protect(typed[:32])
+        self.open_dialog()
+        self.enter(typed)
+        self.assertIn(b"g_bExit = TRUE;", self.finish())
+
     def test_an_empty_stored_password_is_never_matched(self):
         # "uninstall" 2: the client counts as protected but no password is loaded.
         put(REGINFO, "OlvanCustom.xml", custom_xml(2, stored("x")))

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "package/package_format.h"
+#include "package/package_writer.h"
 #include "tests/package/package_craft.h"
 #include "tools/olvpack/sign.h"
 
@@ -119,6 +120,21 @@ TEST_F(CarrierTest, PayloadThatSetupCannotUnpackIsRefused) {
   Write("payload/Data.xml", "1");
   Write("payload/data.XML", "2");
   EXPECT_NE(ScanPayload(P("payload")).message.find("case"), std::string::npos);
+}
+
+// The writer refuses such names itself, whatever its caller checked, and writes nothing.
+TEST(PackageWriter, RefusesNamesThatSetupRefuses) {
+  struct StringSink : PackageSink {
+    bool Put(const void* data, uint32_t count) override {
+      bytes.append(static_cast<const char*>(data), count);
+      return true;
+    }
+    std::string bytes;
+  } sink;
+  for (const char* bad : {"..\\x", "a/b", "CON", "C:x", "dot.", ""}) {
+    EXPECT_FALSE(WritePackageEntryHead(sink, bad, 1)) << bad;
+  }
+  EXPECT_EQ(sink.bytes, "");
 }
 
 TEST_F(CarrierTest, EmptyPayloadGivesMarkerAndEndEntry) {

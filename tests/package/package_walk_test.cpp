@@ -393,6 +393,16 @@ TEST(Walk, DestinationPathReaching260Fails161) {
   EXPECT_EQ(o.err, 161u);
 }
 
+// The bound itself, before the data length is read: an entry whose data runs past the end
+// fails 163 once its name passed the bound, and 161 when folder and name reach 260.
+TEST(Walk, PathBoundOf260IsCheckedRightAfterTheNameLength) {
+  std::string dst(250, 'd');
+  RecordTarget t;
+  EXPECT_EQ(Walk(Marker() + RawEntry(9, 0xFFFFFF00u, "123456789", ""), t, dst.c_str()).err, 163u);
+  RecordTarget t2;
+  EXPECT_EQ(Walk(Marker() + RawEntry(10, 0xFFFFFF00u, "1234567890", ""), t2, dst.c_str()).err, 161u);
+}
+
 TEST(Walk, NamingOneFileTwiceLeavesTheSecondContent) {
   RecordTarget t;
   EXPECT_EQ(Walk(Marker() + Entry("f", "long first content") + Entry("f", "2nd"), t).result, 1);

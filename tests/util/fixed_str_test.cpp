@@ -35,6 +35,12 @@ TEST(FixedStr, JoinPathUsesOneBackslashAndMayAliasTheTarget) {
   EXPECT_STREQ(small, "abc\\def");
 }
 
+TEST(FixedStr, JoinPathMayTakeItsSecondPartFromTheTarget) {
+  char b[20] = "Setup.exe";
+  EXPECT_TRUE(StrJoinPath(b, "C:\\tmp", b));
+  EXPECT_STREQ(b, "C:\\tmp\\Setup.exe");
+}
+
 TEST(FixedStr, FormatAtTheEdgeOfTheBuffer) {
   char b[5] = "old";
   EXPECT_TRUE(StrFormat(b, sizeof b, "%u", 1234u));
