@@ -15,6 +15,13 @@ class GateTest(unittest.TestCase):
     def tearDown(self):
         kill_all("Setup.exe")
 
+    @classmethod
+    def tearDownClass(cls):
+        # A protected store left behind would make the next module's setups wait for a
+        # password.
+        if C.is_dir():
+            reset_store()
+
     def run_setup(self):
         """Runs Setup.exe; True when it asked for the password (the dialog is then cancelled)."""
         p = start(SETUP, env=ENGLISH)
