@@ -30,6 +30,12 @@ class ProtectedUpgradeTest(unittest.TestCase):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package(self.entries)))
         installed()
 
+    @classmethod
+    def tearDownClass(cls):
+        # No protected store for the next module.
+        if C.is_dir():
+            reset_store()
+
     def tearDown(self):
         kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
 

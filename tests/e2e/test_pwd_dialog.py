@@ -42,6 +42,12 @@ class PasswordDialogTest(unittest.TestCase):
         reset_store()
         installed()
 
+    @classmethod
+    def tearDownClass(cls):
+        # No protected store for the next module.
+        if C.is_dir():
+            reset_store()
+
     def tearDown(self):
         kill_all("Setup.exe", "Setup_nodialog.exe")
 
