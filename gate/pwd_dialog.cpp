@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 #include "setup/app_state.h"
 #include "util/log.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "custom/verify_digest.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 
