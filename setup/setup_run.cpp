@@ -2,7 +2,7 @@
 
 #include "gate/gate_decision.h"
 #include "gate/pwd_dialog.h"
-#include "package/cmd_runner.h"
+#include "package/proc_check.h"
 #include "setup/app_state.h"
 #include "setup/install_sequence.h"
 #include "setup/messages.h"
