@@ -67,4 +67,8 @@ function(olvan_add_gtest name)
   if(WIN32 AND NOT T_NOLOCK)
     set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK machine)
   endif()
+  # The Wine prefix is checked first (tests/wine_env).
+  if(WIN32 AND NOT name STREQUAL "wine_env_test")
+    set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine_env)
+  endif()
 endfunction()

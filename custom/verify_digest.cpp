@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "custom/md5.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 // DeriveTableBytes over six zero bytes, with the room the verification has always offered.

@@ -6,7 +6,7 @@
 
 #include "custom/custom_store.h"
 #include "custom/verify_files.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 #include "util/fixed_str.h"
 #include "util/log.h"
 #include "util/registry.h"

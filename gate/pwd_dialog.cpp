@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-#include "gate/pwd_cipher.h"
-#include "setup/app_state.h"
+#include "gate/cipher/pwd_cipher.h"
 #include "util/log.h"
 
 const PwdDialogTexts kPwdTextsEn = {
@@ -18,6 +17,8 @@ const PwdDialogTexts kPwdTextsEn = {
     "Wrong Password",
 };
 
+BOOL g_bExit = FALSE;
+
 namespace {
 
 // Longest password the edit control takes, in characters.
@@ -31,7 +32,7 @@ const PwdDialogTexts& Texts() {
 
 // Brings what the user typed into the stored text form and compares it with the stored
 // password. The plain text lives only in this frame and is wiped before returning.
-bool TypedPasswordMatches(HWND hDlg) {
+bool TypedPasswordMatches(HWND hDlg, const char* storedPwd) {
   char typed[kMaxPwdChars + 1];
   memset(typed, 0, sizeof typed);
   int n = GetWindowTextLengthA(GetDlgItem(hDlg, IDC_PWD_EDIT));
@@ -40,14 +41,14 @@ bool TypedPasswordMatches(HWND hDlg) {
   GetDlgItemTextA(hDlg, IDC_PWD_EDIT, typed, n + 1);
   n = static_cast<int>(strlen(typed));
 
-  char stored[kStoredPwdSize];
+  char stored[kStoredPwdTextSize + 1];
   memset(stored, 0, sizeof stored);
   DesBase64Encrypt(stored, kStoredPwdTextSize, reinterpret_cast<unsigned char*>(typed),
                    static_cast<unsigned>(n));
   WipeBytes(typed, sizeof typed);
   // The edit control holds the plain text too; it goes as soon as it has been read.
   SetDlgItemTextA(hDlg, IDC_PWD_EDIT, "");
-  return strcmp(g_szStoredPwd, stored) == 0;
+  return storedPwd != nullptr && strcmp(storedPwd, stored) == 0;
 }
 
 void OnWrongPassword(HWND hDlg) {
@@ -71,6 +72,7 @@ void OnWrongPassword(HWND hDlg) {
 INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_INITDIALOG: {
+      SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
       const PwdDialogTexts& t = Texts();
       SetDlgItemTextA(hDlg, IDC_PWD_PROMPT, t.prompt);
       SetDlgItemTextA(hDlg, IDOK, t.ok);
@@ -83,8 +85,11 @@ INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case IDOK:
-          if (TypedPasswordMatches(hDlg)) {
+        case IDOK: {
+          PwdDialogParams* params =
+              reinterpret_cast<PwdDialogParams*>(GetWindowLongPtrA(hDlg, DWLP_USER));
+          if (params != nullptr && TypedPasswordMatches(hDlg, params->storedPwd)) {
+            params->accepted = true;
             g_bExit = TRUE;
             SetupLog("g_bExit = TRUE;");
             PostQuitMessage(0);
@@ -93,6 +98,7 @@ INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam
             OnWrongPassword(hDlg);
           }
           return FALSE;
+        }
         case IDCANCEL:
           EndDialog(hDlg, 2);
           PostQuitMessage(0);

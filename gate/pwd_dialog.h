@@ -10,8 +10,21 @@
 // Wrong entries allowed before the setup gives up.
 const int kMaxPwdAttempts = 3;
 
-// Modeless dialog procedure. Every way out of the dialog posts the thread's quit message;
-// g_bExit becomes TRUE only when the typed password matches the stored one.
+// Set only by the password dialog after the right password; FALSE at start. WinMain's
+// run reads it once the dialog has ended.
+extern BOOL g_bExit;
+
+// What the dialog works on, passed as the lParam of CreateDialogParam and kept by the
+// caller until the dialog has ended: the installed client's password in its stored text
+// form, and whether the right password was typed (false at start).
+struct PwdDialogParams {
+  const char* storedPwd;
+  bool accepted;
+};
+
+// Modeless dialog procedure; lParam of WM_INITDIALOG: a PwdDialogParams. Every way out of
+// the dialog posts the thread's quit message; accepted and g_bExit become true only when
+// the typed password matches the stored one.
 INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The dialog's texts in one language: English as ASCII, Chinese as code page 936 bytes.

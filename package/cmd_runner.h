@@ -1,4 +1,4 @@
-// Runs console programs hidden and collects what they print; watches processes by name.
+// Runs console programs hidden and collects what they print.
 #pragma once
 
 class TextBuf;
@@ -9,7 +9,3 @@ class TextBuf;
 // or the first wait failed (logged under logName). output is replaced only when the child
 // wrote at least one byte; text after a NUL byte within one read is dropped.
 int GetCmd(const char* cmdLine, TextBuf* output, const char* logName);
-
-// 0 when a process whose image name equals exeName (case-insensitive) runs, 1 when none
-// does, 2 when the process list cannot be read (logged under logName).
-int chkProcExist(const char* logName, const char* exeName);

@@ -2,7 +2,7 @@
 
 #include <tlhelp32.h>
 
-#include "package/cmd_runner.h"
+#include "package/proc_check.h"
 #include "util/handles.h"
 #include "util/log.h"
 

@@ -1,7 +1,6 @@
 #include "setup/app_state.h"
 
 HANDLE g_hInstanceEvent = nullptr;
-BOOL g_bExit = FALSE;
 char g_szStoredPwd[kStoredPwdSize];
 
 void ReleaseInstanceEvent() {

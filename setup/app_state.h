@@ -7,8 +7,6 @@
 
 // Held from the start of WinMain until the install sequence ends.
 extern HANDLE g_hInstanceEvent;
-// Set only by the password dialog after the right password.
-extern BOOL g_bExit;
 // The installed client's uninstall password in its stored text form, as the gate loaded it.
 const unsigned kStoredPwdSize = 129;
 extern char g_szStoredPwd[kStoredPwdSize];

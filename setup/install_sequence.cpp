@@ -5,6 +5,7 @@
 
 #include "package/carrier_hold.h"
 #include "package/cmd_runner.h"
+#include "package/proc_check.h"
 #include "package/file_size.h"
 #include "package/package_format.h"
 #include "package/unpack.h"

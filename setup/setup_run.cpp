@@ -2,7 +2,7 @@
 
 #include "gate/gate_decision.h"
 #include "gate/pwd_dialog.h"
-#include "package/cmd_runner.h"
+#include "package/proc_check.h"
 #include "setup/app_state.h"
 #include "setup/install_sequence.h"
 #include "setup/messages.h"
@@ -26,9 +26,10 @@ void LogFreeSpace(const char* drive, long long freeBytes) {
 // Shows the password dialog topmost in the middle of the desktop and runs the thread's
 // message loop until the dialog ends. True when the right password was typed. A dialog
 // that cannot be made counts as a refusal: nobody may upgrade a protected client unasked.
-bool AskForPassword(HINSTANCE instance) {
+bool AskForPassword(HINSTANCE instance, const char* storedPwd) {
+  PwdDialogParams params = {storedPwd, false};
   HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr,
-                                ChkPwdDlgProc, 0);
+                                ChkPwdDlgProc, reinterpret_cast<LPARAM>(&params));
   if (dlg == nullptr) {
     SetupLogF("CreateDialogParam failed with err %lu.", GetLastError());
     return false;
@@ -99,7 +100,7 @@ int RunSetup(HINSTANCE instance) {
   }
 
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
-    bool allowed = AskForPassword(instance);
+    bool allowed = AskForPassword(instance, g_szStoredPwd);
     // The stored password is not needed any more.
     SecureZeroMemory(g_szStoredPwd, sizeof g_szStoredPwd);
     if (!allowed) {

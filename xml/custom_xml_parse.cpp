@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 const char kSkeleton[] =

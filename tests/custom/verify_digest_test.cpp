@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "custom/md5.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 

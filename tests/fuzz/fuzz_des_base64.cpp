@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "gate/base64.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/base64.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 void Require(bool ok) {

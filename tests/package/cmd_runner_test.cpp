@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "package/proc_check.h"
 #include "tests/util/win_test_util.h"
 #include "util/text_buf.h"
 

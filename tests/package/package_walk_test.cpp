@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "package/entry_name.h"
-#include "package/mix.h"
 #include "tests/package/package_craft.h"
 
 namespace {
@@ -89,102 +88,6 @@ Outcome Walk(const std::string& package, RecordTarget& t, const char* dst = kDst
   int result = WalkPackage(r, static_cast<uint32_t>(package.size()), dst, t, &err);
   EXPECT_FALSE(t.open_) << "a file was left open";
   return {result, err};
-}
-
-TEST(MixBuffer, KnownBytes) {
-  unsigned char b[] = {0x00, 0x80, 0x01, 0xFF, 0x7F, 0x81};
-  EXPECT_EQ(MixBuffer(b, sizeof b), 6u);
-  const unsigned char want[] = {0x00, 0x80, 0xFF, 0x01, 0x81, 0x7F};
-  EXPECT_EQ(0, memcmp(b, want, sizeof b));
-}
-
-TEST(MixCopy, Sse2AgreesWithScalarAtOddLengthsAndAlignments) {
-  if (!MixHasSse2()) GTEST_SKIP() << "the processor has no SSE2";
-  std::vector<unsigned char> src(300), a(300), b(300);
-  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 37 + 11);
-  size_t differing = 0;
-  for (size_t srcSkew = 0; srcSkew < 16; ++srcSkew) {
-    for (size_t dstSkew = 0; dstSkew < 16; dstSkew += 3) {
-      for (uint32_t len : {0u, 1u, 3u, 15u, 16u, 17u, 63u, 64u, 65u, 127u, 129u, 255u}) {
-        std::fill(a.begin(), a.end(), 0xEE);
-        std::fill(b.begin(), b.end(), 0xEE);
-        MixCopyScalar(a.data() + dstSkew, src.data() + srcSkew, len);
-        MixCopySse2(b.data() + dstSkew, src.data() + srcSkew, len);
-        if (a != b) ++differing;
-      }
-    }
-  }
-  EXPECT_EQ(differing, 0u);
-}
-
-TEST(MixBuffer, EveryByteValueAtEveryAlignment) {
-  for (size_t skew = 0; skew < 8; ++skew) {
-    std::vector<unsigned char> buf(256 + skew + 5);
-    for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 7 + skew);
-    std::vector<unsigned char> orig = buf;
-    MixBuffer(buf.data() + skew, 256 + 3);
-    for (size_t i = 0; i < buf.size(); ++i) {
-      bool inside = i >= skew && i < skew + 259;
-      unsigned char want = inside ? static_cast<unsigned char>(0u - orig[i]) : orig[i];
-      ASSERT_EQ(buf[i], want) << "skew " << skew << " index " << i;
-    }
-    MixBuffer(buf.data() + skew, 256 + 3);
-    EXPECT_EQ(buf, orig);
-  }
-}
-
-TEST(MixBuffer, NullAndEmpty) {
-  EXPECT_EQ(MixBuffer(nullptr, 4), 0u);
-  unsigned char b = 1;
-  EXPECT_EQ(MixBuffer(&b, 0), 0u);
-  EXPECT_EQ(b, 1);
-}
-
-TEST(EntryName, AcceptsBareFileNames) {
-  for (const char* ok : {"7za.exe", "Qt.7z", "Portal-cfg.xml", "a-b-cfg.xml", "^Olvan_end^",
-                         "conn_cfg.ini", "x", ".hidden", "a b.txt", "CONSOLE", "COM0", "COM10",
-                         "LPT", "nul-device.txt", "CONx.txt"}) {
-    EXPECT_TRUE(IsSafeEntryName(ok, static_cast<uint32_t>(strlen(ok)))) << ok;
-  }
-}
-
-TEST(EntryName, RefusesPathsDevicesAndForbiddenCharacters) {
-  for (const char* bad :
-       {"", ".", "..", "..\\x", "a\\b", "a/b", "/etc", "C:x", "a:stream", "a<b", "a>b", "a\"b",
-        "a|b", "a?b", "a*b", "tab\there", "trailing.", "trailing ", "CON", "con", "Con.txt",
-        "PRN", "AUX.dat", "NUL", "nul.tar.gz", "COM1", "com9.log", "LPT1", "lpt9", "CONIN$",
-        "conout$", "NUL .txt", "CON "}) {
-    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
-  }
-  const char del[] = {'a', 0x7f, 'b'};
-  EXPECT_FALSE(IsSafeEntryName(del, 3));
-  const char nul[] = {'a', '\0', 'b'};
-  EXPECT_FALSE(IsSafeEntryName(nul, 3));
-  const char sup[] = {'C', 'O', 'M', static_cast<char>(0xB9)};
-  EXPECT_FALSE(IsSafeEntryName(sup, 4));
-  EXPECT_FALSE(IsSafeEntryName(nullptr, 0));
-}
-
-// Second bytes 0x5C ('\\' alone) and 0x7C ('|' alone) of code page 936 characters.
-const char* const kNames936[] = {"\x81\x5C.txt", "\xB1\x7C", "a\xD5\x5C\xCE\x7C.dat"};
-
-TEST(EntryName, DoubleByteCharactersOf936AreOneCharacter) {
-  for (const char* ok : kNames936)
-    EXPECT_TRUE(IsSafeEntryName(ok, static_cast<uint32_t>(strlen(ok)), 936)) << ok;
-}
-
-TEST(EntryName, SeparatorsAndUnfinishedCharactersAreRefusedUnder936) {
-  for (const char* bad : {"a\\b", "a|b", "\xB1\x7C\\x", "\xB1\x7C|", "\x81", "a.\xB1",
-                          "\x81/x", "\x81\x7F", "\xFF\xFF\x81", "..", "CON"}) {
-    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 936)) << bad;
-  }
-}
-
-TEST(EntryName, TheSameBytesUnder1252AreRefused) {
-  for (const char* bad : kNames936) {
-    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 1252)) << bad;
-    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
-  }
 }
 
 TEST(Walk, MarkerOnlyUnpacksNothing) {

@@ -156,32 +156,6 @@ TEST_F(LogTest, HardLinkPlantedAsTodaysLogIsNotWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(victim), "precious");
 }
 
-TEST(SystemDrive, BufferSizeIsChecked) {
-  ClearLogFolder();
-  char buf[261];
-  EXPECT_FALSE(GetSystemDrive("probe", buf, 259));
-  EXPECT_EQ(ReadLogMessages("stp_probe"), std::vector<std::string>{"the len in is too small"});
-  ASSERT_TRUE(GetSystemDrive("probe", buf, 260));
-  EXPECT_STREQ(buf, "C");
-  ASSERT_TRUE(GetSystemDrive("probe", buf, 261));
-  EXPECT_STREQ(buf, "C");
-}
-
-TEST(FileTests, WildcardsFilesAndFolders) {
-  std::string dir = TempFolder("exists");
-  WriteFileBytes(dir + "\\a.log", "x");
-  CreateDirectoryA((dir + "\\sub.dir").c_str(), nullptr);
-  EXPECT_TRUE(FileExists((dir + "\\*.log").c_str()));
-  EXPECT_TRUE(FileExists((dir + "\\a.lo?").c_str()));
-  EXPECT_FALSE(FileExists((dir + "\\sub.dir").c_str()));
-  EXPECT_TRUE(DirectoryExists((dir + "\\sub.*").c_str()));
-  EXPECT_FALSE(DirectoryExists((dir + "\\a.log").c_str()));
-  EXPECT_FALSE(FileExists((dir + "\\missing").c_str()));
-  DeleteMatchingFiles(dir.c_str(), "*.*");
-  EXPECT_FALSE(FileExists((dir + "\\*").c_str()));
-  EXPECT_TRUE(DirectoryExists((dir + "\\sub.dir").c_str()));
-}
-
 // Two processes write the same log at once: every line whole, none lost, each writer's
 // lines in its own order.
 TEST_F(LogTest, ConcurrentWritersNeverMixOrLoseLines) {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 #include "xml_test_files.h"
 
 namespace {

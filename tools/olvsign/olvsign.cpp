@@ -13,7 +13,7 @@
 #include "custom/md5.h"
 #include "custom/verify_digest.h"
 #include "code_page.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // DES against known-answer vectors of the DES validation suite, and the ECB framing.
-#include "gate/des.h"
+#include "gate/cipher/des.h"
 
 #include <gtest/gtest.h>
 

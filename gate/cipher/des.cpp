@@ -1,8 +1,8 @@
-#include "gate/des.h"
+#include "gate/cipher/des.h"
 
 #include <string.h>
 
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 

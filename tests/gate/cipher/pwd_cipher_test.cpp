@@ -1,13 +1,13 @@
 // The stored text form of passwords and the table-derived bytes.
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "gate/base64.h"
-#include "gate/des.h"
+#include "gate/cipher/base64.h"
+#include "gate/cipher/des.h"
 
 namespace {
 

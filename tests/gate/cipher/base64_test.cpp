@@ -1,5 +1,5 @@
 // Base64 of RFC 4648, section 4.
-#include "gate/base64.h"
+#include "gate/cipher/base64.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "gate/base64.h"
+#include "gate/cipher/base64.h"
 
 namespace {
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

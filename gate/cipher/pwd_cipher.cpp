@@ -1,11 +1,11 @@
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "gate/base64.h"
-#include "gate/des.h"
+#include "gate/cipher/base64.h"
+#include "gate/cipher/des.h"
 
 namespace {
 

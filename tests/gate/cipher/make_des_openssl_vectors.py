@@ -4,7 +4,7 @@ OpenSSL's DES-ECB (legacy provider, PKCS#5 padding) and Base64 make it, for the 
 tests to compare against. The output is checked in; the test des_openssl_vectors_current
 runs this again and compares.
 
-  tests/gate/make_des_openssl_vectors.py [OUTPUT]   (default: standard output)
+  tests/gate/cipher/make_des_openssl_vectors.py [OUTPUT]   (default: standard output)
 """
 import subprocess
 import sys
@@ -28,7 +28,7 @@ def stored_text(data):
 
 def main():
     lines = [
-        "// Made by tests/gate/make_des_openssl_vectors.py with OpenSSL's des-ecb; do not edit.",
+        "// Made by tests/gate/cipher/make_des_openssl_vectors.py with OpenSSL's des-ecb; do not edit.",
         "// Password of length n: bytes (0x21 + 37 * i) mod 256 for i = 0 .. n - 1.",
     ]
     for n in range(MAX_LEN + 1):

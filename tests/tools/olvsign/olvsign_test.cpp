@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "custom/verify_digest.h"
-#include "gate/pwd_cipher.h"
+#include "gate/cipher/pwd_cipher.h"
 
 namespace {
 
@@ -189,7 +189,7 @@ TEST_F(Olvsign, UnwritableTargetIsAFileError) {
 }
 
 TEST(OlvsignPassword, EncryptMatchesTheStoredForm) {
-  // The stored text of "!F" is the OpenSSL-made vector for length 2 (tests/gate).
+  // The stored text of "!F" is the OpenSSL-made vector for length 2 (tests/gate/cipher).
   Result r = Olv({"encrypt", "!F"});
   EXPECT_EQ(kExitOk, r.code);
   EXPECT_EQ("tK+xLiqZlfQ=\n", r.out);

@@ -1,0 +1,3 @@
+// Allowed: setup may include util.
+#pragma once
+#include "util/low.h"
