@@ -27,21 +27,6 @@ bool BuildProductConstant(unsigned char* out) {
   return true;
 }
 
-bool VerifyDigestInPlace(unsigned char* buf, size_t bufSize, size_t contentSize,
-                         const unsigned char* filler, const unsigned char* fingerprint,
-                         unsigned char* digest) {
-  if (contentSize > kMaxVerifiedContent || bufSize < contentSize + kDigestTrailerSize)
-    return false;
-  unsigned char constant[kProductConstantSize];
-  if (!BuildProductConstant(constant)) return false;
-  unsigned char* p = buf + contentSize;
-  memcpy(p, filler, kVrfFillerSize);
-  memcpy(p + kVrfFillerSize, fingerprint, kIconFingerprintSize);
-  memcpy(p + kVrfFillerSize + kIconFingerprintSize, constant, kProductConstantSize);
-  Md5Digest(buf, contentSize + kDigestTrailerSize, digest);
-  return true;
-}
-
 bool VerifyDigest(const unsigned char* content, size_t contentSize, const unsigned char* filler,
                   const unsigned char* fingerprint, unsigned char* digest) {
   if (contentSize > kMaxVerifiedContent) return false;

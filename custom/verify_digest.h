@@ -14,10 +14,8 @@ const unsigned kVrfDigestOffset = 240;
 const unsigned kVrfDigestSize = 16;
 const unsigned kIconFingerprintSize = 32;
 const unsigned kProductConstantSize = 30;
-// Content files are at most this many bytes, so that the whole digest input fits one
-// fixed buffer of kVerifyBufferSize bytes.
+// Content files are at most this many bytes.
 const unsigned kMaxVerifiedContent = 40588;
-const unsigned kVerifyBufferSize = 40960;
 // What the digest adds behind the content: filler, fingerprint, product constant.
 const unsigned kDigestTrailerSize = kVrfFillerSize + kIconFingerprintSize + kProductConstantSize;
 // An icon file gives its fingerprint from these bytes; shorter files give none.
@@ -31,15 +29,9 @@ void DefaultIconFingerprint(unsigned char* fingerprint);
 // table. False when the derivation refuses (out is then unchanged).
 bool BuildProductConstant(unsigned char* out);
 
-// Digest over content bytes 0 to contentSize - 1 already at the start of buf (bufSize
-// bytes): appends filler, fingerprint and product constant behind them and hashes the
-// contentSize + 302 bytes in one pass. False, digest unchanged, when contentSize exceeds
-// kMaxVerifiedContent, buf cannot take the trailer, or the constant cannot be built.
-bool VerifyDigestInPlace(unsigned char* buf, size_t bufSize, size_t contentSize,
-                         const unsigned char* filler, const unsigned char* fingerprint,
-                         unsigned char* digest);
-
-// The same digest for content held elsewhere (the signing tool's side). Same refusals.
+// Digest over the content bytes, then filler, fingerprint and product constant. False,
+// digest unchanged, when contentSize exceeds kMaxVerifiedContent or the constant cannot be
+// built.
 bool VerifyDigest(const unsigned char* content, size_t contentSize, const unsigned char* filler,
                   const unsigned char* fingerprint, unsigned char* digest);
 

@@ -12,9 +12,9 @@
 
 namespace {
 
-// The digest input: content, filler, fingerprint, product constant. Static because the
+// The content file's bytes, read whole before the digest. Static because the
 // verification runs on the setup's one thread and must not depend on the stack or heap.
-unsigned char g_verifyBuffer[kVerifyBufferSize];
+unsigned char g_verifyBuffer[kMaxVerifiedContent];
 
 UniqueHandle OpenForRead(const char* path) {
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -92,8 +92,7 @@ int VerifyPair(const char* folder, const char* contentName, const char* vrfName,
   if (withIcon) IconPass(folder, iconName, fingerprint);
 
   unsigned char digest[kVrfDigestSize];
-  if (!VerifyDigestInPlace(g_verifyBuffer, sizeof g_verifyBuffer, contentSize, filler,
-                           fingerprint, digest))
+  if (!VerifyDigest(g_verifyBuffer, contentSize, filler, fingerprint, digest))
     return 0;
   return DigestsEqual(digest, stored) ? 1 : 0;
 }
