@@ -8,6 +8,7 @@
 #include "util/folders.h"
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/system_info.h"
 #include "xml/custom_xml_parse.h"
 
 namespace {
@@ -27,8 +28,7 @@ typedef BOOL(WINAPI* MakeSureDirectoryPathExistsFn)(PCSTR);
 // library is loaded by its full System32 path, never from the program's own folder.
 bool MakeSureDirectoryPathExists(const char* pathWithSlash) {
   char dll[MAX_PATH];
-  UINT n = GetSystemDirectoryA(dll, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH || !StrAppend(dll, "\\dbghelp.dll")) return false;
+  if (!GetSystemFolder(dll, sizeof dll) || !StrAppend(dll, "\\dbghelp.dll")) return false;
   UniqueLibrary lib(LoadLibraryExA(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!lib.Valid()) return false;
   MakeSureDirectoryPathExistsFn make = reinterpret_cast<MakeSureDirectoryPathExistsFn>(
@@ -71,10 +71,9 @@ const char* utl_GetCommonProgramFiles() {
   if (n != 0 && n < sizeof g_szCommonProgramFiles) return g_szCommonProgramFiles;
   // Not set, or longer than the buffer: fall back to the system drive's usual place.
   g_szCommonProgramFiles[0] = '\0';
-  char sys[261];
-  UINT len = GetSystemDirectoryA(sys, sizeof sys);
-  if (len == 0 || len > 260) return nullptr;
-  g_szCommonProgramFiles[0] = sys[0];
+  char drive = SystemDriveLetter();
+  if (drive == '\0') return nullptr;
+  g_szCommonProgramFiles[0] = drive;
   g_szCommonProgramFiles[1] = '\0';
   StrAppend(g_szCommonProgramFiles, ":\\Program Files\\Common Files");
   return g_szCommonProgramFiles;

@@ -5,6 +5,7 @@
 #include "gate/pwd_cipher.h"
 #include "setup/app_state.h"
 #include "util/log.h"
+#include "util/system_info.h"
 
 const PwdDialogTexts kPwdTextsEn = {
     "Uninstall Password",
@@ -26,7 +27,7 @@ const int kMaxPwdChars = kMaxTypedPwdBytes;
 int g_nWrongPwd = 0;
 
 const PwdDialogTexts& Texts() {
-  return GetSystemDefaultLangID() == 0x0804 ? kPwdTextsZh : kPwdTextsEn;
+  return IsSystemLanguageChinesePrc() ? kPwdTextsZh : kPwdTextsEn;
 }
 
 // Brings what the user typed into the stored text form and compares it with the stored

@@ -14,8 +14,10 @@
 #include "util/fixed_str.h"
 #include "util/folders.h"
 #include "util/handles.h"
+#include "util/links.h"
 #include "util/log.h"
 #include "util/registry.h"
+#include "util/system_info.h"
 #include "util/text_buf.h"
 
 namespace {
@@ -83,8 +85,7 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
 
   // Beside the program whatever the program's file is called (a download may be renamed).
   char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return false;
+  if (!GetOwnFilePath(self)) return false;
   char* slash = strrchr(self, '\\');
   if (slash != nullptr) *slash = '\0';
   if (!StrJoinPath(copy, slash != nullptr ? self : ".", kMsiCopyName)) return false;
@@ -189,8 +190,7 @@ bool PlaceManagedConfig() {
     utl_RemoveFolderTree(folder);
     return true;
   }
-  DWORD a = GetFileAttributesA(folder);
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (IsLink(folder)) {
     // A link is replaced by a real folder; what it pointed to is not touched.
     RemoveDirectoryA(folder);
   }
@@ -229,8 +229,7 @@ BOOL Sequence(DWORD* pdwErr) {
     if (!PrepareMsiCopy(carrier)) return FALSE;
     offset = kMsiCarrierOffset;
   } else {
-    DWORD n = GetModuleFileNameA(nullptr, carrier, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) carrier[0] = '\0';
+    if (!GetOwnFilePath(carrier)) carrier[0] = '\0';
     offset = kExeCarrierOffset;
   }
 
