@@ -6,6 +6,7 @@
 #include "package/carrier_hold.h"
 #include "package/cmd_runner.h"
 #include "package/file_size.h"
+#include "package/install_errors.h"
 #include "package/package_format.h"
 #include "package/unpack.h"
 #include "package/work_folder.h"
@@ -21,17 +22,6 @@
 #include "util/text_buf.h"
 
 namespace {
-
-// Install error numbers of the sequence itself; the unpacker adds 150-166, and a failure
-// without a number of its own leaves 0.
-const DWORD kErrWorkFolder = 351;
-const DWORD kErrCarrierSize = 352;
-const DWORD kErrNoAgent = 355;
-const DWORD kErrListWorkFolder = 356;
-const DWORD kErrNoInstaller = 357;
-// The working folder's path no longer leads to the folder the setup made (another account
-// renamed it away and put its own there): nothing more is started from it.
-const DWORD kErrWorkFolderSwapped = 358;
 
 // The working folder, C:\tmp\OlvanSetup0 on a system on drive C; no trailing backslash.
 char g_szWorkPath[MAX_PATH];
@@ -243,7 +233,7 @@ BOOL Sequence(DWORD* pdwErr) {
   }
 
   if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
-    *pdwErr = kErrWorkFolder;
+    *pdwErr = kSeqErrWorkFolder;
     return FALSE;
   }
   char vyx[MAX_PATH];
@@ -259,12 +249,12 @@ BOOL Sequence(DWORD* pdwErr) {
     StrCopy(folder, ".");
   }
   if (!sized || high != 0 || low <= offset) {
-    *pdwErr = kErrCarrierSize;
+    *pdwErr = kSeqErrCarrierSize;
     return FALSE;
   }
 
   if (!WorkIntact()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
   if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
@@ -273,38 +263,38 @@ BOOL Sequence(DWORD* pdwErr) {
   if (!InWork(qt, "Qt")) return FALSE;
   if (!DirectoryExists(qt) && !CreateDirectoryA(qt, nullptr)) return FALSE;
   if (!ExtractIfPresent("Qt.7z") || !ExtractIfPresent("tool.7z")) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   if (!PlaceCustomization()) {
-    *pdwErr = kErrListWorkFolder;
+    *pdwErr = kSeqErrListWorkFolder;
     return FALSE;
   }
   if (!PlaceManagedConfig()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   char agent[MAX_PATH];
   if (!InWork(agent, kAgentExe) || !FileExists(agent)) {
-    *pdwErr = kErrNoAgent;
+    *pdwErr = kSeqErrNoAgent;
     return FALSE;
   }
   if (!RunAgent(agent, "-uninstallwmark", kAfterUninstallMarkMs, false) ||
       !RunAgent(agent, "-setUpdInfo", kAfterAgentMs, true) ||
       !RunAgent(agent, "-exitwexclient", kAfterAgentMs, true)) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   char installer[MAX_PATH];
   if (!InWork(installer, kInstallerExe) || !FileExists(installer)) {
-    *pdwErr = kErrNoInstaller;
+    *pdwErr = kSeqErrNoInstaller;
     return FALSE;
   }
   if (!WorkIntact()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
   ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);
