@@ -41,7 +41,7 @@ bool TypedPasswordMatches(HWND hDlg) {
   GetDlgItemTextA(hDlg, IDC_PWD_EDIT, typed, n + 1);
   n = static_cast<int>(strlen(typed));
 
-  char stored[kStoredPwdSize];
+  char stored[kStoredPwdTextSize + 1];
   memset(stored, 0, sizeof stored);
   DesBase64Encrypt(stored, kStoredPwdTextSize, reinterpret_cast<unsigned char*>(typed),
                    static_cast<unsigned>(n));

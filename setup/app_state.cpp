@@ -2,7 +2,7 @@
 
 HANDLE g_hInstanceEvent = nullptr;
 BOOL g_bExit = FALSE;
-char g_szStoredPwd[kStoredPwdSize];
+char g_szStoredPwd[kStoredPwdTextSize + 1];
 
 void ReleaseInstanceEvent() {
   if (g_hInstanceEvent != nullptr) {
