@@ -13,8 +13,7 @@ const long long kBytesPerMb = 0x100000;
 UniqueSid AdministratorsSid() {
   UniqueSid sid = CreateAdministratorsSid();
   if (!sid.Valid())
-    FixedFolderLogF(kAdminLog, "Cannot create SID for Administrators with Err:%lu.",
-                    GetLastError());
+    FixedFolderLogLastError(kAdminLog, "Cannot create SID for Administrators with Err:%lu.");
   return sid;
 }
 }  // namespace

@@ -30,7 +30,7 @@ bool AskForPassword(HINSTANCE instance) {
   HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr,
                                 ChkPwdDlgProc, 0);
   if (dlg == nullptr) {
-    SetupLogF("CreateDialogParam failed with err %lu.", GetLastError());
+    SetupLogLastError("CreateDialogParam failed with err %lu.");
     return false;
   }
   RECT desk, rc;
