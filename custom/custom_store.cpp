@@ -79,8 +79,6 @@ const char* utl_GetCommonProgramFiles() {
   return g_szCommonProgramFiles;
 }
 
-void utl_ResetCommonProgramFiles() { g_szCommonProgramFiles[0] = '\0'; }
-
 bool StoreFolder(const char* sub, char* out, unsigned size) {
   const char* common = utl_GetCommonProgramFiles();
   return common != nullptr && StrJoinPath(out, size, common, sub);

@@ -10,9 +10,6 @@
 // %CommonProgramFiles%, else <system drive>:\Program Files\Common Files. Null when the
 // system directory cannot be read either.
 const char* utl_GetCommonProgramFiles();
-// Forgets the cached folder, so that the next call looks again (tests change the
-// environment).
-void utl_ResetCommonProgramFiles();
 
 // <common program files>\<sub>, in a buffer of 260 bytes; false when it cannot be formed.
 bool StoreFolder(const char* sub, char* out, unsigned size);

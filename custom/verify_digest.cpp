@@ -6,7 +6,7 @@
 #include "gate/pwd_cipher.h"
 
 namespace {
-// DeriveTableBytes over six zero bytes, with the room the verification has always offered.
+// DeriveTableBytes over six zero bytes, given 100 bytes of room for its output.
 const unsigned kConstantSeedSize = 6;
 const unsigned kConstantRoom = 100;
 }  // namespace

@@ -181,15 +181,6 @@ void ModuleLogF(const char* name, const char* fmt, ...) {
   if (ok) ModuleLog(name, msg, 0);
 }
 
-void FixedFolderLogF(const char* name, const char* fmt, ...) {
-  char msg[kFormattedMax];
-  va_list ap;
-  va_start(ap, fmt);
-  bool ok = StrFormatV(msg, sizeof msg, fmt, ap);
-  va_end(ap);
-  if (ok) FixedFolderLog(name, msg);
-}
-
 namespace {
 // fmt with the code; false when the line does not fit. A DWORD and an int are passed alike
 // on this 32-bit target, so %d shows the code as the signed number that a cast would give.
