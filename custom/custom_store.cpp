@@ -114,13 +114,15 @@ int utl_LoadCusIniFile(const char* logName) {
 int utl_LoadCusXmlFile(const char* logName) {
   char reginfo[MAX_PATH];
   if (!EnsureReginfoFolder(logName, kXmlPrefix, reginfo)) return 0;
-  if (CusXmlVerify(reginfo, 0, "")) return 1;
+  return CusXmlVerifyWithLogo(reginfo);
+}
 
+int CusXmlVerifyWithLogo(const char* reginfo) {
+  if (CusXmlVerify(reginfo, 0, "")) return 1;
   char xml[MAX_PATH];
   LogoOptions logo;
   if (StrJoinPath(xml, reginfo, CUS_XML_FILE)) {
     CCustomXmlParse parser;
-    parser.NewDocument();
     parser.ReadLogoOptions(xml, logo);
   }
   return CusXmlVerify(reginfo, 1, logo.CusIconName.CStr());

@@ -21,3 +21,6 @@ int utl_LoadCusIniFile(const char* logName);
 // 1 when "OlvanCustom.xml" in the reginfo folder is proven, with the default icon
 // fingerprint or with its own custom icon; else 0. Creates the reginfo folder when missing.
 int utl_LoadCusXmlFile(const char* logName);
+// 1 when "OlvanCustom.xml" in the folder reginfo is proven with the default icon
+// fingerprint or, failing that, with the custom icon that its logo options name; else 0.
+int CusXmlVerifyWithLogo(const char* reginfo);

@@ -62,17 +62,7 @@ int FirstCheckUninstallXml(Gate& g) { return UninstallXmlVerify(g.reginfo); }
 int FirstCheckCusIni(Gate& g) { return utl_LoadCusIniFile(g.logName); }
 int FirstCheckUninstallIni(Gate& g) { return UninstallIniVerify(g.reginfo); }
 
-// The customization XML may be proven with its custom icon once the plain check fails.
-int SecondCheckCusXml(Gate& g) {
-  if (CusXmlVerify(g.reginfo, 0, "")) return 1;
-  char xml[MAX_PATH];
-  LogoOptions logo;
-  if (StrJoinPath(xml, g.reginfo, CUS_XML_FILE)) {
-    CCustomXmlParse parser;
-    parser.ReadLogoOptions(xml, logo);
-  }
-  return CusXmlVerify(g.reginfo, 1, logo.CusIconName.CStr());
-}
+int SecondCheckCusXml(Gate& g) { return CusXmlVerifyWithLogo(g.reginfo); }
 int SecondCheckCusIni(Gate& g) { return CusIniVerify(g.reginfo); }
 
 bool RunBlock(Gate& g, const RepairBlock& b, int (*first)(Gate&), int (*second)(Gate&)) {
