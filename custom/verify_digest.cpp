@@ -16,6 +16,13 @@ void DefaultIconFingerprint(unsigned char* fingerprint) {
   fingerprint[0] = 0xFF;
 }
 
+bool IconFingerprintFromHead(const unsigned char* head, uint64_t iconSize,
+                             unsigned char* fingerprint) {
+  if (iconSize < kMinIconSize) return false;
+  memcpy(fingerprint, head + kIconFingerprintOffset, kIconFingerprintSize);
+  return true;
+}
+
 bool BuildProductConstant(unsigned char* out) {
   const unsigned char seed[kConstantSeedSize] = {0};
   unsigned char derived[kConstantRoom];

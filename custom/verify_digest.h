@@ -7,6 +7,28 @@
 // product constant.
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
+
+// The proven files and their verification files, pair by pair.
+#define CUS_INI_FILE "OlvanCustom.ini"
+#define CUS_INI_VRF_FILE "OlvanCustom.vrf"
+#define CUS_XML_FILE "OlvanCustom.xml"
+#define CUS_XML_VRF_FILE "OlvanCustomXml.vrf"
+#define UNINSTALL_INI_FILE "OlvanUninstallInfo.ini"
+#define UNINSTALL_INI_VRF_FILE "OlvanUninstallInfo.vrf"
+#define UNINSTALL_XML_FILE "OlvanUninstallInfo.xml"
+#define UNINSTALL_XML_VRF_FILE "OlvanUninstallInfoXml.vrf"
+
+struct VerifiedPair {
+  const char* content;
+  const char* vrf;
+};
+const VerifiedPair kVerifiedPairs[] = {{CUS_INI_FILE, CUS_INI_VRF_FILE},
+                                       {CUS_XML_FILE, CUS_XML_VRF_FILE},
+                                       {UNINSTALL_INI_FILE, UNINSTALL_INI_VRF_FILE},
+                                       {UNINSTALL_XML_FILE, UNINSTALL_XML_VRF_FILE}};
+// The one content file that may be proven with an icon's fingerprint.
+const char kIconPairContent[] = CUS_XML_FILE;
 
 const unsigned kVrfFileSize = 256;
 const unsigned kVrfFillerSize = 240;
@@ -24,6 +46,12 @@ const unsigned kMinIconSize = kIconFingerprintOffset + kIconFingerprintSize;
 
 // The fingerprint used when no icon takes part: 0xFF and 31 zero bytes.
 void DefaultIconFingerprint(unsigned char* fingerprint);
+
+// The fingerprint an icon file of iconSize bytes gives: bytes 512 to 543 of head, its first
+// kMinIconSize bytes. False, fingerprint unchanged, when the file is shorter than
+// kMinIconSize bytes and gives none (head is then not read).
+bool IconFingerprintFromHead(const unsigned char* head, uint64_t iconSize,
+                             unsigned char* fingerprint);
 
 // The 30-byte product constant, derived from six zero bytes through the derivation
 // table. False when the derivation refuses (out is then unchanged).

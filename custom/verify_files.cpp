@@ -102,11 +102,10 @@ int VerifyPair(const char* folder, const char* contentName, const char* vrfName,
 int IconFingerprint(const char* path, unsigned char* fingerprint) {
   DWORD size = 0;
   if (!SmallFileSize(path, &size) || size < kMinIconSize) return 0;
-  unsigned char bytes[kIconFingerprintSize];
+  unsigned char head[kMinIconSize];
   UniqueHandle icon = OpenForRead(path);
-  if (!icon.Valid() || !ReadAt(icon.Get(), kIconFingerprintOffset, bytes, sizeof bytes)) return 0;
-  memcpy(fingerprint, bytes, sizeof bytes);
-  return 1;
+  if (!icon.Valid() || !ReadAt(icon.Get(), 0, head, sizeof head)) return 0;
+  return IconFingerprintFromHead(head, size, fingerprint) ? 1 : 0;
 }
 
 int CusIniVerify(const char* folder) {
