@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "gate/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "setup/app_state.h"
 #include "util/log.h"
 #include "util/system_info.h"
+#include "util/wipe.h"
 
 const PwdDialogTexts kPwdTextsEn = {
     "Uninstall Password",

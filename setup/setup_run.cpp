@@ -10,6 +10,7 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/log.h"
+#include "util/wipe.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int RunSetup(HINSTANCE instance) {
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
     bool allowed = AskForPassword(instance);
     // The stored password is not needed any more.
-    SecureZeroMemory(g_szStoredPwd, sizeof g_szStoredPwd);
+    WipeBytes(g_szStoredPwd, sizeof g_szStoredPwd);
     if (!allowed) {
       ReleaseInstanceEvent();
       SetupLog("Exit main");

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "gate/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 const char kSkeleton[] =

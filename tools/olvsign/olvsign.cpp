@@ -14,6 +14,7 @@
 #include "custom/verify_digest.h"
 #include "code_page.h"
 #include "gate/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 
