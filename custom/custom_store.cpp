@@ -55,8 +55,7 @@ bool EnsureReginfoFolder(const char* logName, const char* prefix, char (&reginfo
   char withSlash[MAX_PATH];
   if (!StrFormat(withSlash, sizeof withSlash, "%s\\", reginfo)) return false;
   if (!MakeSureDirectoryPathExists(withSlash)) {
-    ModuleLogF(logName, "%sCreate directory \"reginfo\" failed with ErrNo: %lu.", prefix,
-               GetLastError());
+    ModuleLogLastError(logName, "%sCreate directory \"reginfo\" failed with ErrNo: %lu.", prefix);
     return false;
   }
   return true;

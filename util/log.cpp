@@ -201,6 +201,12 @@ void ModuleLogLastError(const char* name, const char* fmt) {
   if (FormatLastError(msg, fmt, err)) ModuleLog(name, msg, 0);
 }
 
+void ModuleLogLastError(const char* name, const char* fmt, const char* prefix) {
+  DWORD err = GetLastError();
+  char msg[kFormattedMax];
+  if (StrFormat(msg, sizeof msg, fmt, prefix, err)) ModuleLog(name, msg, 0);
+}
+
 void FixedFolderLogLastError(const char* name, const char* fmt) {
   DWORD err = GetLastError();
   char msg[kFormattedMax];

@@ -20,4 +20,6 @@ void ModuleLogF(const char* name, const char* fmt, ...) __attribute__((format(pr
 // code as a signed number.
 void SetupLogLastError(const char* fmt);
 void ModuleLogLastError(const char* name, const char* fmt);
+// The same with a text ahead of the code: fmt holds %s for prefix, then the code's %lu.
+void ModuleLogLastError(const char* name, const char* fmt, const char* prefix);
 void FixedFolderLogLastError(const char* name, const char* fmt);
