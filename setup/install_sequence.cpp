@@ -75,10 +75,8 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
 
   // Beside the program whatever the program's file is called (a download may be renamed).
   char self[MAX_PATH];
-  if (!GetOwnFilePath(self)) return false;
-  char* slash = strrchr(self, '\\');
-  if (slash != nullptr) *slash = '\0';
-  if (!StrJoinPath(copy, slash != nullptr ? self : ".", kMsiCopyName)) return false;
+  if (!GetOwnFolder(self)) return false;
+  if (!StrJoinPath(copy, self, kMsiCopyName)) return false;
 
   // Held from here on like the program's own file; a copy that cannot be held is refused
   // by the unpack.

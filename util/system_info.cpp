@@ -1,5 +1,9 @@
 #include "util/system_info.h"
 
+#include <string.h>
+
+#include "util/fixed_str.h"
+
 namespace {
 const LANGID kLangChinesePrc = 0x0804;
 }  // namespace
@@ -28,4 +32,14 @@ UniqueSid CreateAdministratorsSid() {
 bool GetOwnFilePath(char (&out)[MAX_PATH]) {
   DWORD n = GetModuleFileNameA(nullptr, out, MAX_PATH);
   return n != 0 && n < MAX_PATH;
+}
+
+bool GetOwnFolder(char (&out)[MAX_PATH]) {
+  if (!GetOwnFilePath(out)) return false;
+  char* slash = strrchr(out, '\\');
+  if (slash != nullptr)
+    *slash = '\0';
+  else
+    StrCopy(out, ".");
+  return true;
 }

@@ -17,3 +17,6 @@ UniqueSid CreateAdministratorsSid();
 // Writes the full path of the program's own file into out. False when it cannot be read
 // or reaches MAX_PATH characters (out is then undefined).
 bool GetOwnFilePath(char (&out)[MAX_PATH]);
+// Writes the folder of the program's own file into out, without a trailing backslash, or
+// "." when its path names no folder. False as for GetOwnFilePath.
+bool GetOwnFolder(char (&out)[MAX_PATH]);
