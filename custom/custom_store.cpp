@@ -8,6 +8,7 @@
 #include "util/folders.h"
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/system_info.h"
 #include "xml/custom_xml_parse.h"
 
 namespace {
@@ -27,8 +28,7 @@ typedef BOOL(WINAPI* MakeSureDirectoryPathExistsFn)(PCSTR);
 // library is loaded by its full System32 path, never from the program's own folder.
 bool MakeSureDirectoryPathExists(const char* pathWithSlash) {
   char dll[MAX_PATH];
-  UINT n = GetSystemDirectoryA(dll, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH || !StrAppend(dll, "\\dbghelp.dll")) return false;
+  if (!GetSystemFolder(dll, sizeof dll) || !StrAppend(dll, "\\dbghelp.dll")) return false;
   UniqueLibrary lib(LoadLibraryExA(dll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!lib.Valid()) return false;
   MakeSureDirectoryPathExistsFn make = reinterpret_cast<MakeSureDirectoryPathExistsFn>(
@@ -55,8 +55,7 @@ bool EnsureReginfoFolder(const char* logName, const char* prefix, char (&reginfo
   char withSlash[MAX_PATH];
   if (!StrFormat(withSlash, sizeof withSlash, "%s\\", reginfo)) return false;
   if (!MakeSureDirectoryPathExists(withSlash)) {
-    ModuleLogF(logName, "%sCreate directory \"reginfo\" failed with ErrNo: %lu.", prefix,
-               GetLastError());
+    ModuleLogLastError(logName, "%sCreate directory \"reginfo\" failed with ErrNo: %lu.", prefix);
     return false;
   }
   return true;
@@ -71,16 +70,13 @@ const char* utl_GetCommonProgramFiles() {
   if (n != 0 && n < sizeof g_szCommonProgramFiles) return g_szCommonProgramFiles;
   // Not set, or longer than the buffer: fall back to the system drive's usual place.
   g_szCommonProgramFiles[0] = '\0';
-  char sys[261];
-  UINT len = GetSystemDirectoryA(sys, sizeof sys);
-  if (len == 0 || len > 260) return nullptr;
-  g_szCommonProgramFiles[0] = sys[0];
+  char drive = SystemDriveLetter();
+  if (drive == '\0') return nullptr;
+  g_szCommonProgramFiles[0] = drive;
   g_szCommonProgramFiles[1] = '\0';
   StrAppend(g_szCommonProgramFiles, ":\\Program Files\\Common Files");
   return g_szCommonProgramFiles;
 }
-
-void utl_ResetCommonProgramFiles() { g_szCommonProgramFiles[0] = '\0'; }
 
 bool StoreFolder(const char* sub, char* out, unsigned size) {
   const char* common = utl_GetCommonProgramFiles();
@@ -117,13 +113,15 @@ int utl_LoadCusIniFile(const char* logName) {
 int utl_LoadCusXmlFile(const char* logName) {
   char reginfo[MAX_PATH];
   if (!EnsureReginfoFolder(logName, kXmlPrefix, reginfo)) return 0;
-  if (CusXmlVerify(reginfo, 0, "")) return 1;
+  return CusXmlVerifyWithLogo(reginfo);
+}
 
+int CusXmlVerifyWithLogo(const char* reginfo) {
+  if (CusXmlVerify(reginfo, 0, "")) return 1;
   char xml[MAX_PATH];
   LogoOptions logo;
   if (StrJoinPath(xml, reginfo, CUS_XML_FILE)) {
     CCustomXmlParse parser;
-    parser.NewDocument();
     parser.ReadLogoOptions(xml, logo);
   }
   return CusXmlVerify(reginfo, 1, logo.CusIconName.CStr());

@@ -10,9 +10,6 @@
 // %CommonProgramFiles%, else <system drive>:\Program Files\Common Files. Null when the
 // system directory cannot be read either.
 const char* utl_GetCommonProgramFiles();
-// Forgets the cached folder, so that the next call looks again (tests change the
-// environment).
-void utl_ResetCommonProgramFiles();
 
 // <common program files>\<sub>, in a buffer of 260 bytes; false when it cannot be formed.
 bool StoreFolder(const char* sub, char* out, unsigned size);
@@ -24,3 +21,6 @@ int utl_LoadCusIniFile(const char* logName);
 // 1 when "OlvanCustom.xml" in the reginfo folder is proven, with the default icon
 // fingerprint or with its own custom icon; else 0. Creates the reginfo folder when missing.
 int utl_LoadCusXmlFile(const char* logName);
+// 1 when "OlvanCustom.xml" in the folder reginfo is proven with the default icon
+// fingerprint or, failing that, with the custom icon that its logo options name; else 0.
+int CusXmlVerifyWithLogo(const char* reginfo);

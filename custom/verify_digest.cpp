@@ -6,7 +6,7 @@
 #include "gate/cipher/pwd_cipher.h"
 
 namespace {
-// DeriveTableBytes over six zero bytes, with the room the verification has always offered.
+// DeriveTableBytes over six zero bytes, given 100 bytes of room for its output.
 const unsigned kConstantSeedSize = 6;
 const unsigned kConstantRoom = 100;
 }  // namespace
@@ -14,6 +14,13 @@ const unsigned kConstantRoom = 100;
 void DefaultIconFingerprint(unsigned char* fingerprint) {
   memset(fingerprint, 0, kIconFingerprintSize);
   fingerprint[0] = 0xFF;
+}
+
+bool IconFingerprintFromHead(const unsigned char* head, uint64_t iconSize,
+                             unsigned char* fingerprint) {
+  if (iconSize < kMinIconSize) return false;
+  memcpy(fingerprint, head + kIconFingerprintOffset, kIconFingerprintSize);
+  return true;
 }
 
 bool BuildProductConstant(unsigned char* out) {
@@ -24,21 +31,6 @@ bool BuildProductConstant(unsigned char* out) {
       count != kProductConstantSize)
     return false;
   memcpy(out, derived, kProductConstantSize);
-  return true;
-}
-
-bool VerifyDigestInPlace(unsigned char* buf, size_t bufSize, size_t contentSize,
-                         const unsigned char* filler, const unsigned char* fingerprint,
-                         unsigned char* digest) {
-  if (contentSize > kMaxVerifiedContent || bufSize < contentSize + kDigestTrailerSize)
-    return false;
-  unsigned char constant[kProductConstantSize];
-  if (!BuildProductConstant(constant)) return false;
-  unsigned char* p = buf + contentSize;
-  memcpy(p, filler, kVrfFillerSize);
-  memcpy(p + kVrfFillerSize, fingerprint, kIconFingerprintSize);
-  memcpy(p + kVrfFillerSize + kIconFingerprintSize, constant, kProductConstantSize);
-  Md5Digest(buf, contentSize + kDigestTrailerSize, digest);
   return true;
 }
 

@@ -7,6 +7,28 @@
 // product constant.
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
+
+// The proven files and their verification files, pair by pair.
+#define CUS_INI_FILE "OlvanCustom.ini"
+#define CUS_INI_VRF_FILE "OlvanCustom.vrf"
+#define CUS_XML_FILE "OlvanCustom.xml"
+#define CUS_XML_VRF_FILE "OlvanCustomXml.vrf"
+#define UNINSTALL_INI_FILE "OlvanUninstallInfo.ini"
+#define UNINSTALL_INI_VRF_FILE "OlvanUninstallInfo.vrf"
+#define UNINSTALL_XML_FILE "OlvanUninstallInfo.xml"
+#define UNINSTALL_XML_VRF_FILE "OlvanUninstallInfoXml.vrf"
+
+struct VerifiedPair {
+  const char* content;
+  const char* vrf;
+};
+const VerifiedPair kVerifiedPairs[] = {{CUS_INI_FILE, CUS_INI_VRF_FILE},
+                                       {CUS_XML_FILE, CUS_XML_VRF_FILE},
+                                       {UNINSTALL_INI_FILE, UNINSTALL_INI_VRF_FILE},
+                                       {UNINSTALL_XML_FILE, UNINSTALL_XML_VRF_FILE}};
+// The one content file that may be proven with an icon's fingerprint.
+const char kIconPairContent[] = CUS_XML_FILE;
 
 const unsigned kVrfFileSize = 256;
 const unsigned kVrfFillerSize = 240;
@@ -14,10 +36,8 @@ const unsigned kVrfDigestOffset = 240;
 const unsigned kVrfDigestSize = 16;
 const unsigned kIconFingerprintSize = 32;
 const unsigned kProductConstantSize = 30;
-// Content files are at most this many bytes, so that the whole digest input fits one
-// fixed buffer of kVerifyBufferSize bytes.
+// Content files are at most this many bytes.
 const unsigned kMaxVerifiedContent = 40588;
-const unsigned kVerifyBufferSize = 40960;
 // What the digest adds behind the content: filler, fingerprint, product constant.
 const unsigned kDigestTrailerSize = kVrfFillerSize + kIconFingerprintSize + kProductConstantSize;
 // An icon file gives its fingerprint from these bytes; shorter files give none.
@@ -27,19 +47,19 @@ const unsigned kMinIconSize = kIconFingerprintOffset + kIconFingerprintSize;
 // The fingerprint used when no icon takes part: 0xFF and 31 zero bytes.
 void DefaultIconFingerprint(unsigned char* fingerprint);
 
+// The fingerprint an icon file of iconSize bytes gives: bytes 512 to 543 of head, its first
+// kMinIconSize bytes. False, fingerprint unchanged, when the file is shorter than
+// kMinIconSize bytes and gives none (head is then not read).
+bool IconFingerprintFromHead(const unsigned char* head, uint64_t iconSize,
+                             unsigned char* fingerprint);
+
 // The 30-byte product constant, derived from six zero bytes through the derivation
 // table. False when the derivation refuses (out is then unchanged).
 bool BuildProductConstant(unsigned char* out);
 
-// Digest over content bytes 0 to contentSize - 1 already at the start of buf (bufSize
-// bytes): appends filler, fingerprint and product constant behind them and hashes the
-// contentSize + 302 bytes in one pass. False, digest unchanged, when contentSize exceeds
-// kMaxVerifiedContent, buf cannot take the trailer, or the constant cannot be built.
-bool VerifyDigestInPlace(unsigned char* buf, size_t bufSize, size_t contentSize,
-                         const unsigned char* filler, const unsigned char* fingerprint,
-                         unsigned char* digest);
-
-// The same digest for content held elsewhere (the signing tool's side). Same refusals.
+// Digest over the content bytes, then filler, fingerprint and product constant. False,
+// digest unchanged, when contentSize exceeds kMaxVerifiedContent or the constant cannot be
+// built.
 bool VerifyDigest(const unsigned char* content, size_t contentSize, const unsigned char* filler,
                   const unsigned char* fingerprint, unsigned char* digest);
 

@@ -12,9 +12,9 @@
 
 namespace {
 
-// The digest input: content, filler, fingerprint, product constant. Static because the
+// The content file's bytes, read whole before the digest. Static because the
 // verification runs on the setup's one thread and must not depend on the stack or heap.
-unsigned char g_verifyBuffer[kVerifyBufferSize];
+unsigned char g_verifyBuffer[kMaxVerifiedContent];
 
 UniqueHandle OpenForRead(const char* path) {
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -92,8 +92,7 @@ int VerifyPair(const char* folder, const char* contentName, const char* vrfName,
   if (withIcon) IconPass(folder, iconName, fingerprint);
 
   unsigned char digest[kVrfDigestSize];
-  if (!VerifyDigestInPlace(g_verifyBuffer, sizeof g_verifyBuffer, contentSize, filler,
-                           fingerprint, digest))
+  if (!VerifyDigest(g_verifyBuffer, contentSize, filler, fingerprint, digest))
     return 0;
   return DigestsEqual(digest, stored) ? 1 : 0;
 }
@@ -103,11 +102,10 @@ int VerifyPair(const char* folder, const char* contentName, const char* vrfName,
 int IconFingerprint(const char* path, unsigned char* fingerprint) {
   DWORD size = 0;
   if (!SmallFileSize(path, &size) || size < kMinIconSize) return 0;
-  unsigned char bytes[kIconFingerprintSize];
+  unsigned char head[kMinIconSize];
   UniqueHandle icon = OpenForRead(path);
-  if (!icon.Valid() || !ReadAt(icon.Get(), kIconFingerprintOffset, bytes, sizeof bytes)) return 0;
-  memcpy(fingerprint, bytes, sizeof bytes);
-  return 1;
+  if (!icon.Valid() || !ReadAt(icon.Get(), 0, head, sizeof head)) return 0;
+  return IconFingerprintFromHead(head, size, fingerprint) ? 1 : 0;
 }
 
 int CusIniVerify(const char* folder) {

@@ -4,14 +4,7 @@
 // input is assembled in one process-wide buffer.
 #pragma once
 
-#define CUS_INI_FILE "OlvanCustom.ini"
-#define CUS_INI_VRF_FILE "OlvanCustom.vrf"
-#define CUS_XML_FILE "OlvanCustom.xml"
-#define CUS_XML_VRF_FILE "OlvanCustomXml.vrf"
-#define UNINSTALL_INI_FILE "OlvanUninstallInfo.ini"
-#define UNINSTALL_INI_VRF_FILE "OlvanUninstallInfo.vrf"
-#define UNINSTALL_XML_FILE "OlvanUninstallInfo.xml"
-#define UNINSTALL_XML_VRF_FILE "OlvanUninstallInfoXml.vrf"
+#include "custom/verify_digest.h"
 
 // "OlvanCustom.ini" by "OlvanCustom.vrf", default icon fingerprint.
 int CusIniVerify(const char* folder);

@@ -22,8 +22,6 @@ const char kNewProductKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3D9F7B60-2E48-41C5-B07A-95E1C4F8D26B}";
 const char kOldProductKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A7C41D02-B95E-4E6A-8C13-6F0D2B9E4A31}";
-// Characters of the stored password that the gate hands on.
-const unsigned kStoredPwdChars = 128;
 
 enum PwdSource { kSrcRegistry = 0, kSrcCusXml, kSrcUninstallXml, kSrcCusIni, kSrcUninstallIni };
 
@@ -64,17 +62,7 @@ int FirstCheckUninstallXml(Gate& g) { return UninstallXmlVerify(g.reginfo); }
 int FirstCheckCusIni(Gate& g) { return utl_LoadCusIniFile(g.logName); }
 int FirstCheckUninstallIni(Gate& g) { return UninstallIniVerify(g.reginfo); }
 
-// The customization XML may be proven with its custom icon once the plain check fails.
-int SecondCheckCusXml(Gate& g) {
-  if (CusXmlVerify(g.reginfo, 0, "")) return 1;
-  char xml[MAX_PATH];
-  LogoOptions logo;
-  if (StrJoinPath(xml, g.reginfo, CUS_XML_FILE)) {
-    CCustomXmlParse parser;
-    parser.ReadLogoOptions(xml, logo);
-  }
-  return CusXmlVerify(g.reginfo, 1, logo.CusIconName.CStr());
-}
+int SecondCheckCusXml(Gate& g) { return CusXmlVerifyWithLogo(g.reginfo); }
 int SecondCheckCusIni(Gate& g) { return CusIniVerify(g.reginfo); }
 
 bool RunBlock(Gate& g, const RepairBlock& b, int (*first)(Gate&), int (*second)(Gate&)) {
@@ -132,7 +120,7 @@ PwdSource ChooseSource(Gate& g) {
 // Copies at most 128 characters; the caller's zero fill ends the text.
 void PutStoredPwd(char* storedPwd, const char* text) {
   size_t n = strlen(text);
-  if (n > kStoredPwdChars) n = kStoredPwdChars;
+  if (n > kStoredPwdTextSize) n = kStoredPwdTextSize;
   memcpy(storedPwd, text, n);
 }
 
@@ -143,7 +131,7 @@ DWORD ReadFromCusXml(Gate& g, char* storedPwd) {
   CCustomXmlParse parser;
   parser.ReadFunctions(xml, f);
   if (f.uninstall == 1 && f.uninstallPassword.Length() != 0) {
-    char work[kStoredPwdChars + 1];
+    char work[kStoredPwdTextSize + 1];
     memset(work, 0, sizeof work);
     DesBase64Encrypt(work, kStoredPwdTextSize,
                      reinterpret_cast<const unsigned char*>(f.uninstallPassword.CStr()),
@@ -173,7 +161,7 @@ DWORD ReadFromIni(Gate& g, char* storedPwd, const char* name, const char* succ) 
   char ini[MAX_PATH];
   if (!StrJoinPath(ini, g.reginfo, name)) return 0;
   DWORD flag = GetPrivateProfileIntA("Functions", "Uninstall", 0, ini);
-  if (GetPrivateProfileStringA("Functions", "Install", "", storedPwd, kStoredPwdChars, ini) != 0)
+  if (GetPrivateProfileStringA("Functions", "Install", "", storedPwd, kStoredPwdTextSize, ini) != 0)
     g.Log(succ);
   return flag;
 }
@@ -193,7 +181,7 @@ DWORD ReadFromRegistry(Gate& g, char* storedPwd) {
       g.Log("Get Uninstall from old reg failed");
     }
   }
-  if (utl_ReadRegString(HKEY_LOCAL_MACHINE, pwdKey, "UninstallPwd", storedPwd, kStoredPwdChars))
+  if (utl_ReadRegString(HKEY_LOCAL_MACHINE, pwdKey, "UninstallPwd", storedPwd, kStoredPwdTextSize))
     g.Log("Get UninstallPwd from reg Succ.");
   else
     g.Log("Get UninstallPwd from reg fail,Return true.");

@@ -4,6 +4,8 @@
 
 #include "gate/cipher/pwd_cipher.h"
 #include "util/log.h"
+#include "util/system_info.h"
+#include "util/wipe.h"
 
 const PwdDialogTexts kPwdTextsEn = {
     "Uninstall Password",
@@ -27,7 +29,7 @@ const int kMaxPwdChars = kMaxTypedPwdBytes;
 int g_nWrongPwd = 0;
 
 const PwdDialogTexts& Texts() {
-  return GetSystemDefaultLangID() == 0x0804 ? kPwdTextsZh : kPwdTextsEn;
+  return IsSystemLanguageChinesePrc() ? kPwdTextsZh : kPwdTextsEn;
 }
 
 // Brings what the user typed into the stored text form and compares it with the stored

@@ -2,6 +2,7 @@
 
 #include "util/handles.h"
 #include "util/links.h"
+#include "util/system_info.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ bool utl_HoldCarrier(const char* path) {
 
 bool utl_HoldOwnFile() {
   char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) {
+  if (!GetOwnFilePath(self)) {
     g_state = HoldState::kFailed;
     return false;
   }

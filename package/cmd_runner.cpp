@@ -17,7 +17,7 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   UniqueHandle readEnd, writeEnd;
   if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &sa, 0)) {
-    ModuleLogF(logName, "GetCmd: Create Pipe Failed with ErrCode:%lu", GetLastError());
+    ModuleLogLastError(logName, "GetCmd: Create Pipe Failed with ErrCode:%lu");
     return 0;
   }
 
@@ -37,7 +37,7 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   memset(&pi, 0, sizeof pi);
   if (!CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE, 0, nullptr,
                       nullptr, &si, &pi)) {
-    ModuleLogF(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu", GetLastError());
+    ModuleLogLastError(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu");
     return 0;
   }
   UniqueHandle process(pi.hProcess), thread(pi.hThread);

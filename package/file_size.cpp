@@ -7,8 +7,7 @@ int utl_GetFileSize(const char* path, DWORD* pdwSizeHigh, DWORD* pdwSizeLow) {
   if (!FileExists(path)) return 0;
   WIN32_FILE_ATTRIBUTE_DATA fa;
   if (!GetFileAttributesExA(path, GetFileExInfoStandard, &fa)) {
-    ModuleLogF("UtlFile", "utl_GetFileSize: GetFileAttributesEx failed with err.%lu.",
-               GetLastError());
+    ModuleLogLastError("UtlFile", "utl_GetFileSize: GetFileAttributesEx failed with err.%lu.");
     return 0;
   }
   if (pdwSizeHigh) *pdwSizeHigh = fa.nFileSizeHigh;

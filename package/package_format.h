@@ -13,6 +13,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "package/install_errors.h"
+
 const char kPackageMarker[] = "^-=Olvan=-^ Quib ";
 const uint32_t kPackageMarkerLen = 17;
 const char kPackageEndName[] = "^Olvan_end^";
@@ -33,25 +35,6 @@ const uint32_t kExeCarrierOffset = 530000;
 const uint32_t kMsiCarrierOffset = 3300000;
 // Paths of the program are below this many characters.
 const uint32_t kPathLimit = 260;
-
-// Error numbers of the unpacker (utl_FileUnpack). 153 and 154 are not used.
-enum UnpackError : uint32_t {
-  kUnpackErrNullArg = 150,       // a path argument is null
-  kUnpackErrPathTooLong = 151,   // source folder + file, or destination, reach 260 chars
-  kUnpackErrNoCarrier = 152,     // the carrier file does not exist
-  kUnpackErrCarrierSize = 155,   // size unreadable, 4 GiB or more, or not above the offset
-  kUnpackErrOpenCarrier = 156,   // the carrier cannot be opened for reading
-  kUnpackErrWrite = 157,         // writing content to a destination file failed
-  kUnpackErrNoDstFolder = 158,   // the destination folder does not exist
-  kUnpackErrMarkerRead = 159,    // the marker cannot be read in full
-  kUnpackErrMarker = 160,        // the marker differs
-  kUnpackErrNameLen = 161,       // name length unreadable, above 64, or path too long
-  kUnpackErrDataLen = 162,       // data length unreadable
-  kUnpackErrPastEnd = 163,       // the entry runs past the end of the carrier
-  kUnpackErrNameRead = 164,      // the name cannot be read in full
-  kUnpackErrCreate = 165,        // the destination file cannot be created, or bad name
-  kUnpackErrContentRead = 166,   // a content chunk cannot be read in full
-};
 
 inline uint32_t LoadLe32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |

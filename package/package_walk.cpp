@@ -72,7 +72,7 @@ int Walk::Fail(uint32_t code, uint32_t* err) {
 
 void Walk::LogTotal(uint64_t total) {
   // The total is kept in 64 bits so that a huge declared length cannot wrap around and
-  // slip past the bounds check; below 4 GiB it prints as before.
+  // slip past the bounds check; below 4 GiB it prints as a signed 32-bit number.
   if (total <= 0xffffffffu)
     LogF("%sdwCurTotalLen = %d", kPrefix, static_cast<int>(static_cast<uint32_t>(total)));
   else

@@ -9,15 +9,13 @@
 int chkProcExist(const char* logName, const char* exeName) {
   UniqueHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snap.Valid()) {
-    ModuleLogF(logName, "chkProcExist: createToolSnap failed with err: %d",
-               static_cast<int>(GetLastError()));
+    ModuleLogLastError(logName, "chkProcExist: createToolSnap failed with err: %d");
     return 2;
   }
   PROCESSENTRY32 pe;
   pe.dwSize = sizeof pe;
   if (!Process32First(snap.Get(), &pe)) {
-    ModuleLogF(logName, "chkProcExist: process32First failed with err: %d",
-               static_cast<int>(GetLastError()));
+    ModuleLogLastError(logName, "chkProcExist: process32First failed with err: %d");
     return 2;
   }
   do {

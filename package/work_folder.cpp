@@ -7,6 +7,7 @@
 #include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/links.h"
+#include "util/system_info.h"
 
 namespace {
 
@@ -39,15 +40,13 @@ class WorkFolderAcl {
  public:
   bool Init() {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID system = nullptr, admins = nullptr;
+    PSID system = nullptr;
     if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
                                   &system))
       return false;
     system_.Reset(system);
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                  0, 0, 0, 0, 0, &admins))
-      return false;
-    admins_.Reset(admins);
+    admins_ = CreateAdministratorsSid();
+    if (!admins_.Valid()) return false;
     EXPLICIT_ACCESSA ea[2];
     memset(ea, 0, sizeof ea);
     PSID sids[2] = {system_.Get(), admins_.Get()};
@@ -197,11 +196,10 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
                         BOOL clearIfExists) {
   if (out == nullptr || base == nullptr) return 0;
   utl_ReleaseWorkFolder();
-  char sysDir[MAX_PATH + 1];
-  UINT n = GetSystemDirectoryA(sysDir, sizeof sysDir);
-  if (n == 0 || n > MAX_PATH) return 0;
+  char drive = SystemDriveLetter();
+  if (drive == '\0') return 0;
 
-  char tmp[8] = {sysDir[0], ':', '\\', 't', 'm', 'p', '\0'};
+  char tmp[8] = {drive, ':', '\\', 't', 'm', 'p', '\0'};
   if (!EnsureRealFolder(tmp)) return 0;
 
   unsigned suffix = withTickSuffix ? static_cast<unsigned>(GetTickCount()) : 0u;

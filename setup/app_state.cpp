@@ -1,7 +1,7 @@
 #include "setup/app_state.h"
 
 HANDLE g_hInstanceEvent = nullptr;
-char g_szStoredPwd[kStoredPwdSize];
+char g_szStoredPwd[kStoredPwdTextSize + 1];
 
 void ReleaseInstanceEvent() {
   if (g_hInstanceEvent != nullptr) {

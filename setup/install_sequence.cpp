@@ -7,6 +7,7 @@
 #include "package/cmd_runner.h"
 #include "package/proc_check.h"
 #include "package/file_size.h"
+#include "package/install_errors.h"
 #include "package/package_format.h"
 #include "package/unpack.h"
 #include "package/work_folder.h"
@@ -15,22 +16,13 @@
 #include "util/fixed_str.h"
 #include "util/folders.h"
 #include "util/handles.h"
+#include "util/links.h"
 #include "util/log.h"
 #include "util/registry.h"
+#include "util/system_info.h"
 #include "util/text_buf.h"
 
 namespace {
-
-// Install error numbers of the sequence itself; the unpacker adds 150-166, and a failure
-// without a number of its own leaves 0.
-const DWORD kErrWorkFolder = 351;
-const DWORD kErrCarrierSize = 352;
-const DWORD kErrNoAgent = 355;
-const DWORD kErrListWorkFolder = 356;
-const DWORD kErrNoInstaller = 357;
-// The working folder's path no longer leads to the folder the setup made (another account
-// renamed it away and put its own there): nothing more is started from it.
-const DWORD kErrWorkFolderSwapped = 358;
 
 // The working folder, C:\tmp\OlvanSetup0 on a system on drive C; no trailing backslash.
 char g_szWorkPath[MAX_PATH];
@@ -84,11 +76,8 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
 
   // Beside the program whatever the program's file is called (a download may be renamed).
   char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return false;
-  char* slash = strrchr(self, '\\');
-  if (slash != nullptr) *slash = '\0';
-  if (!StrJoinPath(copy, slash != nullptr ? self : ".", kMsiCopyName)) return false;
+  if (!GetOwnFolder(self)) return false;
+  if (!StrJoinPath(copy, self, kMsiCopyName)) return false;
 
   // Held from here on like the program's own file; a copy that cannot be held is refused
   // by the unpack.
@@ -190,8 +179,7 @@ bool PlaceManagedConfig() {
     utl_RemoveFolderTree(folder);
     return true;
   }
-  DWORD a = GetFileAttributesA(folder);
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (IsLink(folder)) {
     // A link is replaced by a real folder; what it pointed to is not touched.
     RemoveDirectoryA(folder);
   }
@@ -230,8 +218,7 @@ BOOL Sequence(DWORD* pdwErr) {
     if (!PrepareMsiCopy(carrier)) return FALSE;
     offset = kMsiCarrierOffset;
   } else {
-    DWORD n = GetModuleFileNameA(nullptr, carrier, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) carrier[0] = '\0';
+    if (!GetOwnFilePath(carrier)) carrier[0] = '\0';
     offset = kExeCarrierOffset;
   }
 
@@ -245,7 +232,7 @@ BOOL Sequence(DWORD* pdwErr) {
   }
 
   if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
-    *pdwErr = kErrWorkFolder;
+    *pdwErr = kSeqErrWorkFolder;
     return FALSE;
   }
   char vyx[MAX_PATH];
@@ -261,12 +248,12 @@ BOOL Sequence(DWORD* pdwErr) {
     StrCopy(folder, ".");
   }
   if (!sized || high != 0 || low <= offset) {
-    *pdwErr = kErrCarrierSize;
+    *pdwErr = kSeqErrCarrierSize;
     return FALSE;
   }
 
   if (!WorkIntact()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
   if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
@@ -275,38 +262,38 @@ BOOL Sequence(DWORD* pdwErr) {
   if (!InWork(qt, "Qt")) return FALSE;
   if (!DirectoryExists(qt) && !CreateDirectoryA(qt, nullptr)) return FALSE;
   if (!ExtractIfPresent("Qt.7z") || !ExtractIfPresent("tool.7z")) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   if (!PlaceCustomization()) {
-    *pdwErr = kErrListWorkFolder;
+    *pdwErr = kSeqErrListWorkFolder;
     return FALSE;
   }
   if (!PlaceManagedConfig()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   char agent[MAX_PATH];
   if (!InWork(agent, kAgentExe) || !FileExists(agent)) {
-    *pdwErr = kErrNoAgent;
+    *pdwErr = kSeqErrNoAgent;
     return FALSE;
   }
   if (!RunAgent(agent, "-uninstallwmark", kAfterUninstallMarkMs, false) ||
       !RunAgent(agent, "-setUpdInfo", kAfterAgentMs, true) ||
       !RunAgent(agent, "-exitwexclient", kAfterAgentMs, true)) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
 
   char installer[MAX_PATH];
   if (!InWork(installer, kInstallerExe) || !FileExists(installer)) {
-    *pdwErr = kErrNoInstaller;
+    *pdwErr = kSeqErrNoInstaller;
     return FALSE;
   }
   if (!WorkIntact()) {
-    *pdwErr = kErrWorkFolderSwapped;
+    *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
   ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);

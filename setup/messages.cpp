@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "util/system_info.h"
+
 const char kCaptionEn[] = "Olvan Setup";
 
 const char* MessageTextEn(SetupMessage m) {
@@ -17,10 +19,8 @@ const char* MessageTextEn(SetupMessage m) {
   }
 }
 
-bool UseChineseTexts() { return GetSystemDefaultLangID() == 0x0804; }
-
 void ShowSetupWarning(SetupMessage m) {
-  bool zh = UseChineseTexts();
+  bool zh = IsSystemLanguageChinesePrc();
   MessageBoxA(nullptr, zh ? MessageTextZh(m) : MessageTextEn(m), zh ? kCaptionZh : kCaptionEn,
               MB_ICONWARNING);
 }

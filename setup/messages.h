@@ -15,7 +15,6 @@ const char* MessageTextZh(SetupMessage m);
 extern const char kCaptionEn[];
 extern const char kCaptionZh[];
 
-// Chinese when the system's default language is Chinese (PRC), English otherwise.
-bool UseChineseTexts();
-// One warning box with no owner window.
+// One warning box, in Chinese when the system's default language is Chinese (PRC), in
+// English otherwise; no owner window.
 void ShowSetupWarning(SetupMessage m);

@@ -2,6 +2,7 @@
 
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/system_info.h"
 
 namespace {
 const char kAdminLog[] = "IsCurUserAdmin";
@@ -10,15 +11,10 @@ const long long kBytesPerMb = 0x100000;
 
 // SID of the built-in Administrators alias, S-1-5-32-544; null on failure (logged).
 UniqueSid AdministratorsSid() {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID sid = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                0, 0, 0, 0, 0, &sid)) {
-    FixedFolderLogF(kAdminLog, "Cannot create SID for Administrators with Err:%lu.",
-                    GetLastError());
-    return UniqueSid();
-  }
-  return UniqueSid(sid);
+  UniqueSid sid = CreateAdministratorsSid();
+  if (!sid.Valid())
+    FixedFolderLogLastError(kAdminLog, "Cannot create SID for Administrators with Err:%lu.");
+  return sid;
 }
 }  // namespace
 

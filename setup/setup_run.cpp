@@ -10,6 +10,7 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/log.h"
+#include "util/wipe.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ bool AskForPassword(HINSTANCE instance, const char* storedPwd) {
   HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr,
                                 ChkPwdDlgProc, reinterpret_cast<LPARAM>(&params));
   if (dlg == nullptr) {
-    SetupLogF("CreateDialogParam failed with err %lu.", GetLastError());
+    SetupLogLastError("CreateDialogParam failed with err %lu.");
     return false;
   }
   RECT desk, rc;
@@ -102,7 +103,7 @@ int RunSetup(HINSTANCE instance) {
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
     bool allowed = AskForPassword(instance, g_szStoredPwd);
     // The stored password is not needed any more.
-    SecureZeroMemory(g_szStoredPwd, sizeof g_szStoredPwd);
+    WipeBytes(g_szStoredPwd, sizeof g_szStoredPwd);
     if (!allowed) {
       ReleaseInstanceEvent();
       SetupLog("Exit main");

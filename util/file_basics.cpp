@@ -6,6 +6,7 @@
 #include "util/handles.h"
 #include "util/links.h"
 #include "util/log.h"
+#include "util/system_info.h"
 
 bool GetSystemDrive(const char* logName, char* buffer, unsigned size) {
   if (size < 260) {
@@ -14,8 +15,7 @@ bool GetSystemDrive(const char* logName, char* buffer, unsigned size) {
   }
   // The buffer's own size bounds the read (at most 261 bytes are needed).
   UINT cap = size < 261 ? size : 261;
-  UINT n = GetSystemDirectoryA(buffer, cap);
-  if (n == 0 || n >= cap) return false;
+  if (!GetSystemFolder(buffer, cap)) return false;
   buffer[1] = '\0';
   return true;
 }

@@ -5,15 +5,7 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
-
-namespace {
-// A junction or symbolic link to a folder: removing it removes the link, never what it
-// points to, so nothing outside the tree is touched.
-bool IsLink(const char* path) {
-  DWORD a = GetFileAttributesA(path);
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-}  // namespace
+#include "util/links.h"
 
 bool utl_RemoveFolderTree(const char* folder) {
   if (!DirectoryExists(folder)) return true;

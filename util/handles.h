@@ -70,11 +70,6 @@ struct SidTraits {
   static bool IsValid(PSID h) { return h != nullptr; }
   static void Close(PSID h) { ::FreeSid(h); }
 };
-struct WindowTraits {
-  static HWND Invalid() { return nullptr; }
-  static bool IsValid(HWND h) { return h != nullptr; }
-  static void Close(HWND h) { ::DestroyWindow(h); }
-};
 
 using UniqueHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueFind = ScopedHandle<HANDLE, FindHandleTraits>;
@@ -82,7 +77,6 @@ using UniqueRegKey = ScopedHandle<HKEY, RegKeyTraits>;
 using UniqueLibrary = ScopedHandle<HMODULE, LibraryTraits>;
 using UniqueLocal = ScopedHandle<HLOCAL, LocalMemTraits>;
 using UniqueSid = ScopedHandle<PSID, SidTraits>;
-using UniqueWindow = ScopedHandle<HWND, WindowTraits>;
 
 // Heap block from the process heap, freed with the owner.
 class HeapBuffer {

@@ -181,11 +181,34 @@ void ModuleLogF(const char* name, const char* fmt, ...) {
   if (ok) ModuleLog(name, msg, 0);
 }
 
-void FixedFolderLogF(const char* name, const char* fmt, ...) {
+namespace {
+// fmt with the code; false when the line does not fit. A DWORD and an int are passed alike
+// on this 32-bit target, so %d shows the code as the signed number that a cast would give.
+bool FormatLastError(char (&msg)[kFormattedMax], const char* fmt, DWORD err) {
+  return StrFormat(msg, sizeof msg, fmt, err);
+}
+}  // namespace
+
+void SetupLogLastError(const char* fmt) {
+  DWORD err = GetLastError();
   char msg[kFormattedMax];
-  va_list ap;
-  va_start(ap, fmt);
-  bool ok = StrFormatV(msg, sizeof msg, fmt, ap);
-  va_end(ap);
-  if (ok) FixedFolderLog(name, msg);
+  if (FormatLastError(msg, fmt, err)) SetupLog(msg);
+}
+
+void ModuleLogLastError(const char* name, const char* fmt) {
+  DWORD err = GetLastError();
+  char msg[kFormattedMax];
+  if (FormatLastError(msg, fmt, err)) ModuleLog(name, msg, 0);
+}
+
+void ModuleLogLastError(const char* name, const char* fmt, const char* prefix) {
+  DWORD err = GetLastError();
+  char msg[kFormattedMax];
+  if (StrFormat(msg, sizeof msg, fmt, prefix, err)) ModuleLog(name, msg, 0);
+}
+
+void FixedFolderLogLastError(const char* name, const char* fmt) {
+  DWORD err = GetLastError();
+  char msg[kFormattedMax];
+  if (FormatLastError(msg, fmt, err)) FixedFolderLog(name, msg);
 }

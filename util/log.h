@@ -14,4 +14,12 @@ void FixedFolderLog(const char* name, const char* message);
 // printf-style forms, for lines that carry a number such as a GetLastError code.
 void SetupLogF(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void ModuleLogF(const char* name, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void FixedFolderLogF(const char* name, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// A failed system call: the calling thread's last error code, captured first, formatted
+// into fmt, which holds exactly one conversion for it: %lu, or %d where the line shows the
+// code as a signed number.
+void SetupLogLastError(const char* fmt);
+void ModuleLogLastError(const char* name, const char* fmt);
+// The same with a text ahead of the code: fmt holds %s for prefix, then the code's %lu.
+void ModuleLogLastError(const char* name, const char* fmt, const char* prefix);
+void FixedFolderLogLastError(const char* name, const char* fmt);

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "util/wipe.h"
+
 TextBuf::~TextBuf() { free(data_); }
 
 bool TextBuf::Append(const char* s, size_t n) {
@@ -50,9 +52,7 @@ void TextBuf::Clear() {
 
 void TextBuf::Wipe() {
   if (data_ != nullptr) {
-    // Through a volatile pointer, so that the compiler keeps the stores before free().
-    volatile char* p = data_;
-    for (size_t i = 0; i < cap_; ++i) p[i] = 0;
+    WipeBytes(data_, cap_);
   }
   Clear();
 }

@@ -15,7 +15,7 @@ class TextBuf {
   bool Append(const char* s, size_t n);
   bool Append(const char* s);
   bool Assign(const char* s);
-  // Takes over the other text, leaving it empty.
+  // Exchanges the texts (and buffers) of the two.
   void Swap(TextBuf& other);
   void Clear();
   // Overwrites the whole storage before releasing it, for secrets such as passwords.

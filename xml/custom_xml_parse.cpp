@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "gate/cipher/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 const char kSkeleton[] =
@@ -13,7 +14,6 @@ const char kRoot[] = "msg";
 const char kContent[] = "content";
 
 const uint16_t kMaxNameText = 260;
-const uint16_t kMaxPasswordText = 128;
 const uint16_t kMaxExtendProText = 32;
 
 // Zero bytes kept behind every text handed to TinyXML. Its parser steps over a multi-byte
@@ -195,7 +195,7 @@ void CCustomXmlParse::FillLogoOptions(LogoOptions& rec) {
 
 void CCustomXmlParse::FillUninstallInfo(UninstallInfo& rec) {
   if (!SelectSection("uninstallInfo")) return;
-  GetString("uninstallPass", rec.uninstallPass, kMaxPasswordText);
+  GetString("uninstallPass", rec.uninstallPass, kStoredPwdTextSize);
   GetUInt("uninstall", rec.uninstall);
 }
 
@@ -237,9 +237,9 @@ void CCustomXmlParse::FillFunctions(FunctionOptions& rec) {
   // The stored text decodes to at most 96 bytes; a text that does not decrypt leaves the
   // zero-filled buffer as it is, so the field comes out empty.
   TextBuf stored;
-  GetString("uninstallPassword", stored, kMaxPasswordText);
-  unsigned char plain[kMaxPasswordText + 1] = {0};
-  unsigned count = kMaxPasswordText;
+  GetString("uninstallPassword", stored, kStoredPwdTextSize);
+  unsigned char plain[kStoredPwdTextSize + 1] = {0};
+  unsigned count = kStoredPwdTextSize;
   DesBase64Decrypt(plain, &count, stored.CStr());
   rec.uninstallPassword.Clear();
   rec.uninstallPassword.Append(reinterpret_cast<const char*>(plain));

@@ -86,7 +86,8 @@ class CCustomXmlParse : public CBasedTXmlParser {
 
   // Clears the document, the current element and the loaded path.
   void Reset();
-  // Loads the file at path into the document (TinyXML's file loader, default encoding).
+  // Reads the file at path whole (CR LF and a lone CR become LF) and parses it into the
+  // document (default encoding).
   // The path of the file last loaded is remembered: loading it again reads nothing and
   // answers true. False for a missing or empty path and for a file that cannot be opened
   // or parsed or has more than 4096 possible element starts (every '<' not followed by '/',

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "gate/cipher/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "gate/cipher/base64.h"
 #include "gate/cipher/des.h"
+#include "util/wipe.h"
 
 namespace {
 
@@ -38,11 +39,6 @@ bool EnsureSchedules() {
 }
 
 }  // namespace
-
-void WipeBytes(void* p, unsigned n) {
-  volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-  while (n--) *v++ = 0;
-}
 
 int DesBase64Encrypt(char* out, unsigned size, const unsigned char* plain, unsigned n) {
   if (!EnsureSchedules()) return kPwdKeyFailed;

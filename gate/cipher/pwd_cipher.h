@@ -35,7 +35,3 @@ int DesBase64Decrypt(unsigned char* out, unsigned* count, const char* text);
 // input byte i yields output bytes 5i to 5i + 4. *count: in, the room in out (at least
 // 5 * n); out, the bytes written. 1 on success; 0 on refusal, with nothing written.
 int DeriveTableBytes(const unsigned char* in, unsigned n, unsigned char* out, unsigned* count);
-
-// Overwrites n bytes in a way the compiler does not drop, for plain passwords that are
-// no longer needed.
-void WipeBytes(void* p, unsigned n);

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -255,9 +256,30 @@ def package(entries, end=True):
 
 
 def carrier(stub, pkg, offset=EXE_OFFSET):
-    """The stub padded with zeros to the offset, then the package."""
+    """The stub padded with zeros to the offset, then the package. For broken packages
+    only: well-formed carriers come from packed()."""
     assert len(stub) < offset
     return stub + b"\0" * (offset - len(stub)) + pkg
+
+
+def packed(stub, entries, offset=EXE_OFFSET):
+    """A well-formed carrier built by the release tool itself (olvpack build, which also
+    verifies it): the stub, zeros up to the offset, then a package of the (name, bytes)
+    entries, in olvpack's order (by name)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        (tmp / "stub").write_bytes(stub)
+        payload = tmp / "payload"
+        payload.mkdir()
+        for name, data in entries:
+            (payload / name).write_bytes(data)
+        out = tmp / "carrier"
+        built = subprocess.run([str(host_tool("olvpack")), "build", "--stub", str(tmp / "stub"),
+                                "--payload", str(payload), "--output", str(out),
+                                "--offset", str(offset)], capture_output=True)
+        if built.returncode != 0:
+            raise AssertionError("olvpack build failed: " + built.stderr.decode(errors="replace"))
+        return out.read_bytes()
 
 
 def seven_zip(archive, files):

@@ -95,7 +95,7 @@ class InstallTest(unittest.TestCase):
     def test_exe_route_whole_upgrade(self):
         stub = SETUP.read_bytes()
         exe = self.dir / "Setup.exe"
-        exe.write_bytes(carrier(stub, package(self.entries)))
+        exe.write_bytes(packed(stub, self.entries))
         # What an earlier run left: stray files go, an old managed configuration is replaced,
         # the Vyx folder is removed.
         (WORK / "Vyx").mkdir(parents=True)
@@ -148,7 +148,7 @@ class InstallTest(unittest.TestCase):
         exe.write_bytes(SETUP.read_bytes())
         msi = b"MSI database stand-in" * 1000
         (self.dir / "OlvanSetup.msi").write_bytes(
-            carrier(msi, package(self.entries), MSI_OFFSET))
+            packed(msi, self.entries, MSI_OFFSET))
         self.assertEqual(run_setup(exe), 0)
         log = setup_log()
         i = log.index(b"msi install.")
@@ -159,7 +159,7 @@ class InstallTest(unittest.TestCase):
     def test_msi_route_copies_the_source_when_no_copy_exists(self):
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
         src = install_folder("msisource") / "Client.msi"
-        src.write_bytes(carrier(b"MSI", package(self.entries), MSI_OFFSET))
+        src.write_bytes(packed(b"MSI", self.entries, MSI_OFFSET))
         reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
         exe = self.dir / "Setup.exe"
         exe.write_bytes(SETUP.read_bytes())

@@ -31,7 +31,7 @@ class InstallErrorTest(unittest.TestCase):
 
     def test_351_working_folder_cannot_be_made(self):
         (C / "tmp").write_bytes(b"a file where the folder belongs")
-        log = self.run_with(carrier(SETUP.read_bytes(), package(agent_and_installer())))
+        log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
         self.assert_failed(log, 351)
 
     def test_352_at_exactly_530000_bytes_and_530001_passes_the_size_check(self):
@@ -50,8 +50,8 @@ class InstallErrorTest(unittest.TestCase):
         self.assertIn(b"utl_FileUnpack:Err: 163.", module_log("UtlFile"))
 
     def test_355_without_the_agent(self):
-        log = self.run_with(carrier(SETUP.read_bytes(), package(
-            [("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())])))
+        log = self.run_with(packed(SETUP.read_bytes(),
+                                   [("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())]))
         self.assert_failed(log, 355)
         self.assertEqual(standin_calls(), [])
 
@@ -60,8 +60,8 @@ class InstallErrorTest(unittest.TestCase):
         (old / "sub").mkdir(parents=True)
         (old / "old.xml").write_bytes(b"old")
         (old / "sub" / "deep.xml").write_bytes(b"deep")
-        log = self.run_with(carrier(SETUP.read_bytes(), package(
-            [("wexApxSvr.exe", STANDIN_AGENT.read_bytes())])))
+        log = self.run_with(packed(SETUP.read_bytes(),
+                                   [("wexApxSvr.exe", STANDIN_AGENT.read_bytes())]))
         self.assert_failed(log, 357)
         self.assertFalse(old.exists())
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
@@ -73,7 +73,7 @@ class InstallErrorTest(unittest.TestCase):
         # fail to extract, Qt.7z is not there at all; the upgrade still runs to its end.
         entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),
                    ("UrlCmdCustomCfg.7z", b"7z?")] + agent_and_installer()
-        log = self.run_with(carrier(SETUP.read_bytes(), package(entries)))
+        log = self.run_with(packed(SETUP.read_bytes(), entries))
         wp = "C:\\tmp\\OlvanSetup0"
         self.assertIn(f"{wp}\\Qt.7z".encode(), log)
         self.assertNotIn(f'{wp}\\7za.exe x "{wp}\\Qt.7z" -o"{wp}" -y'.encode(), log)
@@ -88,7 +88,7 @@ class InstallErrorTest(unittest.TestCase):
     def test_installer_that_never_appears(self):
         entries = [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
                    ("OlvanSetup.exe", b"not a program")]
-        log = self.run_with(carrier(SETUP.read_bytes(), package(entries)))
+        log = self.run_with(packed(SETUP.read_bytes(), entries))
         i = log.index(b"is-stp started at 600")
         self.assertEqual(log[i + 1], b"is-stp ended at 0.")
         self.assertFalse(any(l.startswith(b"install failed") for l in log), log)

@@ -31,9 +31,9 @@ class InstallSafetyTest(unittest.TestCase):
         reset_install_machine()
         self.dir = install_folder()
         self.exe = self.dir / "Setup.exe"
-        self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
+        self.exe.write_bytes(packed(SETUP.read_bytes(), [
             ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
-            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())])))
+            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())]))
         # What an attacker wants the setup to delete or overwrite.
         self.victim = install_folder("victim")
         (self.victim / "precious.dll").write_bytes(b"precious")

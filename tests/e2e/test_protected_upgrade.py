@@ -27,7 +27,7 @@ class ProtectedUpgradeTest(unittest.TestCase):
         reset_store()
         reset_install_machine()
         self.exe = install_folder() / "Setup.exe"
-        self.exe.write_bytes(carrier(SETUP.read_bytes(), package(self.entries)))
+        self.exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
         installed()
 
     @classmethod
@@ -99,8 +99,8 @@ class ProtectedUpgradeTest(unittest.TestCase):
         put(REGINFO, "OlvanCustom.xml", custom_xml(1, stored(PASSWORD)))
         genuine = self.exe.read_bytes()
         evil = self.exe.with_name("evil.exe")
-        evil.write_bytes(carrier(SETUP.read_bytes(), package([
-            ("evil.txt", b"evil"), ("wexApxSvr.exe", STANDIN_INSTALLER.read_bytes())])))
+        evil.write_bytes(packed(SETUP.read_bytes(), [
+            ("evil.txt", b"evil"), ("wexApxSvr.exe", STANDIN_INSTALLER.read_bytes())]))
         moved = []
 
         def attack():

@@ -77,7 +77,7 @@ TEST(GetCmd, WaitsForChildThatRunsLongerThanTheFirstWait) {
 class RunningProcess {
  public:
   explicit RunningProcess(const std::string& imageName) {
-    path_ = TempFolder("proc") + "\\" + imageName;
+    path_ = NewTempFolder("proc") + "\\" + imageName;
     CopyFileA(Child().c_str(), path_.c_str(), FALSE);
     STARTUPINFOA si = {};
     si.cb = sizeof si;

@@ -23,7 +23,7 @@ bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVA
 class FileUnpackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = TempFolder("unpack");
+    root_ = NewTempFolder("unpack");
     dst_ = root_ + "\\out";
     CreateDirectoryA(dst_.c_str(), nullptr);
     ClearLogFolder();

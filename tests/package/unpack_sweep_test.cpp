@@ -41,7 +41,7 @@ std::string ValidPackage() {
 
 class Sweep {
  public:
-  Sweep() : root_(TempFolder("sweep")), dst_(root_ + "\\out") {
+  Sweep() : root_(NewTempFolder("sweep")), dst_(root_ + "\\out") {
     CreateDirectoryA(dst_.c_str(), nullptr);
     before_ = List(root_);
   }

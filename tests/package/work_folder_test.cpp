@@ -98,7 +98,7 @@ void OpenToEveryone(const std::string& path) {
 // Whether this system keeps a protected DACL set on a folder or a plain file. Wine 8
 // accepts the calls but reads back its default descriptor.
 bool DaclPersists(bool folder) {
-  std::string p = TempFolder("dacl");
+  std::string p = NewTempFolder("dacl");
   if (!folder) {
     p += "\\probe.txt";
     WriteFileBytes(p, "p");
@@ -239,7 +239,7 @@ TEST_F(WorkFolderTest, TickSuffixGivesADecimalCount) {
 }
 
 TEST_F(WorkFolderTest, LinkAtTheWorkingFolderIsNotFollowed) {
-  std::string target = TempFolder("elsewhere");
+  std::string target = NewTempFolder("elsewhere");
   WriteFileBytes(target + "\\precious.txt", "p");
   CreateDirectoryA("C:\\tmp", nullptr);
   if (!MakeFolderLink(kWork, target))

@@ -23,7 +23,7 @@ void MakeTree(const std::string& root) {
 }
 
 TEST(FileOpen, NewOrOpenKeepsTheTailOfALongerFile) {
-  std::string dir = TempFolder("open");
+  std::string dir = NewTempFolder("open");
   std::string f = dir + "\\f.bin";
   WriteFileBytes(f, "0123456789");
   HANDLE h = utl_NewOrOpenFileForWrite(f.c_str());
@@ -39,7 +39,7 @@ TEST(FileOpen, NewOrOpenKeepsTheTailOfALongerFile) {
 }
 
 TEST(FileOpen, ReadOpenRefusesMissingFilesAndKeepsWritersOut) {
-  std::string dir = TempFolder("open");
+  std::string dir = NewTempFolder("open");
   EXPECT_EQ(utl_OpenFileForRead((dir + "\\none").c_str()), INVALID_HANDLE_VALUE);
   std::string f = dir + "\\r.bin";
   WriteFileBytes(f, "data");
@@ -55,18 +55,18 @@ TEST(FileOpen, ReadOpenRefusesMissingFilesAndKeepsWritersOut) {
 }
 
 TEST(Folders, RemoveTreeOfMissingFolderIsTrue) {
-  EXPECT_TRUE(utl_RemoveFolderTree((TempFolder("rm") + "\\none").c_str()));
+  EXPECT_TRUE(utl_RemoveFolderTree((NewTempFolder("rm") + "\\none").c_str()));
 }
 
 TEST(Folders, RemoveTreeTakesReadOnlyFilesAndEveryLevel) {
-  std::string root = TempFolder("rm");
+  std::string root = NewTempFolder("rm");
   MakeTree(root);
   EXPECT_TRUE(utl_RemoveFolderTree(root.c_str()));
   EXPECT_FALSE(Exists(root));
 }
 
 TEST(Folders, FileHeldOpenKeepsItsFolderAndEveryFolderAbove) {
-  std::string root = TempFolder("rm");
+  std::string root = NewTempFolder("rm");
   MakeTree(root);
   SetFileAttributesA((root + "\\a\\b\\deep.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   HANDLE held = CreateFileA((root + "\\a\\b\\deep.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -81,7 +81,7 @@ TEST(Folders, FileHeldOpenKeepsItsFolderAndEveryFolderAbove) {
 }
 
 TEST(Folders, RemoveSubFoldersLeavesTheFilesOfTheFolder) {
-  std::string root = TempFolder("rm");
+  std::string root = NewTempFolder("rm");
   MakeTree(root);
   utl_RemoveSubFolders(root.c_str());
   EXPECT_TRUE(Exists(root + "\\top.txt"));
@@ -90,7 +90,7 @@ TEST(Folders, RemoveSubFoldersLeavesTheFilesOfTheFolder) {
 }
 
 TEST(Folders, ClearAndRemoveKeepsAFolderWithSubFolders) {
-  std::string root = TempFolder("rm");
+  std::string root = NewTempFolder("rm");
   MakeTree(root);
   SetFileAttributesA((root + "\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   utl_ClearAndRemoveFolder(root.c_str());

@@ -148,7 +148,7 @@ TEST_F(LogTest, NoFolderNoLineNoFailure) {
 // A second name of someone else's file planted as today's log: appending would write into
 // that file, so the line is dropped.
 TEST_F(LogTest, HardLinkPlantedAsTodaysLogIsNotWrittenThrough) {
-  std::string victim = TempFolder("victim") + "\\precious.txt";
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
   WriteFileBytes(victim, "precious");
   CreateDirectoryA(LogFolder().c_str(), nullptr);
   ASSERT_TRUE(CreateHardLinkA(TodayLogPath("setup").c_str(), victim.c_str(), nullptr));

@@ -15,16 +15,6 @@ std::string SiblingPath(const std::string& name) {
   return p.substr(0, p.find_last_of('\\') + 1) + name;
 }
 
-std::string TempFolder(const std::string& tag) {
-  static int counter = 0;
-  char tmp[MAX_PATH];
-  GetTempPathA(MAX_PATH, tmp);
-  std::string p = std::string(tmp) + "olvan_" + tag + "_" + std::to_string(GetCurrentProcessId()) +
-                  "_" + std::to_string(++counter);
-  CreateDirectoryA(p.c_str(), nullptr);
-  return p;
-}
-
 std::string LogFolder() {
   char dir[MAX_PATH];
   GetSystemDirectoryA(dir, MAX_PATH);
@@ -52,18 +42,6 @@ std::string TodayLogPath(const std::string& base, const std::string& folder) {
   char path[MAX_PATH];
   LogFilePath(path, sizeof path, (folder.empty() ? LogFolder() : folder).c_str(), base.c_str(), t);
   return path;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
 }
 
 std::vector<std::string> ReadLogLines(const std::string& base, const std::string& folder) {

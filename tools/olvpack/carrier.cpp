@@ -54,48 +54,53 @@ bool CopyStream(FILE* in, PackageSink& sink, uint64_t size, bool mix) {
   return true;
 }
 
-BuildResult Fail(const std::string& message) {
+BuildResult Fail(BuildFailure failure, const std::string& message) {
   BuildResult r;
+  r.failure = failure;
   r.message = message;
   return r;
 }
+// The payload or the stub cannot be used as it is.
+BuildResult FailInput(const std::string& message) { return Fail(BuildFailure::kInput, message); }
+// A file could not be read or written.
+BuildResult FailFile(const std::string& message) { return Fail(BuildFailure::kFile, message); }
 
 }  // namespace
 
 BuildResult ScanPayload(const std::string& payloadDir) {
   std::error_code ec;
-  if (!fs::is_directory(payloadDir, ec)) return Fail("payload folder not found: " + payloadDir);
+  if (!fs::is_directory(payloadDir, ec)) return FailInput("payload folder not found: " + payloadDir);
   BuildResult r;
   for (fs::directory_iterator it(payloadDir, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& e = *it;
     std::string name = e.path().filename().string();
     if (e.is_directory(ec))
-      return Fail("payload holds a folder, which the package format cannot carry: " + name +
+      return FailInput("payload holds a folder, which the package format cannot carry: " + name +
                   " (pack it into a .7z archive instead)");
-    if (!e.is_regular_file(ec)) return Fail("payload entry is not a regular file: " + name);
+    if (!e.is_regular_file(ec)) return FailInput("payload entry is not a regular file: " + name);
     if (name.size() > kPackageMaxNameLen)
-      return Fail("file name longer than 64 bytes: " + name);
+      return FailInput("file name longer than 64 bytes: " + name);
     for (unsigned char c : name) {
       if (c >= 0x80)
-        return Fail("file name is not plain ASCII (Setup.exe reads names in the system's "
+        return FailInput("file name is not plain ASCII (Setup.exe reads names in the system's "
                     "ANSI code page): " + name);
     }
     if (!IsSafeEntryName(name.data(), static_cast<uint32_t>(name.size())))
-      return Fail("file name that Setup.exe refuses (reserved device name, forbidden "
+      return FailInput("file name that Setup.exe refuses (reserved device name, forbidden "
                   "character, or trailing dot or blank): " + name);
     if (name == kPackageEndName)
-      return Fail(std::string("file name reserved for the end entry: ") + name);
+      return FailInput(std::string("file name reserved for the end entry: ") + name);
     uint64_t size = e.file_size(ec);
-    if (ec) return Fail("cannot read the size of " + name + ": " + ec.message());
-    if (size >= k4GiB) return Fail("file of 4 GiB or more: " + name);
+    if (ec) return FailFile("cannot read the size of " + name + ": " + ec.message());
+    if (size >= k4GiB) return FailInput("file of 4 GiB or more: " + name);
     r.entries.push_back({name, size});
   }
-  if (ec) return Fail("cannot list the payload folder: " + ec.message());
+  if (ec) return FailFile("cannot list the payload folder: " + ec.message());
   std::sort(r.entries.begin(), r.entries.end(),
             [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; });
   for (size_t i = 1; i < r.entries.size(); ++i) {
     if (strcasecmp(r.entries[i - 1].name.c_str(), r.entries[i].name.c_str()) == 0)
-      return Fail("two files whose names differ only in case (one file on Windows): " +
+      return FailInput("two files whose names differ only in case (one file on Windows): " +
                   r.entries[i - 1].name + ", " + r.entries[i].name);
   }
   r.ok = true;
@@ -105,11 +110,11 @@ BuildResult ScanPayload(const std::string& payloadDir) {
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
                          uint32_t offset, const std::string& outputPath) {
   std::error_code ec;
-  if (!fs::is_regular_file(stubPath, ec)) return Fail("stub not found: " + stubPath);
+  if (!fs::is_regular_file(stubPath, ec)) return FailInput("stub not found: " + stubPath);
   uint64_t stubSize = fs::file_size(stubPath, ec);
-  if (ec) return Fail("cannot read the size of the stub " + stubPath + ": " + ec.message());
+  if (ec) return FailFile("cannot read the size of the stub " + stubPath + ": " + ec.message());
   if (stubSize >= offset)
-    return Fail("stub " + stubPath + " is " + std::to_string(stubSize) +
+    return FailInput("stub " + stubPath + " is " + std::to_string(stubSize) +
                 " bytes and reaches the package offset " + std::to_string(offset) +
                 "; it must end before it");
 
@@ -119,12 +124,12 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   for (const PackEntry& e : r.entries) total += kPackageEntryHeaderLen + e.name.size() + e.size;
   total += kPackageEntryHeaderLen + kPackageEndNameLen;
   if (total >= k4GiB)
-    return Fail("carrier would be " + std::to_string(total) +
+    return FailInput("carrier would be " + std::to_string(total) +
                 " bytes; Setup.exe reads carriers below 4 GiB only");
 
   std::string tmp = outputPath + ".part";
   File out(fopen(tmp.c_str(), "wb"));
-  if (!out) return Fail("cannot create " + tmp + ": " + strerror(errno));
+  if (!out) return FailFile("cannot create " + tmp + ": " + strerror(errno));
   FileSink sink(out.get());
   bool ok = true;
   {
@@ -147,12 +152,12 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   out.reset();
   if (!ok) {
     fs::remove(tmp, ec);
-    return Fail(r.message.empty() ? "cannot write " + tmp : r.message);
+    return FailFile(r.message.empty() ? "cannot write " + tmp : r.message);
   }
   fs::rename(tmp, outputPath, ec);
   if (ec) {
     fs::remove(tmp, ec);
-    return Fail("cannot create " + outputPath + ": " + ec.message());
+    return FailFile("cannot create " + outputPath + ": " + ec.message());
   }
   r.carrierSize = total;
   return r;
@@ -217,7 +222,7 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   }
   if (size >= k4GiB || size <= offset) {
     r.error = kUnpackErrCarrierSize;
-    r.message = "carrier is " + std::to_string(size) + " bytes: " + UnpackErrorText(r.error);
+    r.message = "carrier is " + std::to_string(size) + " bytes: " + InstallErrorText(r.error);
     return r;
   }
   if (!extractDir.empty() && !fs::is_directory(extractDir, ec)) {
@@ -240,7 +245,7 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
                      1252) == 1;
   if (!r.ok) {
     r.error = err;
-    r.message = "error " + std::to_string(err) + ": " + UnpackErrorText(err);
+    r.message = "error " + std::to_string(err) + ": " + InstallErrorText(err);
   } else if (r.sawEnd) {
     r.packageEnd = static_cast<uint64_t>(offset) + kPackageMarkerLen + kPackageEntryHeaderLen +
                    kPackageEndNameLen;
@@ -277,27 +282,4 @@ uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
   for (unsigned char c : pad)
     if (c != 0) return 0;
   return static_cast<uint32_t>(size);
-}
-
-const char* UnpackErrorText(uint32_t code) {
-  switch (code) {
-    case kUnpackErrNullArg: return "a path argument is missing";
-    case kUnpackErrPathTooLong: return "a path reaches 260 characters";
-    case kUnpackErrNoCarrier: return "the carrier file does not exist";
-    case kUnpackErrCarrierSize:
-      return "the carrier is not larger than the package offset, or is 4 GiB or more";
-    case kUnpackErrOpenCarrier: return "the carrier cannot be opened";
-    case kUnpackErrWrite: return "writing an entry's file failed";
-    case kUnpackErrNoDstFolder: return "the destination folder does not exist";
-    case kUnpackErrMarkerRead: return "the package marker cannot be read";
-    case kUnpackErrMarker: return "no package marker at the offset (wrong offset or not a package)";
-    case kUnpackErrNameLen:
-      return "an entry's name length is unreadable or above 64, or its path would be too long";
-    case kUnpackErrDataLen: return "an entry's data length cannot be read";
-    case kUnpackErrPastEnd: return "an entry runs past the end of the carrier";
-    case kUnpackErrNameRead: return "an entry's name cannot be read";
-    case kUnpackErrCreate: return "an entry's file cannot be created, or its name is refused";
-    case kUnpackErrContentRead: return "an entry's content cannot be read";
-    default: return "unknown error";
-  }
 }

@@ -11,8 +11,16 @@ struct PackEntry {
   uint64_t size = 0;
 };
 
+// Why a build failed.
+enum class BuildFailure {
+  kNone,
+  kInput,  // the payload or the stub cannot be used as it is
+  kFile,   // a file could not be read or written
+};
+
 struct BuildResult {
   bool ok = false;
+  BuildFailure failure = BuildFailure::kNone;  // with !ok
   std::string message;  // why it failed, for the user
   std::vector<PackEntry> entries;
   uint64_t carrierSize = 0;
@@ -52,6 +60,3 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
 // The certificate table of a PE file that sits right after packageEnd (after at most 7
 // zero bytes of alignment) and runs to the file's end: its size, else 0.
 uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd);
-
-// A sentence for an unpacker error number.
-const char* UnpackErrorText(uint32_t code);

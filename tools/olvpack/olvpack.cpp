@@ -133,7 +133,7 @@ int Build(const Args& a) {
   BuildResult r = BuildCarrier(a.stub, a.payload, a.offset, a.output);
   if (!r.ok) {
     fprintf(stderr, "olvpack: %s\n", r.message.c_str());
-    return r.message.rfind("cannot", 0) == 0 ? kExitIo : kExitBadPackage;
+    return r.failure == BuildFailure::kFile ? kExitIo : kExitBadPackage;
   }
   ReadResult check = ReadCarrier(a.output, a.offset, "");
   if (!check.ok || !check.sawEnd || check.entries.size() != r.entries.size()) {

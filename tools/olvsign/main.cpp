@@ -1,4 +1,4 @@
-// olvsign: see olvsign.h and docs/signing-tool.md.
+// olvsign: the command line; what it does is described in olvsign.h.
 #include <iostream>
 #include <string>
 #include <vector>

@@ -14,6 +14,7 @@
 #include "custom/verify_digest.h"
 #include "code_page.h"
 #include "gate/cipher/pwd_cipher.h"
+#include "util/wipe.h"
 
 namespace {
 
@@ -56,16 +57,6 @@ const char kUsage[] =
     "Exit codes: 0 done or proven; 1 not proven, not a stored password, password too\n"
     "long or not in the code page; 2 bad command line; 3 a file cannot be read, written or used.\n";
 
-struct Pair {
-  const char* content;
-  const char* vrf;
-};
-const Pair kPairs[] = {{"OlvanCustom.ini", "OlvanCustom.vrf"},
-                       {"OlvanCustom.xml", "OlvanCustomXml.vrf"},
-                       {"OlvanUninstallInfo.ini", "OlvanUninstallInfo.vrf"},
-                       {"OlvanUninstallInfo.xml", "OlvanUninstallInfoXml.vrf"}};
-const char kIconPairContent[] = "OlvanCustom.xml";
-
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -85,7 +76,7 @@ bool SameNameIgnoringCase(const std::string& a, const char* b) {
 
 // The verification file Setup pairs with content's name; empty for other names.
 std::string DefaultVrf(const std::string& content) {
-  for (const Pair& p : kPairs)
+  for (const VerifiedPair& p : kVerifiedPairs)
     if (SameNameIgnoringCase(BaseName(content), p.content)) return DirPart(content) + p.vrf;
   return std::string();
 }
@@ -173,12 +164,9 @@ bool Fingerprint(const Options& o, const std::string& content, Bytes* fp, std::o
   }
   if (!SameNameIgnoringCase(BaseName(content), kIconPairContent))
     err << "olvsign: warning: Setup checks an icon only for " << kIconPairContent << "\n";
-  if (icon.size() < kMinIconSize) {
+  if (!IconFingerprintFromHead(icon.data(), icon.size(), fp->data()))
     err << "olvsign: warning: " << o.icon << " has " << icon.size() << " bytes, fewer than "
         << kMinIconSize << "; Setup uses the default fingerprint for it, and so does this file\n";
-    return true;
-  }
-  std::copy(icon.begin() + kIconFingerprintOffset, icon.begin() + kMinIconSize, fp->begin());
   return true;
 }
 

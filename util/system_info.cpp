@@ -1,0 +1,45 @@
+#include "util/system_info.h"
+
+#include <string.h>
+
+#include "util/fixed_str.h"
+
+namespace {
+const LANGID kLangChinesePrc = 0x0804;
+}  // namespace
+
+bool IsSystemLanguageChinesePrc() { return GetSystemDefaultLangID() == kLangChinesePrc; }
+
+bool GetSystemFolder(char* out, unsigned size) {
+  UINT n = GetSystemDirectoryA(out, size);
+  return n != 0 && n < size;
+}
+
+char SystemDriveLetter() {
+  char sys[MAX_PATH + 1];
+  return GetSystemFolder(sys, sizeof sys) ? sys[0] : '\0';
+}
+
+UniqueSid CreateAdministratorsSid() {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID sid = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                0, 0, 0, 0, 0, &sid))
+    return UniqueSid();
+  return UniqueSid(sid);
+}
+
+bool GetOwnFilePath(char (&out)[MAX_PATH]) {
+  DWORD n = GetModuleFileNameA(nullptr, out, MAX_PATH);
+  return n != 0 && n < MAX_PATH;
+}
+
+bool GetOwnFolder(char (&out)[MAX_PATH]) {
+  if (!GetOwnFilePath(out)) return false;
+  char* slash = strrchr(out, '\\');
+  if (slash != nullptr)
+    *slash = '\0';
+  else
+    StrCopy(out, ".");
+  return true;
+}
