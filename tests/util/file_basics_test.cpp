@@ -24,7 +24,7 @@ TEST(SystemDrive, BufferSizeIsChecked) {
 }
 
 TEST(FileTests, WildcardsFilesAndFolders) {
-  std::string dir = TempFolder("exists");
+  std::string dir = NewTempFolder("exists");
   WriteFileBytes(dir + "\\a.log", "x");
   CreateDirectoryA((dir + "\\sub.dir").c_str(), nullptr);
   EXPECT_TRUE(FileExists((dir + "\\*.log").c_str()));
