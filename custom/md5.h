@@ -7,8 +7,8 @@ const unsigned kMd5DigestSize = 16;
 
 struct Md5Context {
   uint32_t state[4];
-  uint64_t bytes;          // message length so far, in bytes
-  unsigned char block[64]; // bytes of the block not yet processed
+  uint64_t bytes;           // message length so far, in bytes
+  unsigned char block[64];  // bytes of the block not yet processed
 };
 
 void Md5Init(Md5Context* ctx);

@@ -27,8 +27,7 @@ bool BuildProductConstant(unsigned char* out) {
   const unsigned char seed[kConstantSeedSize] = {0};
   unsigned char derived[kConstantRoom];
   unsigned count = sizeof derived;
-  if (!DeriveTableBytes(seed, kConstantSeedSize, derived, &count) ||
-      count != kProductConstantSize)
+  if (!DeriveTableBytes(seed, kConstantSeedSize, derived, &count) || count != kProductConstantSize)
     return false;
   memcpy(out, derived, kProductConstantSize);
   return true;

@@ -92,8 +92,7 @@ int VerifyPair(const char* folder, const char* contentName, const char* vrfName,
   if (withIcon) IconPass(folder, iconName, fingerprint);
 
   unsigned char digest[kVrfDigestSize];
-  if (!VerifyDigest(g_verifyBuffer, contentSize, filler, fingerprint, digest))
-    return 0;
+  if (!VerifyDigest(g_verifyBuffer, contentSize, filler, fingerprint, digest)) return 0;
   return DigestsEqual(digest, stored) ? 1 : 0;
 }
 

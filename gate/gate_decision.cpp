@@ -19,9 +19,11 @@ const char kPrefix[] = "IsUninstallPrompt:";
 const char kOlvanKey[] = "SOFTWARE\\Olvan";
 const char kOldOlvanKey[] = "SOFTWARE\\Talvorn\\Olvan";
 const char kNewProductKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3D9F7B60-2E48-41C5-B07A-95E1C4F8D26B}";
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3D9F7B60-2E48-41C5-B07A-"
+    "95E1C4F8D26B}";
 const char kOldProductKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A7C41D02-B95E-4E6A-8C13-6F0D2B9E4A31}";
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A7C41D02-B95E-4E6A-8C13-"
+    "6F0D2B9E4A31}";
 
 enum PwdSource { kSrcRegistry = 0, kSrcCusXml, kSrcUninstallXml, kSrcCusIni, kSrcUninstallIni };
 
@@ -41,8 +43,8 @@ struct Gate {
   bool Restore(const char* name) {
     if (backup[0] == '\0') return false;
     char from[MAX_PATH], to[MAX_PATH];
-    return StrFormat(from, sizeof from, "%s%s", backup, name) &&
-           StrJoinPath(to, reginfo, name) && CopyFileA(from, to, FALSE);
+    return StrFormat(from, sizeof from, "%s%s", backup, name) && StrJoinPath(to, reginfo, name) &&
+           CopyFileA(from, to, FALSE);
   }
 };
 
@@ -85,23 +87,30 @@ bool RunBlock(Gate& g, const RepairBlock& b, int (*first)(Gate&), int (*second)(
 }
 
 PwdSource ChooseSource(Gate& g) {
-  static const RepairBlock kCusXml = {
-      "verifying OlvanCustom xml info FAILED with Err ", CUS_XML_FILE, CUS_XML_VRF_FILE,
-      "CopyFile OlvanCustom.xml return false!", "CopyFile OlvanCustomxml.vrf return false!",
-      "verifying OlvanCustom xml info FAILED again!"};
-  static const RepairBlock kUninstallXml = {
-      "verifying uninstall info FAILED with Err ", UNINSTALL_XML_FILE, UNINSTALL_XML_VRF_FILE,
-      "CopyFile OlvanUninstallInfo.xml return false!",
-      "CopyFile OlvanUninstallInfoxml.vrf return false!",
-      "verifying Uninstall xml info FAILED again!"};
-  static const RepairBlock kCusIni = {
-      "verifying OlvanCustom ini info FAILED with Err ", CUS_INI_FILE, CUS_INI_VRF_FILE,
-      "CopyFile OlvanCustom.ini return false!", "CopyFile OlvanCustom.vrf return false!",
-      "verifying OlvanCustom ini info FAILED again!"};
-  static const RepairBlock kUninstallIni = {
-      "verifying uninstall ini info FAILED with Err ", UNINSTALL_INI_FILE, UNINSTALL_INI_VRF_FILE,
-      "CopyFile OlvanUninstallInfo.ini return false!", "CopyFile OlvanUninstallInfo.vrf return false!",
-      "verifying Uninstall ini info FAILED again!"};
+  static const RepairBlock kCusXml = {"verifying OlvanCustom xml info FAILED with Err ",
+                                      CUS_XML_FILE,
+                                      CUS_XML_VRF_FILE,
+                                      "CopyFile OlvanCustom.xml return false!",
+                                      "CopyFile OlvanCustomxml.vrf return false!",
+                                      "verifying OlvanCustom xml info FAILED again!"};
+  static const RepairBlock kUninstallXml = {"verifying uninstall info FAILED with Err ",
+                                            UNINSTALL_XML_FILE,
+                                            UNINSTALL_XML_VRF_FILE,
+                                            "CopyFile OlvanUninstallInfo.xml return false!",
+                                            "CopyFile OlvanUninstallInfoxml.vrf return false!",
+                                            "verifying Uninstall xml info FAILED again!"};
+  static const RepairBlock kCusIni = {"verifying OlvanCustom ini info FAILED with Err ",
+                                      CUS_INI_FILE,
+                                      CUS_INI_VRF_FILE,
+                                      "CopyFile OlvanCustom.ini return false!",
+                                      "CopyFile OlvanCustom.vrf return false!",
+                                      "verifying OlvanCustom ini info FAILED again!"};
+  static const RepairBlock kUninstallIni = {"verifying uninstall ini info FAILED with Err ",
+                                            UNINSTALL_INI_FILE,
+                                            UNINSTALL_INI_VRF_FILE,
+                                            "CopyFile OlvanUninstallInfo.ini return false!",
+                                            "CopyFile OlvanUninstallInfo.vrf return false!",
+                                            "verifying Uninstall ini info FAILED again!"};
 
   if (utl_GetCommonProgramFiles() == nullptr ||
       !StoreFolder(REGINFO_SUBFOLDER, g.reginfo, sizeof g.reginfo)) {

@@ -28,9 +28,7 @@ const int kMaxPwdChars = kMaxTypedPwdBytes;
 // Wrong entries so far in this run.
 int g_nWrongPwd = 0;
 
-const PwdDialogTexts& Texts() {
-  return IsSystemLanguageChinesePrc() ? kPwdTextsZh : kPwdTextsEn;
-}
+const PwdDialogTexts& Texts() { return IsSystemLanguageChinesePrc() ? kPwdTextsZh : kPwdTextsEn; }
 
 // Brings what the user typed into the stored text form and compares it with the stored
 // password. The plain text lives only in this frame and is wiped before returning.
@@ -111,9 +109,7 @@ INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam
       EndDialog(hDlg, LOWORD(wParam));
       PostQuitMessage(0);
       return TRUE;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return FALSE;
+    case WM_DESTROY: PostQuitMessage(0); return FALSE;
   }
   return FALSE;
 }

@@ -27,8 +27,7 @@ bool IsDeviceName(const char* name, uint32_t length) {
   if (n == 4 && (EqualsUpper(name, 3, "COM") || EqualsUpper(name, 3, "LPT"))) {
     unsigned char last = static_cast<unsigned char>(name[3]);
     // Digits 1-9 and the superscript digits 1, 2, 3 of code page 1252.
-    if ((last >= '1' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3)
-      return true;
+    if ((last >= '1' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3) return true;
   }
   return false;
 }
@@ -85,11 +84,16 @@ bool IsSafeEntryName(const char* name, uint32_t length, uint32_t codePage) {
     }
     if (c < 0x20 || c == 0x7f) return false;
     switch (c) {
-      case '\\': case '/': case ':': case '<': case '>': case '"': case '|': case '?':
-      case '*':
-        return false;
-      default:
-        break;
+      case '\\':
+      case '/':
+      case ':':
+      case '<':
+      case '>':
+      case '"':
+      case '|':
+      case '?':
+      case '*': return false;
+      default: break;
     }
   }
   char last = name[length - 1];

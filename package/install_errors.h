@@ -5,32 +5,36 @@
 
 // Error numbers of the unpacker (utl_FileUnpack), 150-166; 153 and 154 are not used.
 // X(name, number, text)
-#define OLVAN_UNPACK_ERRORS(X)                                                                   \
-  X(kUnpackErrNullArg, 150, "a path argument is missing")                                        \
-  X(kUnpackErrPathTooLong, 151, "a path reaches 260 characters")                                 \
-  X(kUnpackErrNoCarrier, 152, "the carrier file does not exist")                                 \
-  X(kUnpackErrCarrierSize, 155, "the carrier is not larger than the package offset, or is 4 GiB or more") \
-  X(kUnpackErrOpenCarrier, 156, "the carrier cannot be opened")                                  \
-  X(kUnpackErrWrite, 157, "writing an entry's file failed")                                      \
-  X(kUnpackErrNoDstFolder, 158, "the destination folder does not exist")                         \
-  X(kUnpackErrMarkerRead, 159, "the package marker cannot be read")                              \
-  X(kUnpackErrMarker, 160, "no package marker at the offset (wrong offset or not a package)")    \
-  X(kUnpackErrNameLen, 161, "an entry's name length is unreadable or above 64, or its path would be too long") \
-  X(kUnpackErrDataLen, 162, "an entry's data length cannot be read")                             \
-  X(kUnpackErrPastEnd, 163, "an entry runs past the end of the carrier")                         \
-  X(kUnpackErrNameRead, 164, "an entry's name cannot be read")                                   \
-  X(kUnpackErrCreate, 165, "an entry's file cannot be created, or its name is refused")          \
+#define OLVAN_UNPACK_ERRORS(X)                                                                \
+  X(kUnpackErrNullArg, 150, "a path argument is missing")                                     \
+  X(kUnpackErrPathTooLong, 151, "a path reaches 260 characters")                              \
+  X(kUnpackErrNoCarrier, 152, "the carrier file does not exist")                              \
+  X(kUnpackErrCarrierSize, 155,                                                               \
+    "the carrier is not larger than the package offset, or is 4 GiB or more")                 \
+  X(kUnpackErrOpenCarrier, 156, "the carrier cannot be opened")                               \
+  X(kUnpackErrWrite, 157, "writing an entry's file failed")                                   \
+  X(kUnpackErrNoDstFolder, 158, "the destination folder does not exist")                      \
+  X(kUnpackErrMarkerRead, 159, "the package marker cannot be read")                           \
+  X(kUnpackErrMarker, 160, "no package marker at the offset (wrong offset or not a package)") \
+  X(kUnpackErrNameLen, 161,                                                                   \
+    "an entry's name length is unreadable or above 64, or its path would be too long")        \
+  X(kUnpackErrDataLen, 162, "an entry's data length cannot be read")                          \
+  X(kUnpackErrPastEnd, 163, "an entry runs past the end of the carrier")                      \
+  X(kUnpackErrNameRead, 164, "an entry's name cannot be read")                                \
+  X(kUnpackErrCreate, 165, "an entry's file cannot be created, or its name is refused")       \
   X(kUnpackErrContentRead, 166, "an entry's content cannot be read")
 
 // Error numbers of the install sequence itself, 351-358; 353 and 354 are not used. A
 // failure without a number of its own leaves 0.
-#define OLVAN_SEQUENCE_ERRORS(X)                                                                 \
-  X(kSeqErrWorkFolder, 351, "the working folder cannot be made")                                 \
-  X(kSeqErrCarrierSize, 352, "the carrier's size is unreadable, 4 GiB or more, or not above the offset")                                \
-  X(kSeqErrNoAgent, 355, "the agent is missing from the working folder")                         \
-  X(kSeqErrListWorkFolder, 356, "the working folder cannot be listed")                           \
-  X(kSeqErrNoInstaller, 357, "the installer is missing from the working folder")                 \
-  X(kSeqErrWorkFolderSwapped, 358, "the working folder's path no longer leads to the folder the setup made")
+#define OLVAN_SEQUENCE_ERRORS(X)                                                 \
+  X(kSeqErrWorkFolder, 351, "the working folder cannot be made")                 \
+  X(kSeqErrCarrierSize, 352,                                                     \
+    "the carrier's size is unreadable, 4 GiB or more, or not above the offset")  \
+  X(kSeqErrNoAgent, 355, "the agent is missing from the working folder")         \
+  X(kSeqErrListWorkFolder, 356, "the working folder cannot be listed")           \
+  X(kSeqErrNoInstaller, 357, "the installer is missing from the working folder") \
+  X(kSeqErrWorkFolderSwapped, 358,                                               \
+    "the working folder's path no longer leads to the folder the setup made")
 
 #define OLVAN_ERROR_ENUMERATOR(name, number, text) name = number,
 enum UnpackError : uint32_t { OLVAN_UNPACK_ERRORS(OLVAN_ERROR_ENUMERATOR) };
@@ -40,8 +44,7 @@ enum SequenceError : uint32_t { OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_ENUMERATOR) };
 // The short text for an install error number; "unknown error" for any other number.
 inline const char* InstallErrorText(uint32_t code) {
 #define OLVAN_ERROR_CASE(name, number, text) \
-  case number:                               \
-    return text;
+  case number: return text;
   switch (code) {
     OLVAN_UNPACK_ERRORS(OLVAN_ERROR_CASE)
     OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_CASE)

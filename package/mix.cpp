@@ -29,8 +29,7 @@ uint32_t MixCopyScalar(void* dst, const void* src, uint32_t length) {
 #ifdef OLVAN_MIX_X86
 // The program is built for the i686 baseline; only this function uses SSE2, and only when
 // the processor reports it.
-__attribute__((target("sse2"))) uint32_t MixCopySse2(void* dst, const void* src,
-                                                     uint32_t length) {
+__attribute__((target("sse2"))) uint32_t MixCopySse2(void* dst, const void* src, uint32_t length) {
   unsigned char* d = static_cast<unsigned char*>(dst);
   const unsigned char* s = static_cast<const unsigned char*>(src);
   const __m128i zero = _mm_setzero_si128();

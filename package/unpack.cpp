@@ -82,7 +82,8 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
     return Fail(kUnpackErrPathTooLong, pdwErr);
 
   char szSrcAbsFile[kPathLimit + 1];
-  if (!StrJoinPath(szSrcAbsFile, pszSrcPath, pszSrcFile)) return Fail(kUnpackErrPathTooLong, pdwErr);
+  if (!StrJoinPath(szSrcAbsFile, pszSrcPath, pszSrcFile))
+    return Fail(kUnpackErrPathTooLong, pdwErr);
   ModuleLogF(kLogName, "utl_FileUnpack: szSrcAbsFile = %s", szSrcAbsFile);
   if (!FileExists(szSrcAbsFile)) return Fail(kUnpackErrNoCarrier, pdwErr);
   if (!DirectoryExists(pszDstPath)) return Fail(kUnpackErrNoDstFolder, pdwErr);

@@ -41,8 +41,7 @@ class WorkFolderAcl {
   bool Init() {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID system = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
-                                  &system))
+    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
       return false;
     system_.Reset(system);
     admins_ = CreateAdministratorsSid();
@@ -116,9 +115,8 @@ HANDLE OpenNoFollow(const char* path, DWORD access) {
 bool ResetSecurity(const char* path, const WorkFolderAcl& acl) {
   {
     UniqueHandle h(OpenNoFollow(path, WRITE_OWNER));
-    if (!h.Valid() ||
-        SetSecurityInfo(h.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
-                        nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (!h.Valid() || SetSecurityInfo(h.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                      acl.Admins(), nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       return false;
   }
   UniqueHandle h(OpenNoFollow(path, READ_CONTROL | WRITE_DAC));
@@ -148,10 +146,9 @@ bool RemoveNoFollow(const char* path, const WorkFolderAcl& acl, int depth) {
   }
   if (depth > kMaxRemoveDepth) return false;
   const DWORD access = DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY;
-  UniqueHandle folder(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+  UniqueHandle folder(
+      CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!folder.Valid() && ResetSecurity(path, acl))
     folder.Reset(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING,
@@ -230,10 +227,9 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
 
 bool utl_IsWorkFolderIntact(const char* path) {
   if (!g_workHold.Valid() || path == nullptr || IsLink(path)) return false;
-  UniqueHandle h(CreateFileA(path, FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle h(CreateFileA(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   FileIdentity id;
   BY_HANDLE_FILE_INFORMATION info;
   return h.Valid() && GetFileInformationByHandle(h.Get(), &info) &&

@@ -11,9 +11,9 @@
 //   folder made;
 // - whatever stands at the working folder's path (a folder of an earlier run or of someone
 //   else, a file, a link) is removed without following links, whatever clearIfExists says;
-//   a folder or file that cannot be removed is moved aside under a fresh name; the folder is then made new, with SYSTEM and
-//   Administrators as its only (protected, not inherited) full-control entries and
-//   Administrators as its owner;
+//   a folder or file that cannot be removed is moved aside under a fresh name; the folder is then
+//   made new, with SYSTEM and Administrators as its only (protected, not inherited) full-control
+//   entries and Administrators as its owner;
 // - <d>:\tmp and the working folder are then held open without FILE_SHARE_DELETE until
 //   utl_ReleaseWorkFolder, so that Windows refuses to rename or delete them.
 // Returns 1 on success; 0, without logging, when the system directory cannot be read, a

@@ -164,8 +164,7 @@ bool PlaceCustomization() {
     char folder[MAX_PATH], from[MAX_PATH], to[MAX_PATH];
     if (!StrFormat(folder, sizeof folder, "%s\\data\\%s", g_szWorkPath, prefix)) continue;
     if (!DirectoryExists(folder)) CreateDirectoryA(folder, nullptr);
-    if (InWork(from, fd.cFileName) && StrJoinPath(to, folder, dash + 1))
-      CopyFileA(from, to, FALSE);
+    if (InWork(from, fd.cFileName) && StrJoinPath(to, folder, dash + 1)) CopyFileA(from, to, FALSE);
   } while (FindNextFileA(find.Get(), &fd));
   return true;
 }

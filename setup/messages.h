@@ -1,13 +1,7 @@
 // The warnings the setup shows when it refuses to start.
 #pragma once
 
-enum SetupMessage {
-  kMsgRunningCopy,
-  kMsgNoAdmin,
-  kMsgDiskSpace,
-  kMsgCustomUpdate,
-  kMsgCount
-};
+enum SetupMessage { kMsgRunningCopy, kMsgNoAdmin, kMsgDiskSpace, kMsgCustomUpdate, kMsgCount };
 
 // Texts in the program's narrow encoding: English as ASCII, Chinese as code page 936 bytes.
 const char* MessageTextEn(SetupMessage m);

@@ -52,9 +52,9 @@ long long GetDiskFreeBytes(const char* path) {
   typedef BOOL(WINAPI * GetDiskFreeSpaceExFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                               PULARGE_INTEGER);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  GetDiskFreeSpaceExFn ex = kernel ? reinterpret_cast<GetDiskFreeSpaceExFn>(
-                                         GetProcAddress(kernel, "GetDiskFreeSpaceExA"))
-                                   : nullptr;
+  GetDiskFreeSpaceExFn ex =
+      kernel ? reinterpret_cast<GetDiskFreeSpaceExFn>(GetProcAddress(kernel, "GetDiskFreeSpaceExA"))
+             : nullptr;
   if (ex != nullptr) {
     ULARGE_INTEGER avail, total, free;
     if (!ex(path, &avail, &total, &free)) return -1;

@@ -29,8 +29,8 @@ void LogFreeSpace(const char* drive, long long freeBytes) {
 // that cannot be made counts as a refusal: nobody may upgrade a protected client unasked.
 bool AskForPassword(HINSTANCE instance, const char* storedPwd) {
   PwdDialogParams params = {storedPwd, false};
-  HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr,
-                                ChkPwdDlgProc, reinterpret_cast<LPARAM>(&params));
+  HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr, ChkPwdDlgProc,
+                                reinterpret_cast<LPARAM>(&params));
   if (dlg == nullptr) {
     SetupLogLastError("CreateDialogParam failed with err %lu.");
     return false;

@@ -18,8 +18,14 @@ bool StrFormat(char* dst, size_t size, const char* fmt, ...)
 bool StrFormatV(char* dst, size_t size, const char* fmt, va_list ap);
 
 template <size_t N>
-inline bool StrCopy(char (&dst)[N], const char* src) { return StrCopy(dst, N, src); }
+inline bool StrCopy(char (&dst)[N], const char* src) {
+  return StrCopy(dst, N, src);
+}
 template <size_t N>
-inline bool StrAppend(char (&dst)[N], const char* src) { return StrAppend(dst, N, src); }
+inline bool StrAppend(char (&dst)[N], const char* src) {
+  return StrAppend(dst, N, src);
+}
 template <size_t N>
-inline bool StrJoinPath(char (&dst)[N], const char* a, const char* b) { return StrJoinPath(dst, N, a, b); }
+inline bool StrJoinPath(char (&dst)[N], const char* a, const char* b) {
+  return StrJoinPath(dst, N, a, b);
+}

@@ -82,7 +82,8 @@ using UniqueSid = ScopedHandle<PSID, SidTraits>;
 class HeapBuffer {
  public:
   HeapBuffer() = default;
-  explicit HeapBuffer(SIZE_T bytes) : p_(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)) {}
+  explicit HeapBuffer(SIZE_T bytes)
+      : p_(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)) {}
   ~HeapBuffer() {
     if (p_) ::HeapFree(::GetProcessHeap(), 0, p_);
   }
@@ -90,7 +91,9 @@ class HeapBuffer {
   HeapBuffer& operator=(const HeapBuffer&) = delete;
   void* Get() const { return p_; }
   template <typename T>
-  T* As() const { return static_cast<T*>(p_); }
+  T* As() const {
+    return static_cast<T*>(p_);
+  }
 
  private:
   void* p_ = nullptr;

@@ -4,22 +4,19 @@
 #include "util/handles.h"
 
 bool IsLinkAttributes(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool IsLink(const char* path) { return IsLinkAttributes(GetFileAttributesA(path)); }
 
 bool RemoveLink(const char* path) {
   // RemoveDirectoryA is not used: Wine applies it to the target of a Unix symbolic link.
-  UniqueHandle h(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle h(CreateFileA(
+      path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid()) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h.Get(), &info) ||
-      !IsLinkAttributes(info.dwFileAttributes))
+  if (!GetFileInformationByHandle(h.Get(), &info) || !IsLinkAttributes(info.dwFileAttributes))
     return false;
   FILE_DISPOSITION_INFO dispose;
   dispose.DeleteFile = TRUE;

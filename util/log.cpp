@@ -46,9 +46,8 @@ bool PrepareFolder(const char* folder) {
 
 // Opens an existing log without following a link at its name.
 HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // An existing log is appended to only when it is a plain file with no other name: a link,
@@ -68,8 +67,8 @@ void AppendLine(HANDLE file, const void* line, DWORD len) {
   turn.OffsetHigh = kTurnOffsetHigh;
   bool locked = false;
   for (int i = 0; i < kTurnAttempts && !locked; ++i) {
-    locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                        &turn) != 0;
+    locked =
+        LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn) != 0;
     if (!locked) Sleep(kOpenRetryMs);
   }
   LARGE_INTEGER zero;
@@ -95,14 +94,13 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
     char pattern[MAX_PATH];
     if (LogCleanupPattern(pattern, sizeof pattern, base, weekday))
       DeleteMatchingFiles(folder, pattern, name);
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     DWORD err = GetLastError();
     // Lost the race to create it: append to the winner's file.
-    if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ||
-        err == ERROR_SHARING_VIOLATION)
+    if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS || err == ERROR_SHARING_VIOLATION)
       continue;
     return INVALID_HANDLE_VALUE;
   }

@@ -17,8 +17,8 @@ bool LogCleanupPattern(char* dst, size_t size, const char* base, unsigned weekda
   return StrFormat(dst, size, "%s*%02u.log", base, weekday);
 }
 
-size_t LogComposeLine(char* out, size_t size, const LogTime& t, bool detailMark,
-                      LogThreadForm form, unsigned long threadId, const char* message) {
+size_t LogComposeLine(char* out, size_t size, const LogTime& t, bool detailMark, LogThreadForm form,
+                      unsigned long threadId, const char* message) {
   char prefix[96];
   if (!StrFormat(prefix, sizeof prefix, "[%04u-%02u-%02u %02u:%02u:%02u] %s", t.year, t.month,
                  t.day, t.hour, t.minute, t.second, detailMark ? "[DTL] " : ""))

@@ -20,5 +20,5 @@ enum class LogThreadForm { Plain, Hex0x };  // "[%x] " or "[0x%x] "
 // Composes one whole line: timestamp, optional "[DTL] ", thread field, message, CR LF.
 // Returns the line's length in bytes (without a NUL). When out is null or too small
 // nothing is written, so a caller can ask for the size first.
-size_t LogComposeLine(char* out, size_t size, const LogTime& t, bool detailMark,
-                      LogThreadForm form, unsigned long threadId, const char* message);
+size_t LogComposeLine(char* out, size_t size, const LogTime& t, bool detailMark, LogThreadForm form,
+                      unsigned long threadId, const char* message);

@@ -17,8 +17,8 @@ bool utl_ReadRegDword(HKEY root, const char* subKey, const char* valueName, DWOR
   UniqueRegKey key;
   if (!OpenForQuery(root, subKey, &key)) return false;
   DWORD size = sizeof(DWORD);
-  return RegQueryValueExA(key.Get(), valueName, nullptr, nullptr,
-                          reinterpret_cast<BYTE*>(target), &size) == ERROR_SUCCESS;
+  return RegQueryValueExA(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(target),
+                          &size) == ERROR_SUCCESS;
 }
 
 bool utl_ReadRegString(HKEY root, const char* subKey, const char* valueName, char* target,

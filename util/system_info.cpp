@@ -23,8 +23,8 @@ char SystemDriveLetter() {
 UniqueSid CreateAdministratorsSid() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID sid = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                0, 0, 0, 0, 0, &sid))
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                0, 0, 0, 0, &sid))
     return UniqueSid();
   return UniqueSid(sid);
 }

@@ -20,9 +20,8 @@ bool Utf8ToAnsi(const char* utf8, size_t n, TextBuf& out) {
   int bytes = WideCharToMultiByte(CP_ACP, 0, w.As<WCHAR>(), wide, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return false;
   HeapBuffer a(static_cast<SIZE_T>(bytes));
-  if (a.Get() == nullptr ||
-      WideCharToMultiByte(CP_ACP, 0, w.As<WCHAR>(), wide, a.As<char>(), bytes, nullptr, nullptr) !=
-          bytes)
+  if (a.Get() == nullptr || WideCharToMultiByte(CP_ACP, 0, w.As<WCHAR>(), wide, a.As<char>(), bytes,
+                                                nullptr, nullptr) != bytes)
     return false;
   return out.Append(a.As<char>(), static_cast<size_t>(bytes));
 }

@@ -8,8 +8,7 @@
 #include "util/wipe.h"
 
 namespace {
-const char kSkeleton[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><content></content></msg>";
+const char kSkeleton[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><content></content></msg>";
 const char kRoot[] = "msg";
 const char kContent[] = "content";
 

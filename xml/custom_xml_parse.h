@@ -10,14 +10,14 @@
 // Section "logoOptions". Texts are in the program's narrow text (ansi_text.h).
 struct LogoOptions {
   int32_t customIcon = 0;
-  TextBuf CusIconName;   // at most 260 bytes of the file's text
+  TextBuf CusIconName;  // at most 260 bytes of the file's text
   TextBuf subAboutInfo;
-  TextBuf subTitle;      // at most 260 bytes of the file's text
+  TextBuf subTitle;  // at most 260 bytes of the file's text
   int32_t bAddTrayIcon = 0;
   int32_t bHideIcon = 0;
   int32_t bHideShortcut = 0;
   int32_t logIcon = 0;
-  TextBuf LogIconName;   // at most 260 bytes of the file's text
+  TextBuf LogIconName;  // at most 260 bytes of the file's text
   TextBuf subRightInfo;
   int32_t bHideSecStatus = 0;
   int32_t bCustomSkin = 0;
@@ -70,13 +70,13 @@ struct FunctionOptions {
   uint32_t userNameLenFromCert = 0;
   TextBuf userFromExtendPro;  // at most 32 bytes of the file's text
   uint32_t dynamicVifInfo = 1;
-  uint32_t msgAuthInfo = 1;   // only when msgAuthOpt
-  TextBuf msgAuthServIP;      // only when msgAuthOpt
-  uint32_t msgAuthServPort = 0;  // only when msgAuthOpt
-  TextBuf pwdhintinfo;        // only when pwdhint
+  uint32_t msgAuthInfo = 1;       // only when msgAuthOpt
+  TextBuf msgAuthServIP;          // only when msgAuthOpt
+  uint32_t msgAuthServPort = 0;   // only when msgAuthOpt
+  TextBuf pwdhintinfo;            // only when pwdhint
   uint32_t userNameHideFrom = 0;  // only when userNameHideOpt
   uint32_t userNameHideNum = 0;   // only when userNameHideOpt
-  TextBuf certissuerinfo;     // only when certissuer
+  TextBuf certissuerinfo;         // only when certissuer
 };
 
 class CCustomXmlParse : public CBasedTXmlParser {

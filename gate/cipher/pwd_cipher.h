@@ -6,12 +6,12 @@
 // Result codes of DesBase64Encrypt and DesBase64Decrypt.
 enum {
   kPwdOk = 0,
-  kPwdKeyFailed = 1,      // the key schedules could not be built
-  kPwdOutputTooSmall = 2, // encrypt: the text does not fit the output buffer
-  kPwdEncryptFailed = 3,  // encrypt: the block encryption failed
-  kPwdNoMemory = 4,       // out of memory; decrypt: also an empty text
-  kPwdBadBase64 = 5,      // encrypt: the Base64 step failed; decrypt: not valid Base64
-  kPwdBadCipher = 6,      // decrypt: does not fit the output or has no valid length
+  kPwdKeyFailed = 1,       // the key schedules could not be built
+  kPwdOutputTooSmall = 2,  // encrypt: the text does not fit the output buffer
+  kPwdEncryptFailed = 3,   // encrypt: the block encryption failed
+  kPwdNoMemory = 4,        // out of memory; decrypt: also an empty text
+  kPwdBadBase64 = 5,       // encrypt: the Base64 step failed; decrypt: not valid Base64
+  kPwdBadCipher = 6,       // decrypt: does not fit the output or has no valid length
 };
 
 // Room that all callers give the stored text, terminator included; passwords of up to 87

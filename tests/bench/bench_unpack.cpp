@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
   if (h == INVALID_HANDLE_VALUE) return 1;
   static unsigned char block[1 << 20];
   if (stubPath != nullptr) {
-    HANDLE s = CreateFileA(stubPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE s =
+        CreateFileA(stubPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD n = 0;
     if (s == INVALID_HANDLE_VALUE || !ReadFile(s, block, kExeCarrierOffset, &n, nullptr)) return 1;
     CloseHandle(s);
@@ -119,7 +120,8 @@ int main(int argc, char** argv) {
   }
 
   printf("payload:        %lu MiB in %lu entries (carrier %lu bytes)\n", perEntry * kEntries,
-         kEntries, kExeCarrierOffset + kPackageMarkerLen + kEntries * (perEntry << 20) + kEntries * 17);
+         kEntries,
+         kExeCarrierOffset + kPackageMarkerLen + kEntries * (perEntry << 20) + kEntries * 17);
   printf("stub size:      %lu bytes%s\n", stubSize, stubPath ? "" : " (no stub given)");
   printf("runs:           %lu pairs, in turn: unpack, copy, unpack, copy...\n",
          static_cast<unsigned long>(unpackSec.size()));

@@ -52,7 +52,8 @@ TEST(Md5, PiecewiseUpdatesGiveTheSameDigest) {
     for (size_t step : {1, 3, 63, 64, 65}) {
       Md5Context ctx;
       Md5Init(&ctx);
-      for (size_t off = 0; off < n; off += step) Md5Update(&ctx, data.data() + off, std::min(step, n - off));
+      for (size_t off = 0; off < n; off += step)
+        Md5Update(&ctx, data.data() + off, std::min(step, n - off));
       unsigned char parts[16];
       Md5Final(&ctx, parts);
       EXPECT_EQ(0, memcmp(whole, parts, 16)) << "length " << n << " step " << step;

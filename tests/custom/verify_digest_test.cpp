@@ -30,7 +30,8 @@ Bytes Content(size_t n) {
 }
 Bytes Image(const Bytes& content, const Bytes& filler, const Bytes& fp) {
   Bytes img(kVrfFileSize, 0);
-  EXPECT_TRUE(MakeVerificationImage(content.data(), content.size(), filler.data(), fp.data(), img.data()));
+  EXPECT_TRUE(
+      MakeVerificationImage(content.data(), content.size(), filler.data(), fp.data(), img.data()));
   return img;
 }
 
@@ -98,17 +99,20 @@ TEST(VerifyDigest, AnySingleChangedByteIsRefused) {
   for (size_t i = 0; i < content.size(); ++i) {
     Bytes c = content;
     c[i] ^= 0x01;
-    EXPECT_FALSE(CheckVerificationImage(c.data(), c.size(), img.data(), fp.data())) << "content " << i;
+    EXPECT_FALSE(CheckVerificationImage(c.data(), c.size(), img.data(), fp.data()))
+        << "content " << i;
   }
   for (size_t i = 0; i < kVrfFileSize; ++i) {
     Bytes v = img;
     v[i] ^= 0x80;
-    EXPECT_FALSE(CheckVerificationImage(content.data(), content.size(), v.data(), fp.data())) << "vrf " << i;
+    EXPECT_FALSE(CheckVerificationImage(content.data(), content.size(), v.data(), fp.data()))
+        << "vrf " << i;
   }
   for (size_t i = 0; i < kIconFingerprintSize; ++i) {
     Bytes f = fp;
     f[i] ^= 0x10;
-    EXPECT_FALSE(CheckVerificationImage(content.data(), content.size(), img.data(), f.data())) << "fp " << i;
+    EXPECT_FALSE(CheckVerificationImage(content.data(), content.size(), img.data(), f.data()))
+        << "fp " << i;
   }
 }
 

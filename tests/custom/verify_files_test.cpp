@@ -29,7 +29,8 @@ Bytes DefaultFp() {
 }
 Bytes Image(const Bytes& content, const Bytes& fp, unsigned char seed = 3) {
   Bytes filler = Filler(seed), img(kVrfFileSize);
-  EXPECT_TRUE(MakeVerificationImage(content.data(), content.size(), filler.data(), fp.data(), img.data()));
+  EXPECT_TRUE(
+      MakeVerificationImage(content.data(), content.size(), filler.data(), fp.data(), img.data()));
   return img;
 }
 // An icon file of n bytes whose bytes 512 to 543 are distinct from the default fingerprint.
@@ -225,7 +226,9 @@ class FakeSystemRoot {
     SetEnvironmentVariableA("SystemRoot", root_.Path().c_str());
   }
   ~FakeSystemRoot() { SetEnvironmentVariableA("SystemRoot", had_ ? old_.c_str() : nullptr); }
-  std::string System32File(const std::string& name) const { return root_.File("system32\\" + name); }
+  std::string System32File(const std::string& name) const {
+    return root_.File("system32\\" + name);
+  }
   std::string RootFile(const std::string& name) const { return root_.File(name); }
 
  private:
@@ -293,7 +296,8 @@ TEST_F(VerifyFiles, IconNamesThatLeaveTheFolderAreNotFollowed) {
   std::vector<std::string> before = Listing(dir_.Path());
   for (const char* name : {"..\\evil.ico", "../evil.ico", "sub\\inner.ico", "sub/inner.ico",
                            "C:evil.ico", "..", "."}) {
-    EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, name)) << name << " gives the default fingerprint";
+    EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, name))
+        << name << " gives the default fingerprint";
   }
   std::string absolute = dir_.File("sub\\inner.ico");
   EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, absolute.c_str()));

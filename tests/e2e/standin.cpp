@@ -57,8 +57,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   lstrcpynA(self, base, MAX_PATH);
   if (slash != nullptr) {
     char tagPath[MAX_PATH + 16];
-    _snprintf(tagPath, sizeof tagPath, "%.*s\\standin.tag", static_cast<int>(slash - module), module);
-    HANDLE h = CreateFileA(tagPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    _snprintf(tagPath, sizeof tagPath, "%.*s\\standin.tag", static_cast<int>(slash - module),
+              module);
+    HANDLE h =
+        CreateFileA(tagPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       char tag[32] = "";
       DWORD n = 0;
@@ -79,7 +81,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Record(self, Arguments());
   char ms[32] = "";
   DWORD stay = STANDIN_DEFAULT_MS;
-  if (GetEnvironmentVariableA("OLVAN_STANDIN_MS", ms, sizeof ms) > 0) stay = strtoul(ms, nullptr, 10);
+  if (GetEnvironmentVariableA("OLVAN_STANDIN_MS", ms, sizeof ms) > 0)
+    stay = strtoul(ms, nullptr, 10);
   Sleep(stay);
   Record(self, "end");
   return 0;

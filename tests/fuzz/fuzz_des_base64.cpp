@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first byte chooses the output room of the decryption; the rest is the text, up to
   // its first NUL as callers see it.
   unsigned room = size ? data[0] : 128;
-  std::string text = size ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1) : std::string();
+  std::string text =
+      size ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1) : std::string();
   const char* t = text.c_str();
   size_t len = strlen(t);
 

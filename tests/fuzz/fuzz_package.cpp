@@ -1,7 +1,8 @@
 // libFuzzer target: the package walk that Setup.exe runs, on arbitrary bytes. The first
 // byte picks the destination folder's length (to reach the path-length check) and, by its
-// top bit, the code page names are read in (936 or 1252); the rest is the package. Every outcome must be success or one of the walk's error numbers, names
-// handed to the target must be safe, content must never exceed what the entry declared.
+// top bit, the code page names are read in (936 or 1252); the rest is the package. Every outcome
+// must be success or one of the walk's error numbers, names handed to the target must be safe,
+// content must never exceed what the entry declared.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -64,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t codePage = (data[0] & 0x80) != 0 ? 936 : 1252;
   CheckTarget target(codePage);
   uint32_t err = 0;
-  int r = WalkPackage(reader, static_cast<uint32_t>(size - 1), dst.c_str(), target, &err,
-                      codePage);
+  int r = WalkPackage(reader, static_cast<uint32_t>(size - 1), dst.c_str(), target, &err, codePage);
   if (target.open_) abort();
   if (r == 1 && err != 0) abort();
-  if (r == 0 && !(err == kUnpackErrWrite || (err >= kUnpackErrMarkerRead && err <= kUnpackErrContentRead)))
+  if (r == 0 &&
+      !(err == kUnpackErrWrite || (err >= kUnpackErrMarkerRead && err <= kUnpackErrContentRead)))
     abort();
   if (r != 0 && r != 1) abort();
   return 0;

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(uninstall.uninstallPass.Length() <= 128);
     Require(functions.userFromExtendPro.Length() <= 32);
     Require(functions.uninstallPassword.Length() <= 96);
-    if (functions.msgAuthOpt == 0) Require(functions.msgAuthInfo == 1 && functions.msgAuthServPort == 0);
+    if (functions.msgAuthOpt == 0)
+      Require(functions.msgAuthInfo == 1 && functions.msgAuthServPort == 0);
   }
   x.Reset();
   return 0;

@@ -22,12 +22,18 @@ std::string NumberedText(size_t n);  // cmd_child_text.cpp
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   std::string cmd = argv[1];
-  if (cmd == "print" && argc == 3) Put(STD_OUTPUT_HANDLE, NumberedText(strtoul(argv[2], nullptr, 10)));
-  else if (cmd == "ok") Put(STD_OUTPUT_HANDLE, "\r\nEverything is Ok\r\n");
-  else if (cmd == "stderr") Put(STD_ERROR_HANDLE, "trouble\r\n");
-  else if (cmd == "nul") Put(STD_OUTPUT_HANDLE, std::string("ab\0cd", 5));
-  else if (cmd == "silent") {}
-  else if (cmd == "sleep" && argc == 3) Sleep(strtoul(argv[2], nullptr, 10));
-  else return 2;
+  if (cmd == "print" && argc == 3)
+    Put(STD_OUTPUT_HANDLE, NumberedText(strtoul(argv[2], nullptr, 10)));
+  else if (cmd == "ok")
+    Put(STD_OUTPUT_HANDLE, "\r\nEverything is Ok\r\n");
+  else if (cmd == "stderr")
+    Put(STD_ERROR_HANDLE, "trouble\r\n");
+  else if (cmd == "nul")
+    Put(STD_OUTPUT_HANDLE, std::string("ab\0cd", 5));
+  else if (cmd == "silent") {
+  } else if (cmd == "sleep" && argc == 3)
+    Sleep(strtoul(argv[2], nullptr, 10));
+  else
+    return 2;
   return 0;
 }

@@ -82,8 +82,8 @@ class RunningProcess {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     std::string cmd = "\"" + path_ + "\" sleep 60000";
-    ok_ = CreateProcessA(path_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &si, &pi_);
+    ok_ = CreateProcessA(path_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                         &pi_);
   }
   ~RunningProcess() {
     if (ok_) {

@@ -8,19 +8,20 @@
 namespace {
 
 TEST(EntryName, AcceptsBareFileNames) {
-  for (const char* ok : {"7za.exe", "Qt.7z", "Portal-cfg.xml", "a-b-cfg.xml", "^Olvan_end^",
-                         "conn_cfg.ini", "x", ".hidden", "a b.txt", "CONSOLE", "COM0", "COM10",
-                         "LPT", "nul-device.txt", "CONx.txt"}) {
+  for (const char* ok :
+       {"7za.exe", "Qt.7z", "Portal-cfg.xml", "a-b-cfg.xml", "^Olvan_end^", "conn_cfg.ini", "x",
+        ".hidden", "a b.txt", "CONSOLE", "COM0", "COM10", "LPT", "nul-device.txt", "CONx.txt"}) {
     EXPECT_TRUE(IsSafeEntryName(ok, static_cast<uint32_t>(strlen(ok)))) << ok;
   }
 }
 
 TEST(EntryName, RefusesPathsDevicesAndForbiddenCharacters) {
   for (const char* bad :
-       {"", ".", "..", "..\\x", "a\\b", "a/b", "/etc", "C:x", "a:stream", "a<b", "a>b", "a\"b",
-        "a|b", "a?b", "a*b", "tab\there", "trailing.", "trailing ", "CON", "con", "Con.txt",
-        "PRN", "AUX.dat", "NUL", "nul.tar.gz", "COM1", "com9.log", "LPT1", "lpt9", "CONIN$",
-        "conout$", "NUL .txt", "CON "}) {
+       {"",     ".",         "..",        "..\\x",      "a\\b", "a/b",      "/etc",
+        "C:x",  "a:stream",  "a<b",       "a>b",        "a\"b", "a|b",      "a?b",
+        "a*b",  "tab\there", "trailing.", "trailing ",  "CON",  "con",      "Con.txt",
+        "PRN",  "AUX.dat",   "NUL",       "nul.tar.gz", "COM1", "com9.log", "LPT1",
+        "lpt9", "CONIN$",    "conout$",   "NUL .txt",   "CON "}) {
     EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)))) << bad;
   }
   const char del[] = {'a', 0x7f, 'b'};
@@ -41,8 +42,8 @@ TEST(EntryName, DoubleByteCharactersOf936AreOneCharacter) {
 }
 
 TEST(EntryName, SeparatorsAndUnfinishedCharactersAreRefusedUnder936) {
-  for (const char* bad : {"a\\b", "a|b", "\xB1\x7C\\x", "\xB1\x7C|", "\x81", "a.\xB1",
-                          "\x81/x", "\x81\x7F", "\xFF\xFF\x81", "..", "CON"}) {
+  for (const char* bad : {"a\\b", "a|b", "\xB1\x7C\\x", "\xB1\x7C|", "\x81", "a.\xB1", "\x81/x",
+                          "\x81\x7F", "\xFF\xFF\x81", "..", "CON"}) {
     EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(strlen(bad)), 936)) << bad;
   }
 }

@@ -18,7 +18,9 @@ namespace {
 
 const DWORD kOffset = 1000;
 
-bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& p) {
+  return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 class FileUnpackTest : public ::testing::Test {
  protected:
@@ -53,12 +55,14 @@ TEST_F(FileUnpackTest, UnpacksEveryEntryAndLogsEachStep) {
   EXPECT_EQ(Out("^Olvan_end^"), "");
   std::vector<std::string> log = Log();
   ASSERT_GE(log.size(), 5u);
-  EXPECT_EQ(log[0], "utl_FileUnpack: pszSrcPath = " + root_ + " pszSrcFile = carrier.bin pszDstPath = " + dst_);
+  EXPECT_EQ(log[0], "utl_FileUnpack: pszSrcPath = " + root_ +
+                        " pszSrcFile = carrier.bin pszDstPath = " + dst_);
   EXPECT_EQ(log[1], "utl_FileUnpack: szSrcAbsFile = " + root_ + "\\carrier.bin");
   size_t size = kOffset + Marker().size() + Entry("a.txt", "hello").size() +
                 Entry("big.bin", big).size() + EndEntry().size() + 4;
   EXPECT_EQ(log[2], "utl_FileUnpack: dwSizeHigh = 0 dwSizeLow = " + std::to_string(size));
-  EXPECT_EQ(log[3], "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= " + std::to_string(size - kOffset));
+  EXPECT_EQ(log[3],
+            "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= " + std::to_string(size - kOffset));
   EXPECT_EQ(log[4], "utl_FileUnpack: dwCurTotalLen = 17");
   EXPECT_EQ(log[5], "utl_FileUnpack: unpack time = 1");
   EXPECT_EQ(log[7], "utl_FileUnpack: dwCurTotalLen = 35");
@@ -95,7 +99,8 @@ TEST_F(FileUnpackTest, MissingCarrierIs152AndMissingDestinationIs158) {
   EXPECT_EQ(Unpack(0), 152u);
   Carrier(Marker());
   DWORD err = 0;
-  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", (root_ + "\\none").c_str(), &err, kOffset), 0);
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", (root_ + "\\none").c_str(), &err, kOffset),
+            0);
   EXPECT_EQ(err, 158u);
   EXPECT_FALSE(Exists(root_ + "\\none"));
 }
@@ -198,11 +203,12 @@ TEST_F(FileUnpackTest, NamesLeavingTheFolderAreRefusedWith165) {
 // Run by the test package_file_unpack_test_936, under LC_ALL=zh_CN.UTF-8.
 TEST_F(FileUnpackTest, CodePage936NameWithSecondBytes5CAnd7CIsUnpacked) {
   if (GetACP() != 936)
-    GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 936; run under LC_ALL=zh_CN.UTF-8";
+    GTEST_SKIP() << "the ANSI code page is " << GetACP()
+                 << ", not 936; run under LC_ALL=zh_CN.UTF-8";
   // Wine gives file names the encoding of the Unix locale; without that locale on the
   // machine (see CMakeLists.txt) it creates no file with a non-ASCII name at all.
-  HANDLE probe = CreateFileA((dst_ + "\\\xB0\xA1").c_str(), GENERIC_WRITE, 0, nullptr,
-                             CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE probe = CreateFileA((dst_ + "\\\xB0\xA1").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (probe == INVALID_HANDLE_VALUE)
     GTEST_SKIP() << "no file with a non-ASCII name can be created here (error " << GetLastError()
                  << "); Wine needs the Unix locale zh_CN.UTF-8";
@@ -234,12 +240,14 @@ TEST_F(FileUnpackTest, WriteThatCannotCompleteIs157) {
   // A region locked by another handle refuses the unpacker's write.
   Carrier(Marker() + Entry("locked.bin", "content"));
   WriteFileBytes(dst_ + "\\locked.bin", "");
-  HANDLE other = CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE other =
+      CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(LockFile(other, 0, 0, 1 << 20, 0));
-  HANDLE probe = CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE probe =
+      CreateFileA((dst_ + "\\locked.bin").c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD n = 0;
   bool enforced = !WriteFile(probe, "x", 1, &n, nullptr);
   CloseHandle(probe);
@@ -270,8 +278,8 @@ TEST_F(FileUnpackTest, MappedReaderGivesTheUnmixedBytesAcrossItsViews) {
   std::string content = Pattern((9u << 20) + 12345);
   WriteFileBytes(root_ + "\\big.bin", std::string(kOffset, 'S') + Mixed(content));
   std::string path = root_ + "\\big.bin";
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   std::string got;
   {
     MappedReader reader(h, path.c_str(), kOffset);

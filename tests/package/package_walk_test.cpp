@@ -276,8 +276,8 @@ TEST(Walk, UnopenableFileFails165ButTheEndEntryDoesNot) {
 }
 
 TEST(Walk, RefusedNamesFail165BeforeAnythingIsCreated) {
-  for (const char* bad : {"..\\evil.exe", "..", "sub/file", "C:evil", "CON", "nul.txt",
-                          "a\x01", "bad?", "dot.", ""}) {
+  for (const char* bad : {"..\\evil.exe", "..", "sub/file", "C:evil", "CON", "nul.txt", "a\x01",
+                          "bad?", "dot.", ""}) {
     RecordTarget t;
     Outcome o = Walk(Marker() + Entry("ok", "1") + Entry(bad, "payload"), t);
     EXPECT_EQ(o.result, 0) << bad;
@@ -303,7 +303,8 @@ TEST(Walk, PathBoundOf260IsCheckedRightAfterTheNameLength) {
   RecordTarget t;
   EXPECT_EQ(Walk(Marker() + RawEntry(9, 0xFFFFFF00u, "123456789", ""), t, dst.c_str()).err, 163u);
   RecordTarget t2;
-  EXPECT_EQ(Walk(Marker() + RawEntry(10, 0xFFFFFF00u, "1234567890", ""), t2, dst.c_str()).err, 161u);
+  EXPECT_EQ(Walk(Marker() + RawEntry(10, 0xFFFFFF00u, "1234567890", ""), t2, dst.c_str()).err,
+            161u);
 }
 
 TEST(Walk, NamingOneFileTwiceLeavesTheSecondContent) {

@@ -107,8 +107,8 @@ TEST(UnpackSweep, EveryTruncation) {
 std::string Mutate(const std::string& pkg, std::mt19937& rng) {
   std::string m = pkg;
   int edits = 1 + static_cast<int>(rng() % 4);
-  static const char* const kNames[] = {"..\\up.txt", "..", "a\\b", "CON", "c:x", "nul.txt",
-                                       "../up", "sub/x", "x.", "\x01"};
+  static const char* const kNames[] = {"..\\up.txt", "..",    "a\\b",  "CON", "c:x",
+                                       "nul.txt",    "../up", "sub/x", "x.",  "\x01"};
   for (int e = 0; e < edits; ++e) {
     size_t at = m.empty() ? 0 : rng() % m.size();
     switch (rng() % 6) {
@@ -122,8 +122,8 @@ std::string Mutate(const std::string& pkg, std::mt19937& rng) {
       case 3: m.erase(at, 1 + rng() % 8); break;
       case 4: {
         // A length field of the first entries, set to an interesting value.
-        static const uint32_t kValues[] = {0, 1, 11, 64, 65, 4095, 4096, 4097, 0x7fffffff,
-                                           0xffffffff, 0xfffffff0};
+        static const uint32_t kValues[] = {0,    1,    11,         64,         65,        4095,
+                                           4096, 4097, 0x7fffffff, 0xffffffff, 0xfffffff0};
         size_t field = 17 + (rng() % 2) * 4;
         if (m.size() >= field + 4)
           m.replace(field, 4, Le32(kValues[rng() % (sizeof kValues / sizeof kValues[0])]));
@@ -147,8 +147,7 @@ TEST(UnpackSweep, SeededMutations) {
   for (unsigned long i = 0; i < count; ++i) {
     std::mt19937 rng(static_cast<uint32_t>(seed + i));
     std::string problem = sweep.Run(Mutate(pkg, rng));
-    ASSERT_EQ(problem, "") << "replay with OLVAN_SWEEP_SEED=" << seed + i
-                           << " OLVAN_SWEEP_COUNT=1";
+    ASSERT_EQ(problem, "") << "replay with OLVAN_SWEEP_SEED=" << seed + i << " OLVAN_SWEEP_COUNT=1";
   }
   EXPECT_EQ(sweep.calls_, static_cast<int>(count));
 }

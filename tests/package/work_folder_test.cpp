@@ -16,13 +16,15 @@ namespace {
 
 const char kWork[] = "C:\\tmp\\OlvanSetup0";
 
-bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& p) {
+  return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 struct Security {
   bool read = false;
   bool isProtected = false;
-  std::string owner;               // SID string
-  std::vector<std::string> sids;   // one per ACE
+  std::string owner;              // SID string
+  std::vector<std::string> sids;  // one per ACE
   std::vector<DWORD> masks;
   std::vector<BYTE> types, flags;
 };
@@ -33,8 +35,8 @@ Security ReadSecurity(const std::string& path) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS)
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &sd) != ERROR_SUCCESS)
     return s;
   s.read = true;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -77,18 +79,19 @@ void ExpectLockedDown(const std::string& path) {
 // Everyone may do everything, as in a folder an ordinary user made.
 void OpenToEveryone(const std::string& path) {
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-      "O:WDD:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WDD:(A;OICI;FA;;;WD)",
+                                                                   SDDL_REVISION_1, &sd, nullptr));
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
   PSID owner = nullptr;
   GetSecurityDescriptorOwner(sd, &owner, &defaulted);
-  EXPECT_EQ(SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION |
-                                      OWNER_SECURITY_INFORMATION,
-                                  owner, nullptr, dacl, nullptr),
-            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(
+      SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION |
+                                OWNER_SECURITY_INFORMATION,
+                            owner, nullptr, dacl, nullptr),
+      static_cast<DWORD>(ERROR_SUCCESS));
   LocalFree(sd);
   Security s = ReadSecurity(path);
   EXPECT_FALSE(s.isProtected);
@@ -104,8 +107,8 @@ bool DaclPersists(bool folder) {
     WriteFileBytes(p, "p");
   }
   PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)", SDDL_REVISION_1,
-                                                             &sd, nullptr))
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)", SDDL_REVISION_1, &sd,
+                                                            nullptr))
     return false;
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
@@ -157,7 +160,8 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
   HANDLE find = FindFirstFileA((w + "\\*").c_str(), &fd);
   std::vector<std::string> left;
   if (find != INVALID_HANDLE_VALUE) {
-    do left.push_back(fd.cFileName); while (FindNextFileA(find, &fd));
+    do left.push_back(fd.cFileName);
+    while (FindNextFileA(find, &fd));
     FindClose(find);
   }
   EXPECT_EQ(left, (std::vector<std::string>{".", ".."}));
@@ -209,10 +213,10 @@ TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsTakenOver) {
   PSID owner = nullptr;
   GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
   GetSecurityDescriptorOwner(sd, &owner, &defaulted);
-  SetNamedSecurityInfoA(const_cast<char*>(locked.c_str()), SE_FILE_OBJECT,
-                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION |
-                            OWNER_SECURITY_INFORMATION,
-                        owner, nullptr, dacl, nullptr);
+  SetNamedSecurityInfoA(
+      const_cast<char*>(locked.c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+      owner, nullptr, dacl, nullptr);
   LocalFree(sd);
   char out[260];
   ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);

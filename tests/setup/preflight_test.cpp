@@ -60,8 +60,8 @@ class Groups {
 };
 
 TEST(Administrators, MembershipCountsWhateverTheAttributes) {
-  for (DWORD attrs : {DWORD(SE_GROUP_ENABLED | SE_GROUP_MANDATORY), DWORD(SE_GROUP_USE_FOR_DENY_ONLY),
-                      DWORD(0)}) {
+  for (DWORD attrs : {DWORD(SE_GROUP_ENABLED | SE_GROUP_MANDATORY),
+                      DWORD(SE_GROUP_USE_FOR_DENY_ONLY), DWORD(0)}) {
     Groups g;
     g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, SE_GROUP_ENABLED);
     g.Add(SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, attrs);

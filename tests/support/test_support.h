@@ -41,8 +41,8 @@ inline void WriteBytes(const std::string& path, const Bytes& data) {
 // make its name, so that a folder left by an earlier run is never reused.
 inline std::string NewTempFolder(const std::string& tag) {
   static unsigned counter = 0;
-  unsigned long long tick = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  unsigned long long tick =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
 #ifdef _WIN32
   char base[MAX_PATH];
   GetTempPathA(MAX_PATH, base);
@@ -50,8 +50,8 @@ inline std::string NewTempFolder(const std::string& tag) {
   path += "-" + std::to_string(tick) + "-" + std::to_string(++counter);
   CreateDirectoryA(path.c_str(), nullptr);
 #else
-  std::string path = (std::filesystem::temp_directory_path() / tag).string() + "-" +
-                     std::to_string(getpid());
+  std::string path =
+      (std::filesystem::temp_directory_path() / tag).string() + "-" + std::to_string(getpid());
   path += "-" + std::to_string(tick) + "-" + std::to_string(++counter);
   std::error_code ec;
   std::filesystem::create_directories(path, ec);

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& p) {
+  return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void MakeTree(const std::string& root) {
   CreateDirectoryA((root + "\\a").c_str(), nullptr);

@@ -52,7 +52,9 @@ std::string PathFor(const std::string& base, const LogTime& t, const std::string
   return p;
 }
 
-bool Exists(const std::string& p) { return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& p) {
+  return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 class LogTest : public ::testing::Test {
  protected:
@@ -67,9 +69,10 @@ TEST_F(LogTest, SetupLogLineLayout) {
   SetupLog("Begin UnpackAndSetup");
   auto lines = ReadLogLines("setup");
   ASSERT_EQ(lines.size(), 1u);
-  std::regex re(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )" + std::string("\\") +
-                Hex(GetCurrentThreadId(), false).substr(0, Hex(GetCurrentThreadId(), false).size() - 2) +
-                R"(\] Begin UnpackAndSetup$)");
+  std::regex re(
+      R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )" + std::string("\\") +
+      Hex(GetCurrentThreadId(), false).substr(0, Hex(GetCurrentThreadId(), false).size() - 2) +
+      R"(\] Begin UnpackAndSetup$)");
   EXPECT_TRUE(std::regex_match(lines[0], re)) << lines[0];
   // CR LF after every line, nothing else.
   std::string raw = ReadFileBytes(TodayLogPath("setup"));
@@ -166,15 +169,16 @@ TEST_F(LogTest, ConcurrentWritersNeverMixOrLoseLines) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     std::string cmd = "\"" + writer + "\" " + (i ? "B" : "A") + " " + std::to_string(kLines);
-    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi[i]));
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                               &pi[i]));
   }
   for (auto& p : pi) {
     WaitForSingleObject(p.hProcess, 120000);
     CloseHandle(p.hProcess);
     CloseHandle(p.hThread);
   }
-  std::regex line(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[[0-9a-f]+\] ([AB]) (\d{5}) the quick brown fox jumps over the lazy dog$)");
+  std::regex line(
+      R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[[0-9a-f]+\] ([AB]) (\d{5}) the quick brown fox jumps over the lazy dog$)");
   std::map<std::string, int> next;
   int whole = 0;
   for (const std::string& l : ReadLogLines("setup")) {

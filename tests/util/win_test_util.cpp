@@ -64,6 +64,7 @@ std::vector<std::string> ReadLogMessages(const std::string& base, const std::str
   static const std::regex kPrefix(
       R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (\[DTL\] )?\[(0x)?[0-9a-f]+\] )");
   std::vector<std::string> out;
-  for (const std::string& l : ReadLogLines(base, folder)) out.push_back(std::regex_replace(l, kPrefix, ""));
+  for (const std::string& l : ReadLogLines(base, folder))
+    out.push_back(std::regex_replace(l, kPrefix, ""));
   return out;
 }

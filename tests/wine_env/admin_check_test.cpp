@@ -10,8 +10,8 @@ namespace {
 TEST(Administrators, ThisProcessUnderWineIsAnAdministrator) {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                       DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins));
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                       0, 0, 0, 0, 0, 0, &admins));
   BOOL member = FALSE;
   BOOL ok = CheckTokenMembership(nullptr, admins, &member);
   FreeSid(admins);

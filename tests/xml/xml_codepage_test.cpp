@@ -26,8 +26,8 @@ std::string ReadName(const std::string& text) {
 }
 
 const char kChinese[] = "\xE4\xB8\xAD\xE6\x96\x87";  // U+4E2D U+6587
-const char kEAcute[] = "\xC3\xA9";                    // U+00E9
-const char kEmoji[] = "\xF0\x9F\x98\x80";             // U+1F600
+const char kEAcute[] = "\xC3\xA9";                   // U+00E9
+const char kEmoji[] = "\xF0\x9F\x98\x80";            // U+1F600
 
 TEST(XmlCodePage, RunsInTheExpectedCodePage) {
   const char* expected = std::getenv("OLVAN_EXPECT_ACP");
@@ -42,7 +42,10 @@ TEST(XmlCodePage, AsciiPassesThrough) {
 TEST(XmlCodePage, ChineseBecomesItsAnsiBytes) {
   std::string got = ReadName(std::string("a") + kChinese + "b.ico");
   if (GetACP() == 936) {
-    EXPECT_EQ("a\xD6\xD0\xCE\xC4" "b.ico", got);
+    EXPECT_EQ(
+        "a\xD6\xD0\xCE\xC4"
+        "b.ico",
+        got);
   } else {
     EXPECT_EQ("a??b.ico", got) << "characters the code page lacks become its default character";
   }

@@ -13,8 +13,9 @@ namespace {
 
 std::string StoredText(const std::string& plain) {
   char text[kStoredPwdTextSize] = {0};
-  EXPECT_EQ(kPwdOk, DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(plain.data()),
-                                     plain.size()));
+  EXPECT_EQ(kPwdOk,
+            DesBase64Encrypt(text, sizeof text,
+                             reinterpret_cast<const unsigned char*>(plain.data()), plain.size()));
   return text;
 }
 
@@ -79,8 +80,9 @@ TEST(XmlSkeleton, NewDocumentMakesContentCurrent) {
 
 TEST(XmlSkeleton, ReaderReplacesTheSkeletonWithTheFile) {
   XmlFolder dir;
-  std::string path = dir.Write("logo.xml", CustomXml("<logoOptions><customIcon>1</customIcon>"
-                                                     "<CusIconName>brand.ico</CusIconName></logoOptions>"));
+  std::string path =
+      dir.Write("logo.xml", CustomXml("<logoOptions><customIcon>1</customIcon>"
+                                      "<CusIconName>brand.ico</CusIconName></logoOptions>"));
   CCustomXmlParse x;
   x.NewDocument();
   LogoOptions logo;
@@ -135,9 +137,10 @@ TEST(XmlFunctions, ConditionalFieldsNeedTheirSwitch) {
     EXPECT_STREQ("", f.certissuerinfo.CStr());
   }
   {
-    std::string path = dir.Write("b.xml", CustomXml("<functions><msgAuthOpt>1</msgAuthOpt><pwdhint>1</pwdhint>"
-                                                    "<userNameHideOpt>4</userNameHideOpt><certissuer>1</certissuer>" +
-                                                    dependants + "</functions>"));
+    std::string path = dir.Write(
+        "b.xml", CustomXml("<functions><msgAuthOpt>1</msgAuthOpt><pwdhint>1</pwdhint>"
+                           "<userNameHideOpt>4</userNameHideOpt><certissuer>1</certissuer>" +
+                           dependants + "</functions>"));
     CCustomXmlParse x;
     FunctionOptions f;
     ASSERT_TRUE(x.ReadFunctions(path.c_str(), f));
@@ -160,27 +163,82 @@ TEST(XmlFunctions, ConditionalFieldsNeedTheirSwitch) {
 }
 
 TEST(XmlFunctions, EveryUnconditionalFieldIsRead) {
-  const char* names[] = {"renameConn", "arp", "dhcp", "wanControl", "acl", "uninstall", "remindPopSecUI",
-                         "AutoHideSecUI", "userFromCert", "blackBox", "disableExit", "patchARV", "url",
-                         "autoReboot", "disablePap", "ssid", "forbidMdyIp", "drvErr", "dynamicPwdVerify",
-                         "msgAuthOpt", "macsec", "iESiOSDK", "usbreadonly", "pwdhint", "NotShowNotify",
-                         "showCenterNotify", "NotShowNotifyNotShow", "userNameHideOpt", "certissuer",
-                         "ShowDetail", "UseGeolocation", "passwordProtection", "userNameLenFromCert",
+  const char* names[] = {"renameConn",
+                         "arp",
+                         "dhcp",
+                         "wanControl",
+                         "acl",
+                         "uninstall",
+                         "remindPopSecUI",
+                         "AutoHideSecUI",
+                         "userFromCert",
+                         "blackBox",
+                         "disableExit",
+                         "patchARV",
+                         "url",
+                         "autoReboot",
+                         "disablePap",
+                         "ssid",
+                         "forbidMdyIp",
+                         "drvErr",
+                         "dynamicPwdVerify",
+                         "msgAuthOpt",
+                         "macsec",
+                         "iESiOSDK",
+                         "usbreadonly",
+                         "pwdhint",
+                         "NotShowNotify",
+                         "showCenterNotify",
+                         "NotShowNotifyNotShow",
+                         "userNameHideOpt",
+                         "certissuer",
+                         "ShowDetail",
+                         "UseGeolocation",
+                         "passwordProtection",
+                         "userNameLenFromCert",
                          "dynamicVifInfo"};
   std::string body;
   unsigned v = 100;
-  for (const char* n : names) body += std::string("<") + n + ">" + std::to_string(v++) + "</" + n + ">";
+  for (const char* n : names)
+    body += std::string("<") + n + ">" + std::to_string(v++) + "</" + n + ">";
   body += "<userFromExtendPro>ext</userFromExtendPro>";
   CCustomXmlParse x;
   ASSERT_TRUE(x.LoadText(CustomXml("<functions>" + body + "</functions>").c_str()));
   FunctionOptions f;
   x.FillFunctions(f);
-  const uint32_t got[] = {f.renameConn, f.arp, f.dhcp, f.wanControl, f.acl, f.uninstall, f.remindPopSecUI,
-                          f.AutoHideSecUI, f.userFromCert, f.blackBox, f.disableExit, f.patchARV, f.url,
-                          f.autoReboot, f.disablePap, f.ssid, f.forbidMdyIp, f.drvErr, f.dynamicPwdVerify,
-                          f.msgAuthOpt, f.macsec, f.iESiOSDK, f.usbreadonly, f.pwdhint, f.NotShowNotify,
-                          f.showCenterNotify, f.NotShowNotifyNotShow, f.userNameHideOpt, f.certissuer,
-                          f.ShowDetail, f.UseGeolocation, f.passwordProtection, f.userNameLenFromCert,
+  const uint32_t got[] = {f.renameConn,
+                          f.arp,
+                          f.dhcp,
+                          f.wanControl,
+                          f.acl,
+                          f.uninstall,
+                          f.remindPopSecUI,
+                          f.AutoHideSecUI,
+                          f.userFromCert,
+                          f.blackBox,
+                          f.disableExit,
+                          f.patchARV,
+                          f.url,
+                          f.autoReboot,
+                          f.disablePap,
+                          f.ssid,
+                          f.forbidMdyIp,
+                          f.drvErr,
+                          f.dynamicPwdVerify,
+                          f.msgAuthOpt,
+                          f.macsec,
+                          f.iESiOSDK,
+                          f.usbreadonly,
+                          f.pwdhint,
+                          f.NotShowNotify,
+                          f.showCenterNotify,
+                          f.NotShowNotifyNotShow,
+                          f.userNameHideOpt,
+                          f.certissuer,
+                          f.ShowDetail,
+                          f.UseGeolocation,
+                          f.passwordProtection,
+                          f.userNameLenFromCert,
                           f.dynamicVifInfo};
   for (unsigned i = 0; i < sizeof got / sizeof got[0]; ++i) EXPECT_EQ(100 + i, got[i]) << names[i];
   EXPECT_STREQ("ext", f.userFromExtendPro.CStr());
@@ -188,8 +246,8 @@ TEST(XmlFunctions, EveryUnconditionalFieldIsRead) {
 
 TEST(XmlFunctions, StoredPasswordIsDecrypted) {
   XmlFolder dir;
-  std::string path = WriteFunctions(dir, "<uninstall>1</uninstall><uninstallPassword>" + StoredText("S3cret!pw") +
-                                 "</uninstallPassword>");
+  std::string path = WriteFunctions(dir, "<uninstall>1</uninstall><uninstallPassword>" +
+                                             StoredText("S3cret!pw") + "</uninstallPassword>");
   CCustomXmlParse x;
   FunctionOptions f;
   ASSERT_TRUE(x.ReadFunctions(path.c_str(), f));
@@ -201,7 +259,8 @@ TEST(XmlFunctions, UndecryptablePasswordIsEmpty) {
   for (const char* text : {"not base64!", "QUJD", "8ZwuhOHxnHE", "", "=ZwuhOHxnHE="}) {
     CCustomXmlParse x;
     ASSERT_TRUE(x.LoadText(CustomXml(std::string("<functions><uninstallPassword>") + text +
-                                     "</uninstallPassword></functions>").c_str()));
+                                     "</uninstallPassword></functions>")
+                               .c_str()));
     FunctionOptions f;
     f.uninstallPassword.Assign("previous");
     x.FillFunctions(f);
@@ -214,8 +273,9 @@ TEST(XmlFunctions, LongestStoredPasswordIsDecrypted) {
   std::string stored = StoredText(plain);
   ASSERT_EQ(120u, stored.size());
   CCustomXmlParse x;
-  ASSERT_TRUE(x.LoadText(CustomXml("<functions><uninstallPassword>" + stored +
-                                   "</uninstallPassword></functions>").c_str()));
+  ASSERT_TRUE(x.LoadText(
+      CustomXml("<functions><uninstallPassword>" + stored + "</uninstallPassword></functions>")
+          .c_str()));
   FunctionOptions f;
   x.FillFunctions(f);
   EXPECT_EQ(plain, f.uninstallPassword.CStr());
@@ -225,20 +285,23 @@ TEST(XmlFunctions, PasswordTextBeyond128BytesIsCutAndFailsToDecrypt) {
   // A stored text of 140 characters (a 100-byte password) loses its tail.
   char text[200] = {0};
   std::string plain(100, 'q');
-  ASSERT_EQ(kPwdOk, DesBase64Encrypt(text, sizeof text, reinterpret_cast<const unsigned char*>(plain.data()),
-                                     plain.size()));
+  ASSERT_EQ(kPwdOk,
+            DesBase64Encrypt(text, sizeof text,
+                             reinterpret_cast<const unsigned char*>(plain.data()), plain.size()));
   ASSERT_EQ(140u, strlen(text));
   CCustomXmlParse x;
   ASSERT_TRUE(x.LoadText(CustomXml(std::string("<functions><uninstallPassword>") + text +
-                                   "</uninstallPassword></functions>").c_str()));
+                                   "</uninstallPassword></functions>")
+                             .c_str()));
   FunctionOptions f;
   x.FillFunctions(f);
   EXPECT_STREQ("", f.uninstallPassword.CStr());
 }
 
 TEST(XmlGetters, UnsignedConversion) {
-  Probe p("<a>-1</a><b>12abc</b><c>abc</c><d>4294967296</d><e>99999999999999999999</e>"
-          "<f>true</f><g>0x10</g><h>1e3</h><i>+42</i><j>4294967295</j><k>-4294967295</k>");
+  Probe p(
+      "<a>-1</a><b>12abc</b><c>abc</c><d>4294967296</d><e>99999999999999999999</e>"
+      "<f>true</f><g>0x10</g><h>1e3</h><i>+42</i><j>4294967295</j><k>-4294967295</k>");
   EXPECT_EQ(4294967295u, p.UInt("a"));
   EXPECT_EQ(12u, p.UInt("b"));
   EXPECT_EQ(0u, p.UInt("c"));
@@ -254,8 +317,9 @@ TEST(XmlGetters, UnsignedConversion) {
 }
 
 TEST(XmlGetters, SignedConversion) {
-  Probe p("<a>-1</a><b>12abc</b><c>abc</c><d>2147483648</d><e>-2147483649</e><f>-2147483648</f>"
-          "<g>99999999999999999999</g><h>-</h><i>1e3</i>");
+  Probe p(
+      "<a>-1</a><b>12abc</b><c>abc</c><d>2147483648</d><e>-2147483649</e><f>-2147483648</f>"
+      "<g>99999999999999999999</g><h>-</h><i>1e3</i>");
   EXPECT_EQ(-1, p.Int("a"));
   EXPECT_EQ(12, p.Int("b"));
   EXPECT_EQ(0, p.Int("c"));
@@ -276,8 +340,9 @@ TEST(XmlGetters, ShortKeepsTheLow16Bits) {
 }
 
 TEST(XmlGetters, OnlyTextAsFirstChildCounts) {
-  Probe p("<a><!-- note -->5</a><b><x>1</x>6</b><c/><d></d><e attr=\"9\"/><f>  7  </f>"
-          "<g><![CDATA[8]]></g>");
+  Probe p(
+      "<a><!-- note -->5</a><b><x>1</x>6</b><c/><d></d><e attr=\"9\"/><f>  7  </f>"
+      "<g><![CDATA[8]]></g>");
   EXPECT_EQ(0u, p.UInt("a"));
   EXPECT_EQ("", p.Raw("a"));
   EXPECT_EQ(0u, p.UInt("b"));
@@ -332,13 +397,16 @@ TEST(XmlGetters, NoCurrentElementGivesEmptyAndZero) {
 TEST(XmlLogo, FieldsAndLimits) {
   std::string longName(300, 'n');
   CCustomXmlParse x;
-  ASSERT_TRUE(x.LoadText(CustomXml("<logoOptions><customIcon>1</customIcon><CusIconName>" + longName +
-                                   "</CusIconName><subAboutInfo>" + longName + "</subAboutInfo>"
-                                   "<subTitle>Title</subTitle><bAddTrayIcon>1</bAddTrayIcon>"
-                                   "<bHideIcon>2</bHideIcon><bHideShortcut>3</bHideShortcut><logIcon>-4</logIcon>"
-                                   "<LogIconName>log.ico</LogIconName><subRightInfo>R</subRightInfo>"
-                                   "<bHideSecStatus>5</bHideSecStatus><bCustomSkin>6</bCustomSkin>"
-                                   "<skinIndex>65537</skinIndex></logoOptions>").c_str()));
+  ASSERT_TRUE(x.LoadText(
+      CustomXml("<logoOptions><customIcon>1</customIcon><CusIconName>" + longName +
+                "</CusIconName><subAboutInfo>" + longName +
+                "</subAboutInfo>"
+                "<subTitle>Title</subTitle><bAddTrayIcon>1</bAddTrayIcon>"
+                "<bHideIcon>2</bHideIcon><bHideShortcut>3</bHideShortcut><logIcon>-4</logIcon>"
+                "<LogIconName>log.ico</LogIconName><subRightInfo>R</subRightInfo>"
+                "<bHideSecStatus>5</bHideSecStatus><bCustomSkin>6</bCustomSkin>"
+                "<skinIndex>65537</skinIndex></logoOptions>")
+          .c_str()));
   LogoOptions l;
   x.FillLogoOptions(l);
   EXPECT_EQ(1, l.customIcon);
@@ -360,8 +428,8 @@ TEST(XmlUninstallInfo, PasswordStaysInItsStoredForm) {
   XmlFolder dir;
   std::string stored = StoredText("pw");
   std::string path = dir.Write("OlvanUninstallInfo.xml",
-                               CustomXml("<uninstallInfo><uninstall>1</uninstall><uninstallPass>" + stored +
-                                         "</uninstallPass></uninstallInfo>"));
+                               CustomXml("<uninstallInfo><uninstall>1</uninstall><uninstallPass>" +
+                                         stored + "</uninstallPass></uninstallInfo>"));
   CCustomXmlParse x;
   UninstallInfo u;
   ASSERT_TRUE(x.ReadUninstallInfo(path.c_str(), u));
@@ -372,7 +440,8 @@ TEST(XmlUninstallInfo, PasswordStaysInItsStoredForm) {
 TEST(XmlUninstallInfo, PasswordTextIsCutTo128Bytes) {
   CCustomXmlParse x;
   ASSERT_TRUE(x.LoadText(CustomXml("<uninstallInfo><uninstallPass>" + std::string(200, 'A') +
-                                   "</uninstallPass></uninstallInfo>").c_str()));
+                                   "</uninstallPass></uninstallInfo>")
+                             .c_str()));
   UninstallInfo u;
   x.FillUninstallInfo(u);
   EXPECT_EQ(std::string(128, 'A'), u.uninstallPass.CStr());
@@ -448,9 +517,10 @@ TEST(XmlLoad, DifferentPathReloads) {
 
 TEST(XmlLoad, CarriageReturnLineEndsAndByteOrderMark) {
   XmlFolder dir;
-  std::string path = dir.Write("crlf.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<msg>\r\n"
-                                           "<content>\r\n<functions>\r\n<uninstall>\r\n1\r\n</uninstall>\r\n"
-                                           "</functions>\r\n</content>\r\n</msg>\r\n");
+  std::string path = dir.Write("crlf.xml",
+                               "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<msg>\r\n"
+                               "<content>\r\n<functions>\r\n<uninstall>\r\n1\r\n</uninstall>\r\n"
+                               "</functions>\r\n</content>\r\n</msg>\r\n");
   CCustomXmlParse x;
   FunctionOptions f;
   ASSERT_TRUE(x.ReadFunctions(path.c_str(), f));
@@ -469,8 +539,11 @@ TEST(XmlLoad, TextEndingInsideAMultiByteCharacterIsReadSafely) {
   // TinyXML steps over the three bytes that 0xED announces even past the end of the text;
   // under AddressSanitizer this proves that it never leaves the buffer.
   for (const char* tail : {"\xED", "\xED\x9F", "\xF0", "\xC3"}) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><content><functions><uninstall>1</uninstall>"
-                       "<x>abc" + std::string(tail);
+    std::string text =
+        "<?xml version=\"1.0\" "
+        "encoding=\"UTF-8\"?><msg><content><functions><uninstall>1</uninstall>"
+        "<x>abc" +
+        std::string(tail);
     CCustomXmlParse x;
     x.LoadText(text.c_str());
     XmlFolder dir;
@@ -488,8 +561,9 @@ TEST(XmlLoad, FileEndsAtItsFirstNul) {
   FunctionOptions f;
   ASSERT_TRUE(x.ReadFunctions(path.c_str(), f));
   EXPECT_EQ(1u, f.uninstall);
-  path = dir.Write("embedded-zero2.xml", "<msg><content><functions><uninstall>1\xED" + std::string(1, '\0') +
-                                   "</uninstall></functions></content></msg>");
+  path = dir.Write("embedded-zero2.xml", "<msg><content><functions><uninstall>1\xED" +
+                                             std::string(1, '\0') +
+                                             "</uninstall></functions></content></msg>");
   CCustomXmlParse y;
   EXPECT_FALSE(y.ReadFunctions(path.c_str(), f)) << "nothing behind the NUL is parsed";
 }
@@ -536,7 +610,8 @@ TEST(XmlLoad, NestingUpToTheLimitFitsTheStack) {
 TEST(XmlLoad, UpTo4096ElementsAreParsed) {
   auto doc = [](int fields) {
     std::string body;
-    for (int i = 0; i < fields; ++i) body += "<f" + std::to_string(i) + ">1</f" + std::to_string(i) + ">";
+    for (int i = 0; i < fields; ++i)
+      body += "<f" + std::to_string(i) + ">1</f" + std::to_string(i) + ">";
     // msg, content and functions are three more elements.
     return CustomXml("<functions><uninstall>1</uninstall>" + body + "</functions>");
   };

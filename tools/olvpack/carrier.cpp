@@ -69,25 +69,30 @@ BuildResult FailFile(const std::string& message) { return Fail(BuildFailure::kFi
 
 BuildResult ScanPayload(const std::string& payloadDir) {
   std::error_code ec;
-  if (!fs::is_directory(payloadDir, ec)) return FailInput("payload folder not found: " + payloadDir);
+  if (!fs::is_directory(payloadDir, ec))
+    return FailInput("payload folder not found: " + payloadDir);
   BuildResult r;
   for (fs::directory_iterator it(payloadDir, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& e = *it;
     std::string name = e.path().filename().string();
     if (e.is_directory(ec))
       return FailInput("payload holds a folder, which the package format cannot carry: " + name +
-                  " (pack it into a .7z archive instead)");
+                       " (pack it into a .7z archive instead)");
     if (!e.is_regular_file(ec)) return FailInput("payload entry is not a regular file: " + name);
     if (name.size() > kPackageMaxNameLen)
       return FailInput("file name longer than 64 bytes: " + name);
     for (unsigned char c : name) {
       if (c >= 0x80)
-        return FailInput("file name is not plain ASCII (Setup.exe reads names in the system's "
-                    "ANSI code page): " + name);
+        return FailInput(
+            "file name is not plain ASCII (Setup.exe reads names in the system's "
+            "ANSI code page): " +
+            name);
     }
     if (!IsSafeEntryName(name.data(), static_cast<uint32_t>(name.size())))
-      return FailInput("file name that Setup.exe refuses (reserved device name, forbidden "
-                  "character, or trailing dot or blank): " + name);
+      return FailInput(
+          "file name that Setup.exe refuses (reserved device name, forbidden "
+          "character, or trailing dot or blank): " +
+          name);
     if (name == kPackageEndName)
       return FailInput(std::string("file name reserved for the end entry: ") + name);
     uint64_t size = e.file_size(ec);
@@ -101,7 +106,7 @@ BuildResult ScanPayload(const std::string& payloadDir) {
   for (size_t i = 1; i < r.entries.size(); ++i) {
     if (strcasecmp(r.entries[i - 1].name.c_str(), r.entries[i].name.c_str()) == 0)
       return FailInput("two files whose names differ only in case (one file on Windows): " +
-                  r.entries[i - 1].name + ", " + r.entries[i].name);
+                       r.entries[i - 1].name + ", " + r.entries[i].name);
   }
   r.ok = true;
   return r;
@@ -115,8 +120,8 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   if (ec) return FailFile("cannot read the size of the stub " + stubPath + ": " + ec.message());
   if (stubSize >= offset)
     return FailInput("stub " + stubPath + " is " + std::to_string(stubSize) +
-                " bytes and reaches the package offset " + std::to_string(offset) +
-                "; it must end before it");
+                     " bytes and reaches the package offset " + std::to_string(offset) +
+                     "; it must end before it");
 
   BuildResult r = ScanPayload(payloadDir);
   if (!r.ok) return r;
@@ -125,7 +130,7 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   total += kPackageEntryHeaderLen + kPackageEndNameLen;
   if (total >= k4GiB)
     return FailInput("carrier would be " + std::to_string(total) +
-                " bytes; Setup.exe reads carriers below 4 GiB only");
+                     " bytes; Setup.exe reads carriers below 4 GiB only");
 
   std::string tmp = outputPath + ".part";
   File out(fopen(tmp.c_str(), "wb"));
@@ -249,7 +254,8 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   } else if (r.sawEnd) {
     r.packageEnd = static_cast<uint64_t>(offset) + kPackageMarkerLen + kPackageEntryHeaderLen +
                    kPackageEndNameLen;
-    for (const PackEntry& e : r.entries) r.packageEnd += kPackageEntryHeaderLen + e.name.size() + e.size;
+    for (const PackEntry& e : r.entries)
+      r.packageEnd += kPackageEntryHeaderLen + e.name.size() + e.size;
     r.signatureBytes = SignatureAfter(carrierPath, r.packageEnd);
   }
   return r;
@@ -259,7 +265,8 @@ uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
   File f(fopen(path.c_str(), "rb"));
   if (!f) return 0;
   auto at = [&](uint64_t pos, void* buf, size_t n) {
-    return fseeko(f.get(), static_cast<off_t>(pos), SEEK_SET) == 0 && fread(buf, 1, n, f.get()) == n;
+    return fseeko(f.get(), static_cast<off_t>(pos), SEEK_SET) == 0 &&
+           fread(buf, 1, n, f.get()) == n;
   };
   unsigned char b[8];
   if (!at(0, b, 2) || b[0] != 'M' || b[1] != 'Z' || !at(0x3c, b, 4)) return 0;

@@ -21,7 +21,7 @@ enum class BuildFailure {
 struct BuildResult {
   bool ok = false;
   BuildFailure failure = BuildFailure::kNone;  // with !ok
-  std::string message;  // why it failed, for the user
+  std::string message;                         // why it failed, for the user
   std::vector<PackEntry> entries;
   uint64_t carrierSize = 0;
 };
@@ -39,10 +39,10 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
                          uint32_t offset, const std::string& outputPath);
 
 struct ReadResult {
-  bool ok = false;        // the walk ended as Setup.exe would call success
-  uint32_t error = 0;     // the unpacker's error number when !ok (0: carrier not readable)
-  std::string message;    // what went wrong, for the user
-  bool sawEnd = false;    // the end entry was reached
+  bool ok = false;      // the walk ended as Setup.exe would call success
+  uint32_t error = 0;   // the unpacker's error number when !ok (0: carrier not readable)
+  std::string message;  // what went wrong, for the user
+  bool sawEnd = false;  // the end entry was reached
   std::vector<PackEntry> entries;
   std::vector<std::string> log;  // the unpacker's log lines
   uint64_t packageEnd = 0;       // with sawEnd: the offset just past the end entry

@@ -17,7 +17,7 @@ namespace {
 const int kExitOk = 0;
 const int kExitBadPackage = 1;  // the carrier's package is broken, or the build input is
 const int kExitUsage = 2;
-const int kExitIo = 3;          // a file could not be read or written
+const int kExitIo = 3;  // a file could not be read or written
 
 const char kUsage[] =
     "usage: olvpack <command> [options]\n"
@@ -96,22 +96,28 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
     } else if (s == "--output" || s == "-o") {
       if (!value(&a->output)) return Usage("--output needs a file");
     } else if (s == "--msi") {
-      if (a->offsetSet && a->offset != kMsiCarrierOffset) return Usage("--msi and --offset disagree");
+      if (a->offsetSet && a->offset != kMsiCarrierOffset)
+        return Usage("--msi and --offset disagree");
       a->offset = kMsiCarrierOffset;
       a->offsetSet = true;
     } else if (s == "--offset") {
       std::string v;
       uint32_t off = 0;
-      if (!value(&v) || !ParseOffset(v.c_str(), &off)) return Usage("--offset needs a number of bytes");
+      if (!value(&v) || !ParseOffset(v.c_str(), &off))
+        return Usage("--offset needs a number of bytes");
       if (a->offsetSet && a->offset != off) return Usage("--msi and --offset disagree");
       a->offset = off;
       a->offsetSet = true;
     } else if (s == "--pkcs12" || s == "--cert" || s == "--key" || s == "--pass-file" ||
                s == "--name" || s == "--url" || s == "--timestamp" || s == "--ca-file") {
-      std::string* dst = s == "--pkcs12" ? &a->sign.pkcs12 : s == "--cert" ? &a->sign.cert
-                       : s == "--key" ? &a->sign.key : s == "--pass-file" ? &a->sign.passFile
-                       : s == "--name" ? &a->sign.name : s == "--url" ? &a->sign.url
-                       : s == "--timestamp" ? &a->sign.timestamp : &a->sign.caFile;
+      std::string* dst = s == "--pkcs12"      ? &a->sign.pkcs12
+                         : s == "--cert"      ? &a->sign.cert
+                         : s == "--key"       ? &a->sign.key
+                         : s == "--pass-file" ? &a->sign.passFile
+                         : s == "--name"      ? &a->sign.name
+                         : s == "--url"       ? &a->sign.url
+                         : s == "--timestamp" ? &a->sign.timestamp
+                                              : &a->sign.caFile;
       if (!value(dst)) return Usage((s + " needs a value").c_str());
     } else if (s == "--log") {
       a->log = true;
@@ -170,7 +176,8 @@ int Read(const Args& a) {
   }
   uint64_t bytes = 0;
   for (const PackEntry& e : r.entries) bytes += e.size;
-  const char* ending = r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
+  const char* ending =
+      r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
   if (a.command == "verify")
@@ -186,8 +193,9 @@ int Sign(Args& a) {
   if (a.positional.size() != 1) return Usage("sign needs one CARRIER");
   if (!a.stub.empty() || !a.payload.empty()) return Usage("--stub and --payload belong to build");
   if (a.offsetSet && a.offset != kExeCarrierOffset)
-    return Usage("only Setup.exe carriers (offset 530000) can be signed: the cached MSI copy "
-                 "carries its package inside the MSI format, which its own signature would change");
+    return Usage(
+        "only Setup.exe carriers (offset 530000) can be signed: the cached MSI copy "
+        "carries its package inside the MSI format, which its own signature would change");
   a.sign.carrier = a.positional[0];
   a.sign.output = a.output;
   SignResult r = SignCarrier(a.sign);

@@ -61,10 +61,10 @@ int Run(const std::vector<std::string>& args, std::string* output) {
 }  // namespace
 
 SignResult SignCarrier(const SignRequest& req) {
-  if (req.carrier.empty() || req.name.empty())
-    return Fail(2, "sign needs CARRIER and --name");
+  if (req.carrier.empty() || req.name.empty()) return Fail(2, "sign needs CARRIER and --name");
   bool p12 = !req.pkcs12.empty();
-  if (p12 == (!req.cert.empty() || !req.key.empty()) || (!p12 && (req.cert.empty() || req.key.empty())))
+  if (p12 == (!req.cert.empty() || !req.key.empty()) ||
+      (!p12 && (req.cert.empty() || req.key.empty())))
     return Fail(2, "sign needs either --pkcs12 FILE or both --cert FILE and --key FILE");
   for (const std::string* f : {&req.pkcs12, &req.cert, &req.key, &req.passFile, &req.caFile}) {
     std::error_code ec;
@@ -98,7 +98,8 @@ SignResult SignCarrier(const SignRequest& req) {
   int rc = Run(sign, &out);
   if (rc != 0) {
     fs::remove(tmp, ec);
-    if (rc == -1) return Fail(3, "cannot run " + req.tool + " (scripts/setup-machine.sh installs it)");
+    if (rc == -1)
+      return Fail(3, "cannot run " + req.tool + " (scripts/setup-machine.sh installs it)");
     return Fail(1, req.tool + " sign failed:\n" + out);
   }
 

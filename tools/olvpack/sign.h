@@ -4,23 +4,23 @@
 #include <string>
 
 struct SignRequest {
-  std::string carrier;   // a built, verified Setup.exe carrier
-  std::string output;    // where the signed carrier goes; empty: replaces carrier
-  std::string pkcs12;    // a PKCS#12 file with key and certificates, or
-  std::string cert;      // a certificate file (PEM or DER, chain included) and
-  std::string key;       // its private key
-  std::string passFile;  // a file holding the password of the PKCS#12 file or key
-  std::string name;      // the program name shown by Windows (required)
-  std::string url;       // optional: the publisher's web address
-  std::string timestamp; // optional: an RFC 3161 timestamp server
-  std::string caFile;    // optional: trusted certificates for the check after signing
+  std::string carrier;    // a built, verified Setup.exe carrier
+  std::string output;     // where the signed carrier goes; empty: replaces carrier
+  std::string pkcs12;     // a PKCS#12 file with key and certificates, or
+  std::string cert;       // a certificate file (PEM or DER, chain included) and
+  std::string key;        // its private key
+  std::string passFile;   // a file holding the password of the PKCS#12 file or key
+  std::string name;       // the program name shown by Windows (required)
+  std::string url;        // optional: the publisher's web address
+  std::string timestamp;  // optional: an RFC 3161 timestamp server
+  std::string caFile;     // optional: trusted certificates for the check after signing
   std::string tool = "osslsigncode";
 };
 
 struct SignResult {
   bool ok = false;
-  std::string message;   // why it failed, for the user
-  int exitCode = 0;      // olvpack's exit code: 1 bad carrier or signature, 2 usage, 3 files
+  std::string message;  // why it failed, for the user
+  int exitCode = 0;     // olvpack's exit code: 1 bad carrier or signature, 2 usage, 3 files
 };
 
 // Checks the carrier (package at 530000, end entry, not signed yet), signs it with

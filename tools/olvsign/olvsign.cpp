@@ -69,7 +69,8 @@ bool SameNameIgnoringCase(const std::string& a, const char* b) {
   size_t n = strlen(b);
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -117,7 +118,8 @@ struct Options {
 
 // Splits args after the command into options and positional arguments. False (message
 // written) on an unknown option or a missing value.
-bool ParseOptions(const std::vector<std::string>& args, bool signOptions, Options* o, std::ostream& err) {
+bool ParseOptions(const std::vector<std::string>& args, bool signOptions, Options* o,
+                  std::ostream& err) {
   bool onlyPositional = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -193,8 +195,8 @@ bool ReadContent(const std::string& path, Bytes* data, std::ostream& err) {
     return false;
   }
   if (data->size() > kMaxVerifiedContent) {
-    err << "olvsign: " << path << " has " << data->size() << " bytes; Setup proves files of at most "
-        << kMaxVerifiedContent << " bytes\n";
+    err << "olvsign: " << path << " has " << data->size()
+        << " bytes; Setup proves files of at most " << kMaxVerifiedContent << " bytes\n";
     return false;
   }
   return true;
@@ -262,7 +264,8 @@ int Check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (!Fingerprint(o, content, &fp, err)) return kExitFile;
   std::string why;
   if (image.size() != kVrfFileSize) {
-    why = vrf + " has " + std::to_string(image.size()) + " bytes, not " + std::to_string(kVrfFileSize);
+    why = vrf + " has " + std::to_string(image.size()) + " bytes, not " +
+          std::to_string(kVrfFileSize);
   } else if (data.size() > kMaxVerifiedContent) {
     why = content + " has " + std::to_string(data.size()) + " bytes, more than " +
           std::to_string(kMaxVerifiedContent);
@@ -293,7 +296,8 @@ bool ParsePwdArgs(const std::vector<std::string>& args, PwdArgs* p, std::ostream
       char* end = nullptr;
       long cp = i + 1 < args.size() ? strtol(args[i + 1].c_str(), &end, 10) : 0;
       if (i + 1 >= args.size() || *end != '\0' || cp <= 0 || cp > 65535) {
-        err << "olvsign " << args[0] << ": --code-page needs a Windows code page number (1252, 936...)\n";
+        err << "olvsign " << args[0]
+            << ": --code-page needs a Windows code page number (1252, 936...)\n";
         return false;
       }
       p->codePage = static_cast<int>(cp);
@@ -309,7 +313,8 @@ const char kCodePageHint[] =
     "give --code-page N, the ANSI code page of the client's Windows (1252 on Western systems, "
     "936 on Chinese ones), in which the setup's dialog sees what the user types";
 
-int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+            std::ostream& err) {
   PwdArgs p;
   if (!ParsePwdArgs(args, &p, err)) return kExitUsage;
   if (p.positional.size() > 1) {
@@ -338,7 +343,8 @@ int Encrypt(const std::vector<std::string>& args, std::istream& in, std::ostream
   if (!converted) {
     WipeBytes(&bytes[0], static_cast<unsigned>(bytes.size()));
     err << "olvsign encrypt: " << why << "\n";
-    return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused : kExitUsage;
+    return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused
+                                                                         : kExitUsage;
   }
   if (bytes.size() > kMaxTypedPwdBytes) {
     size_t n = bytes.size();
@@ -391,20 +397,16 @@ int Decrypt(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       WipeBytes(&shown[0], static_cast<unsigned>(shown.size()));
       if (ok) return kExitOk;
       err << "olvsign decrypt: " << why << "\n";
-      return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused : kExitUsage;
+      return p.codePage != 0 && why.find("not known") == std::string::npos ? kExitRefused
+                                                                           : kExitUsage;
     }
-    case kPwdNoMemory:
-      err << "olvsign decrypt: the text is empty\n";
-      break;
-    case kPwdBadBase64:
-      err << "olvsign decrypt: the text is not valid Base64\n";
-      break;
+    case kPwdNoMemory: err << "olvsign decrypt: the text is empty\n"; break;
+    case kPwdBadBase64: err << "olvsign decrypt: the text is not valid Base64\n"; break;
     case kPwdBadCipher:
-      err << "olvsign decrypt: the text is not a stored password (it does not decrypt to a valid length)\n";
+      err << "olvsign decrypt: the text is not a stored password (it does not decrypt to a valid "
+             "length)\n";
       break;
-    default:
-      err << "olvsign decrypt: failed (code " << rc << ")\n";
-      break;
+    default: err << "olvsign decrypt: failed (code " << rc << ")\n"; break;
   }
   return kExitRefused;
 }

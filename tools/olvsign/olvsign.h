@@ -10,7 +10,7 @@
 enum OlvsignExit {
   kExitOk = 0,
   kExitRefused = 1,  // check: not proven; decrypt: not a stored password; encrypt: too long;
-                    // either: not text in the given code page
+                     // either: not text in the given code page
   kExitUsage = 2,    // bad command line
   kExitFile = 3,     // a file cannot be read or written, or is unusable (too large, wrong size)
 };

@@ -158,9 +158,13 @@ const char* IconKind(HWND control) {
   bool ok = Pixels(screen, r.left, r.top, shown);
   ReleaseDC(nullptr, screen);
   if (!ok) return "none";
-  const struct { LPCSTR id; const char* name; } kinds[] = {
-      {IDI_WARNING, "warning"}, {IDI_ERROR, "error"}, {IDI_INFORMATION, "information"},
-      {IDI_QUESTION, "question"}};
+  const struct {
+    LPCSTR id;
+    const char* name;
+  } kinds[] = {{IDI_WARNING, "warning"},
+               {IDI_ERROR, "error"},
+               {IDI_INFORMATION, "information"},
+               {IDI_QUESTION, "question"}};
   COLORREF bg = shown[0] & 0xFFFFFF;  // the corner of every standard icon is transparent
   for (const auto& k : kinds) {
     HDC dc = GetDC(nullptr);
@@ -178,7 +182,8 @@ const char* IconKind(HWND control) {
     DeleteDC(mem);
     ReleaseDC(nullptr, dc);
     int differ = 0;
-    for (int i = 0; i < kIconPx * kIconPx; ++i) differ += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
+    for (int i = 0; i < kIconPx * kIconPx; ++i)
+      differ += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
     if (getenv("UIDRIVER_DEBUG")) fprintf(stderr, "%s: %d pixels differ\n", k.name, differ);
     if (differ * 50 < kIconPx * kIconPx) return k.name;  // under 2% of the pixels
   }
@@ -186,7 +191,10 @@ const char* IconKind(HWND control) {
 }
 
 int Usage() {
-  fprintf(stderr, "usage: uidriver [--cp N] boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-event ... (see the comment at the top of uidriver.cpp)\n");
+  fprintf(stderr,
+          "usage: uidriver [--cp N] "
+          "boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-"
+          "event ... (see the comment at the top of uidriver.cpp)\n");
   return 2;
 }
 
@@ -312,8 +320,8 @@ int main(int argc, char** argv) {
     return found ? 0 : 1;
   }
   if (strcmp(cmd, "keep-desktop") == 0) {
-    HWND h = CreateWindowExA(0, "STATIC", "desktop keeper", WS_POPUP, 0, 0, 1, 1, nullptr,
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND h = CreateWindowExA(0, "STATIC", "desktop keeper", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
     if (!h) return 1;
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);

@@ -10,7 +10,8 @@ namespace {
 
 std::string Encode(const std::string& s) {
   std::vector<char> out(Base64EncodedSize(s.size()));
-  EXPECT_EQ(0, Base64Encode(reinterpret_cast<const unsigned char*>(s.data()), out.data(), s.size()));
+  EXPECT_EQ(0,
+            Base64Encode(reinterpret_cast<const unsigned char*>(s.data()), out.data(), s.size()));
   EXPECT_EQ(out.size() - 1, strlen(out.data()));
   return out.data();
 }
@@ -33,15 +34,17 @@ TEST(Base64, Rfc4648TestVectors) {
   EXPECT_EQ("Zm9vYg==", Encode("foob"));
   EXPECT_EQ("Zm9vYmE=", Encode("fooba"));
   EXPECT_EQ("Zm9vYmFy", Encode("foobar"));
-  for (const char* s : {"", "f", "fo", "foo", "foob", "fooba", "foobar"}) EXPECT_EQ(s, Decode(Encode(s)));
+  for (const char* s : {"", "f", "fo", "foo", "foob", "fooba", "foobar"})
+    EXPECT_EQ(s, Decode(Encode(s)));
 }
 
 TEST(Base64, EveryByteValueRoundTrips) {
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
   std::string text = Encode(all);
-  EXPECT_EQ(std::string::npos, text.find_first_not_of(
-                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="));
+  EXPECT_EQ(
+      std::string::npos,
+      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="));
   EXPECT_EQ(all, Decode(text));
 }
 

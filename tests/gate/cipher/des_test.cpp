@@ -10,7 +10,8 @@ namespace {
 
 std::vector<unsigned char> Hex(const std::string& h) {
   std::vector<unsigned char> out;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) out.push_back(std::stoi(h.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < h.size(); i += 2)
+    out.push_back(std::stoi(h.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -64,7 +65,9 @@ const Kat kKats[] = {
 struct Schedules {
   uint32_t enc[kDesScheduleWords];
   uint32_t dec[kDesScheduleWords];
-  explicit Schedules(const std::vector<unsigned char>& key) { EXPECT_EQ(0, DesSetKey(key.data(), enc, dec)); }
+  explicit Schedules(const std::vector<unsigned char>& key) {
+    EXPECT_EQ(0, DesSetKey(key.data(), enc, dec));
+  }
 };
 
 TEST(Des, KnownAnswerVectorsEncrypt) {

@@ -100,8 +100,10 @@ TEST_F(CarrierTest, PayloadThatSetupCannotUnpackIsRefused) {
     const char* file;
     const char* why;
   } cases[] = {
-      {"CON.txt", "refuses"},           {"trailing.", "refuses"},
-      {"^Olvan_end^", "end entry"},     {"caf\xc3\xa9.txt", "ASCII"},
+      {"CON.txt", "refuses"},
+      {"trailing.", "refuses"},
+      {"^Olvan_end^", "end entry"},
+      {"caf\xc3\xa9.txt", "ASCII"},
       {"n123456789012345678901234567890123456789012345678901234567890123456", "64 bytes"},
   };
   for (const Case& c : cases) {
@@ -186,17 +188,21 @@ class SignedCarrierTest : public CarrierTest {
     if (std::system("command -v openssl >/dev/null && command -v osslsigncode >/dev/null") != 0)
       GTEST_SKIP() << "openssl or osslsigncode missing (scripts/setup-machine.sh installs them)";
     std::string d = root_.string();
-    Write("ext.cnf", "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                     "extendedKeyUsage=codeSigning\n");
+    Write("ext.cnf",
+          "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+          "extendedKeyUsage=codeSigning\n");
     std::string make =
-        "cd '" + d + "' && "
+        "cd '" + d +
+        "' && "
         "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 "
         "-subj '/CN=Throwaway Root' -addext basicConstraints=critical,CA:TRUE "
         "-addext keyUsage=critical,keyCertSign && "
-        "openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj '/CN=Throwaway Publisher' && "
+        "openssl req -newkey rsa:2048 -nodes -keyout cs.key -out cs.csr -subj '/CN=Throwaway "
+        "Publisher' && "
         "openssl x509 -req -in cs.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
         "-extfile ext.cnf -out cs.crt && "
-        "openssl pkcs12 -export -inkey cs.key -in cs.crt -certfile ca.crt -passout pass:pw -out cs.p12";
+        "openssl pkcs12 -export -inkey cs.key -in cs.crt -certfile ca.crt -passout pass:pw -out "
+        "cs.p12";
     ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
     Write("pass.txt", "pw\n");
     Write("stub.exe", MinimalPe());
@@ -214,8 +220,9 @@ class SignedCarrierTest : public CarrierTest {
     ASSERT_TRUE(r.ok) << r.message;
   }
   int OsslVerify(const std::string& file) {
-    return std::system(("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" + P(file) +
-                        "' >/dev/null 2>&1").c_str());
+    return std::system(
+        ("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" + P(file) + "' >/dev/null 2>&1")
+            .c_str());
   }
 };
 

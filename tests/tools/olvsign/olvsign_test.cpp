@@ -36,7 +36,8 @@ class Olvsign : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
-    dir_ = fs::temp_directory_path() / ("olvsign-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    dir_ = fs::temp_directory_path() /
+           ("olvsign-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -45,7 +46,9 @@ class Olvsign : public ::testing::Test {
     std::ofstream f(P(name), std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(data.data()), data.size());
   }
-  void Put(const std::string& name, const std::string& text) const { Put(name, Bytes(text.begin(), text.end())); }
+  void Put(const std::string& name, const std::string& text) const {
+    Put(name, Bytes(text.begin(), text.end()));
+  }
   Bytes Get(const std::string& name) const {
     std::ifstream f(P(name), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -54,7 +57,8 @@ class Olvsign : public ::testing::Test {
   bool Proven(const std::string& content, const std::string& vrf, const Bytes* fp = nullptr) const {
     Bytes c = Get(content), v = Get(vrf), def(kIconFingerprintSize);
     DefaultIconFingerprint(def.data());
-    return v.size() == kVrfFileSize && CheckVerificationImage(c.data(), c.size(), v.data(), fp ? fp->data() : def.data());
+    return v.size() == kVrfFileSize &&
+           CheckVerificationImage(c.data(), c.size(), v.data(), fp ? fp->data() : def.data());
   }
   fs::path dir_;
 };
@@ -98,18 +102,23 @@ TEST_F(Olvsign, FillerIsRandomByDefault) {
 
 TEST_F(Olvsign, SeededFillerIsReproducible) {
   Put("OlvanCustom.ini", "[Custom]\r\nuninstall=1\r\n");
-  ASSERT_EQ(kExitOk, Olv({"sign", "--filler-seed", "release-1", P("OlvanCustom.ini"), P("a.vrf")}).code);
-  ASSERT_EQ(kExitOk, Olv({"sign", P("OlvanCustom.ini"), P("b.vrf"), "--filler-seed", "release-1"}).code);
+  ASSERT_EQ(kExitOk,
+            Olv({"sign", "--filler-seed", "release-1", P("OlvanCustom.ini"), P("a.vrf")}).code);
+  ASSERT_EQ(kExitOk,
+            Olv({"sign", P("OlvanCustom.ini"), P("b.vrf"), "--filler-seed", "release-1"}).code);
   EXPECT_EQ(Get("a.vrf"), Get("b.vrf"));
   // Made independently (Python's hashlib) from the layout: MD5 over content, filler
   // MD5("release-1" + block byte) x 15, 0xFF and 31 zeros, and the 30 table bytes.
   Bytes v = Get("a.vrf");
   Bytes digest(v.begin() + kVrfDigestOffset, v.end());
-  Bytes expected = {0xc7, 0x87, 0xd4, 0x63, 0x05, 0xcb, 0x81, 0xa8, 0xa5, 0xb1, 0x3b, 0xc4, 0xfa, 0x7a, 0x76, 0x8c};
+  Bytes expected = {0xc7, 0x87, 0xd4, 0x63, 0x05, 0xcb, 0x81, 0xa8,
+                    0xa5, 0xb1, 0x3b, 0xc4, 0xfa, 0x7a, 0x76, 0x8c};
   EXPECT_EQ(expected, digest);
-  Bytes firstFiller = {0x4d, 0xa1, 0xea, 0x4d, 0xed, 0x59, 0x3e, 0x5b, 0xec, 0x67, 0xcd, 0x4b, 0x06, 0xc1, 0x4e, 0xbe};
+  Bytes firstFiller = {0x4d, 0xa1, 0xea, 0x4d, 0xed, 0x59, 0x3e, 0x5b,
+                       0xec, 0x67, 0xcd, 0x4b, 0x06, 0xc1, 0x4e, 0xbe};
   EXPECT_EQ(firstFiller, Bytes(v.begin(), v.begin() + 16));
-  ASSERT_EQ(kExitOk, Olv({"sign", "--filler-seed", "release-2", P("OlvanCustom.ini"), P("c.vrf")}).code);
+  ASSERT_EQ(kExitOk,
+            Olv({"sign", "--filler-seed", "release-2", P("OlvanCustom.ini"), P("c.vrf")}).code);
   EXPECT_NE(Get("a.vrf"), Get("c.vrf"));
 }
 
@@ -122,7 +131,9 @@ TEST_F(Olvsign, FillerFromAFile) {
   EXPECT_EQ(filler, Bytes(v.begin(), v.begin() + kVrfFillerSize));
   Put("short.bin", Bytes(239, 1));
   EXPECT_EQ(kExitFile, Olv({"sign", "--filler-file", P("short.bin"), P("OlvanCustom.ini")}).code);
-  EXPECT_EQ(kExitUsage, Olv({"sign", "--filler-file", P("filler.bin"), "--filler-seed", "s", P("OlvanCustom.ini")}).code);
+  EXPECT_EQ(kExitUsage, Olv({"sign", "--filler-file", P("filler.bin"), "--filler-seed", "s",
+                             P("OlvanCustom.ini")})
+                            .code);
 }
 
 TEST_F(Olvsign, IconFingerprintTakesPart) {
@@ -205,7 +216,8 @@ TEST(OlvsignPassword, EncryptReadsOneLineFromStandardInput) {
 }
 
 TEST(OlvsignPassword, RoundTrip) {
-  for (std::string pw : std::vector<std::string>{"", "a", "password", "P@ssw0rd-length-0123456789", std::string(32, 'z')}) {
+  for (std::string pw : std::vector<std::string>{"", "a", "password", "P@ssw0rd-length-0123456789",
+                                                 std::string(32, 'z')}) {
     Result e = Olv({"encrypt", "-"}, pw + "\n");
     ASSERT_EQ(kExitOk, e.code) << pw;
     std::string text = e.out.substr(0, e.out.size() - 1);
@@ -238,18 +250,24 @@ std::string StoredBySetup(const std::string& codePageBytes) {
 
 TEST(OlvsignCodePage, WesternPasswordMatchesTheDialogsStoredForm) {
   // "été" in code page 1252: E9 74 E9.
-  EXPECT_EQ(StoredBySetup("\xE9t\xE9"), Olv({"encrypt", "--code-page", "1252", "\u00e9t\u00e9"}).out);
+  EXPECT_EQ(StoredBySetup("\xE9t\xE9"),
+            Olv({"encrypt", "--code-page", "1252", "\u00e9t\u00e9"}).out);
 }
 
 TEST(OlvsignCodePage, ChinesePasswordMatchesTheDialogsStoredForm) {
   // "密码123" in code page 936: C3 DC C2 EB 31 32 33.
-  EXPECT_EQ(StoredBySetup("\xC3\xDC\xC2\xEB" "123"),
-            Olv({"encrypt", "--code-page", "936", "\u5bc6\u7801" "123"}).out);
+  EXPECT_EQ(StoredBySetup("\xC3\xDC\xC2\xEB"
+                          "123"),
+            Olv({"encrypt", "--code-page", "936",
+                 "\u5bc6\u7801"
+                 "123"})
+                .out);
 }
 
 TEST(OlvsignCodePage, DecryptGivesTheUtf8PasswordBack) {
-  EXPECT_EQ("\u5bc6\u7801\n", Olv({"decrypt", "--code-page", "936",
-                                     StoredBySetup("\xC3\xDC\xC2\xEB").substr(0, 12)}).out);
+  EXPECT_EQ(
+      "\u5bc6\u7801\n",
+      Olv({"decrypt", "--code-page", "936", StoredBySetup("\xC3\xDC\xC2\xEB").substr(0, 12)}).out);
 }
 
 TEST(OlvsignCodePage, NonAsciiWithoutCodePageIsRefused) {
