@@ -545,11 +545,15 @@ TEST(XmlLoad, TextEndingInsideAMultiByteCharacterIsReadSafely) {
         "<x>abc" +
         std::string(tail);
     CCustomXmlParse x;
-    x.LoadText(text.c_str());
+    // The elements are never closed: the text does not parse, from memory or from a file,
+    // and the record keeps what it held.
+    EXPECT_FALSE(x.LoadText(text.c_str()));
     XmlFolder dir;
     std::string path = dir.Write("tail.xml", text);
     FunctionOptions f;
-    x.ReadFunctions(path.c_str(), f);
+    f.uninstall = 7;
+    EXPECT_FALSE(x.ReadFunctions(path.c_str(), f));
+    EXPECT_EQ(f.uninstall, 7u);
   }
 }
 
