@@ -310,6 +310,17 @@ def standin_calls():
     return out
 
 
+def assert_whole_upgrade(case, log):
+    """The setup log and the stand-ins' record of a whole upgrade: no install error, the
+    installer waited for, the agent run three times and the installer once."""
+    case.assertNotIn(b"install failed", b"\n".join(log))
+    case.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
+    case.assertEqual(log[-1], b"Exit main")
+    case.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                     [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                      ("wexApxSvr.exe", "-exitwexclient"), ("OlvanSetup.exe", "")])
+
+
 def install_folder(name="setupdir"):
     """A fresh folder on drive C for the setup program and its carrier."""
     d = C / name
