@@ -179,6 +179,45 @@ std::string MinimalPe() {
   return b;
 }
 
+TEST_F(CarrierTest, SignTakesOneKindOfKey) {
+  Write("payload/a", "abc");
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("s.exe")).ok);
+  Write("k.p12", "p"), Write("k.crt", "c"), Write("k.key", "k");
+  SignRequest req;
+  req.carrier = P("s.exe");
+  req.name = "Olvan Setup";
+  req.pkcs12 = P("k.p12");
+  for (auto both : {&SignRequest::cert, &SignRequest::key}) {
+    SignRequest r = req;
+    r.*both = P(both == &SignRequest::cert ? "k.crt" : "k.key");
+    EXPECT_EQ(SignCarrier(r).exitCode, 2);
+  }
+}
+
+// A signing step that loses the carrier's last bytes yet reports success (a fake: a
+// faulty signing tool cannot be made to misbehave on purpose): the walk of the result,
+// compared with the unsigned carrier's, refuses it.
+TEST_F(CarrierTest, SignRefusesASignedCarrierThatLostItsTail) {
+  Write("payload/a", Pattern(5000, 4));
+  Write("payload/b", "abc");
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("s.exe")).ok);
+  Write("cut-signer",
+        "#!/bin/sh\n[ \"$1\" = sign ] || exit 0\n"
+        "while [ $# -gt 0 ]; do case $1 in -in) in=$2;; -out) out=$2;; esac; shift; done\n"
+        "head -c -20 \"$in\" > \"$out\"\n");
+  fs::permissions(root_ / "cut-signer", fs::perms::owner_all);
+  Write("k.p12", "p");
+  SignRequest req;
+  req.carrier = P("s.exe");
+  req.output = P("signed.exe");
+  req.name = "Olvan Setup";
+  req.pkcs12 = P("k.p12");
+  req.tool = P("cut-signer");
+  SignResult r = SignCarrier(req);
+  EXPECT_EQ(r.exitCode, 1) << r.message;
+  EXPECT_FALSE(fs::exists(root_ / "signed.exe"));
+}
+
 // Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and
 // checking with osslsigncode, as olvpack sign does.
 class SignedCarrierTest : public CarrierTest {
@@ -235,6 +274,17 @@ TEST_F(SignedCarrierTest, OneChangedPayloadByteFailsVerification) {
   c[kExeCarrierOffset + 100] ^= 1;  // inside 7za.exe's content
   Write("Tampered.exe", c);
   EXPECT_NE(OsslVerify("Tampered.exe"), 0);
+}
+
+TEST_F(SignedCarrierTest, SigningTwiceIsRefused) {
+  SignRequest req;
+  req.carrier = P("Signed.exe");
+  req.output = P("Twice.exe");
+  req.pkcs12 = P("cs.p12");
+  req.passFile = P("pass.txt");
+  req.name = "Olvan Setup";
+  SignResult r = SignCarrier(req);
+  EXPECT_NE(r.message.find("already signed"), std::string::npos) << r.message;
 }
 
 TEST_F(SignedCarrierTest, WalkReportsTheSignatureInsteadOfDamage) {

@@ -274,6 +274,20 @@ TEST(OlvsignCodePage, NonAsciiWithoutCodePageIsRefused) {
   EXPECT_EQ(kExitUsage, Olv({"encrypt", "\u00e9t\u00e9"}).code);
 }
 
+// 0x80 is the first byte that differs between code pages: a password holding it needs one.
+TEST(OlvsignCodePage, Byte80IsNotPlainAscii) {
+  EXPECT_EQ(kExitUsage, Olv({"encrypt", "a\x80"}).code);
+  EXPECT_EQ(kExitUsage, Olv({"decrypt", StoredBySetup("a\x80").substr(0, 12)}).code);
+}
+
+TEST(OlvsignCodePage, InvalidUtf8IsNotTakenForAMissingCharacter) {
+  for (const char* bad : {"a\xC3(", "\xFF", "ab\xE5\xAF", "\xC0\xAF"}) {
+    Result r = Olv({"encrypt", "--code-page", "1252", bad});
+    EXPECT_EQ(kExitRefused, r.code) << bad;
+    EXPECT_NE(std::string::npos, r.err.find("not valid UTF-8")) << r.err;
+  }
+}
+
 TEST(OlvsignCodePage, CharacterTheCodePageLacksIsNamed) {
   Result r = Olv({"encrypt", "--code-page", "1252", "\u5bc6"});
   EXPECT_NE(std::string::npos, r.err.find("U+5BC6"));
