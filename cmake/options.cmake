@@ -1,6 +1,10 @@
 # Compiler and linker options shared by every target of ours.
 add_library(olvan_options INTERFACE)
 
+# Reproducible programs: no checkout path in what the compiler writes (__FILE__, debug
+# information), so that two checkouts of one commit in different folders give the same bytes.
+target_compile_options(olvan_options INTERFACE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+
 if(WIN32)
   target_compile_definitions(olvan_options INTERFACE
     WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN
@@ -20,7 +24,10 @@ if(WIN32)
     -fstack-protector-strong)
   # Everything static: the programs need only Windows' own DLLs (the stack protector's
   # support library included).
-  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections -fstack-protector-strong)
+  # No link time in the PE header: the image (and the PE checksum computed over it) then
+  # depends on the sources and the toolchain alone.
+  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections -fstack-protector-strong
+                      -Wl,--no-insert-timestamp)
 else()
   target_compile_options(olvan_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
   if(OLVAN_SANITIZE)
