@@ -2,8 +2,8 @@
 # Shows that one commit gives the same Setup.exe and the same carrier whatever the checkout's
 # folder and the time: clones the commit into two folders whose paths differ in length,
 # builds Setup.exe and the host olvpack in each (those targets only), packs the same demo
-# payload with each, and compares stubs and carriers byte for byte. Prints the SHA-256 of
-# both and the time it took.
+# payload with each, and compares the stubs, the olvpack programs and the carriers byte for
+# byte. Prints their SHA-256 and the time it took.
 #   scripts/check-reproducible.sh [COMMIT]     default: HEAD (committed work only)
 # Exit codes: 0 the same bytes, 1 they differ, 2 a build failed.
 set -euo pipefail
@@ -54,7 +54,7 @@ sleep 1
 build_in "$B"
 
 status=0
-for f in src/build/win32/Setup.exe Setup.exe; do
+for f in src/build/win32/Setup.exe src/build/host-release/olvpack Setup.exe; do
   if cmp -s "$A/$f" "$B/$f"; then
     echo "same: $f $(sha256sum < "$A/$f" | cut -d' ' -f1)"
   else
