@@ -1,10 +1,6 @@
 # Compiler and linker options shared by every target of ours.
 add_library(olvan_options INTERFACE)
 
-# Reproducible programs: no checkout path in what the compiler writes (__FILE__, debug
-# information), so that two checkouts of one commit in different folders give the same bytes.
-target_compile_options(olvan_options INTERFACE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
-
 if(WIN32)
   target_compile_definitions(olvan_options INTERFACE
     WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN
