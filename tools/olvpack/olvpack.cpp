@@ -4,12 +4,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
 #include "tools/olvpack/carrier.h"
 #include "tools/olvpack/sign.h"
+#include "tools/toolport/tool_io.h"
 
 namespace {
 
@@ -144,13 +146,15 @@ int Build(const Args& a) {
   ReadResult check = ReadCarrier(a.output, a.offset, "");
   if (!check.ok || !check.sawEnd || check.entries.size() != r.entries.size()) {
     fprintf(stderr, "olvpack: the built carrier does not verify: %s\n", check.message.c_str());
-    remove(a.output.c_str());
+    std::error_code ec;
+    std::filesystem::remove(PathOf(a.output), ec);
     return kExitBadPackage;
   }
   uint64_t bytes = 0;
   for (const PackEntry& e : r.entries) bytes += e.size;
-  printf("built %s: %zu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
-         a.output.c_str(), r.entries.size(), static_cast<unsigned long long>(bytes), a.offset,
+  printf("built %s: %llu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
+         a.output.c_str(), static_cast<unsigned long long>(r.entries.size()),
+         static_cast<unsigned long long>(bytes), a.offset,
          static_cast<unsigned long long>(r.carrierSize));
   return kExitOk;
 }
@@ -181,10 +185,12 @@ int Read(const Args& a) {
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
   if (a.command == "verify")
-    printf("%s: ok, %zu entries, %llu bytes, %s\n", a.positional[0].c_str(), r.entries.size(),
+    printf("%s: ok, %llu entries, %llu bytes, %s\n", a.positional[0].c_str(),
+           static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), ending);
   else if (extract)
-    printf("extracted %zu entries (%llu bytes) into %s\n", r.entries.size(),
+    printf("extracted %llu entries (%llu bytes) into %s\n",
+           static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), a.positional[1].c_str());
   return kExitOk;
 }
@@ -208,9 +214,7 @@ int Sign(Args& a) {
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   Args a;
   bool help = false;
   if (int rc = Parse(argc, argv, &a, &help)) return rc;
@@ -224,3 +228,11 @@ int main(int argc, char** argv) {
   if (a.command == "sign") return Sign(a);
   return Usage(("unknown command " + a.command).c_str());
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return RunMainWithUtf8Args(argc, argv, Main); }
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif
