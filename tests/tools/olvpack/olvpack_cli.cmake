@@ -1,7 +1,10 @@
 # Runs the olvpack program as a release engineer would: build, list, verify, extract and the
 # refusals, with exit codes and what it prints. EMULATOR, when set, runs it (the Windows
-# program under Wine); REFERENCE, when set, is the Linux olvpack, whose carrier from the same
-# stub and payload must be the same bytes.
+# program under Wine); REFERENCE (or the environment's OLVAN_REFERENCE_OLVPACK), when set, is
+# the Linux olvpack, whose carrier from the same stub and payload must be the same bytes.
+if(DEFINED ENV{OLVAN_REFERENCE_OLVPACK})
+  set(REFERENCE $ENV{OLVAN_REFERENCE_OLVPACK})
+endif()
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/payload ${WORK}/bad "${WORK}/sortie é")
 string(REPEAT "M" 4096 stub)
