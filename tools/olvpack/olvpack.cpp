@@ -10,6 +10,7 @@
 
 #include "package/package_format.h"
 #include "tools/olvpack/carrier.h"
+#include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
 #include "tools/toolport/tool_io.h"
 
@@ -51,6 +52,8 @@ const char kUsage[] =
     "  -h, --help  this text\n"
     "\n"
     "list and verify report a signature after the package as \"signature: N bytes\".\n"
+    "build and verify print the carrier's SHA-256 (\"sha256: ...\") and, for a PE image, its\n"
+    "Authenticode digest (\"authenticode sha256: ...\"), which signing does not change.\n"
     "\n"
     "exit codes: 0 success, 1 broken package or unusable build input, 2 usage error,\n"
     "3 a file could not be read or written.\n";
@@ -134,6 +137,19 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
   return 0;
 }
 
+// The digests that match a carrier with one rebuilt from the source; false (message written)
+// when the file cannot be read.
+bool PrintDigests(const std::string& path) {
+  CarrierDigests d = DigestCarrier(path);
+  if (!d.ok) {
+    fprintf(stderr, "olvpack: cannot read %s\n", path.c_str());
+    return false;
+  }
+  printf("sha256: %s\n", DigestHex(d.file).c_str());
+  if (d.isPe) printf("authenticode sha256: %s\n", DigestHex(d.authenticode).c_str());
+  return true;
+}
+
 int Build(const Args& a) {
   if (a.stub.empty() || a.payload.empty() || a.output.empty())
     return Usage("build needs --stub, --payload and --output");
@@ -156,7 +172,7 @@ int Build(const Args& a) {
          a.output.c_str(), static_cast<unsigned long long>(r.entries.size()),
          static_cast<unsigned long long>(bytes), a.offset,
          static_cast<unsigned long long>(r.carrierSize));
-  return kExitOk;
+  return PrintDigests(a.output) ? kExitOk : kExitIo;
 }
 
 int Read(const Args& a) {
@@ -184,11 +200,12 @@ int Read(const Args& a) {
       r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
-  if (a.command == "verify")
+  if (a.command == "verify") {
     printf("%s: ok, %llu entries, %llu bytes, %s\n", a.positional[0].c_str(),
            static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), ending);
-  else if (extract)
+    if (!PrintDigests(a.positional[0])) return kExitIo;
+  } else if (extract)
     printf("extracted %llu entries (%llu bytes) into %s\n",
            static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), a.positional[1].c_str());

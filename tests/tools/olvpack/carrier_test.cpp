@@ -14,6 +14,7 @@
 #include "package/package_format.h"
 #include "package/package_writer.h"
 #include "tests/package/package_craft.h"
+#include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
 
 namespace fs = std::filesystem;
@@ -285,6 +286,23 @@ TEST_F(SignedCarrierTest, SigningTwiceIsRefused) {
   req.name = "Olvan Setup";
   SignResult r = SignCarrier(req);
   EXPECT_NE(r.message.find("already signed"), std::string::npos) << r.message;
+}
+
+// The digest printed for a carrier built from the source is the one the shipped, signed
+// carrier's signature holds (as osslsigncode reads it), before and after signing.
+TEST_F(SignedCarrierTest, AuthenticodeDigestIsTheOneTheSignatureHolds) {
+  ASSERT_NE(fs::file_size(root_ / "Setup.exe") % 8, 0u);  // signing pads such a carrier
+  ASSERT_EQ(std::system(("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" +
+                         P("Signed.exe") + "' > '" + P("verify.txt") + "' 2>&1")
+                            .c_str()),
+            0);
+  std::string text = Read("verify.txt"), key = "Current message digest    : ";
+  size_t at = text.find(key);
+  ASSERT_NE(at, std::string::npos) << text;
+  std::string held = text.substr(at + key.size(), 64);
+  for (char& c : held) c = static_cast<char>(tolower(c));
+  EXPECT_EQ(DigestHex(DigestCarrier(P("Setup.exe")).authenticode), held);
+  EXPECT_EQ(DigestHex(DigestCarrier(P("Signed.exe")).authenticode), held);
 }
 
 TEST_F(SignedCarrierTest, WalkReportsTheSignatureInsteadOfDamage) {
