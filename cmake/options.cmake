@@ -20,7 +20,10 @@ if(WIN32)
     -fstack-protector-strong)
   # Everything static: the programs need only Windows' own DLLs (the stack protector's
   # support library included).
-  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections -fstack-protector-strong)
+  # No link time in the PE header: the image (and the PE checksum computed over it) then
+  # depends on the sources and the toolchain alone.
+  target_link_options(olvan_options INTERFACE -static -Wl,--gc-sections -fstack-protector-strong
+                      -Wl,--no-insert-timestamp)
 else()
   target_compile_options(olvan_options INTERFACE -Wall -Wextra -Wno-unused-parameter)
   if(OLVAN_SANITIZE)

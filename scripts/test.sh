@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test: the host build (OS-free code and tools under AddressSanitizer and
 # UndefinedBehaviorSanitizer), the Win32 build under Wine (unit, end-to-end and image
-# tests), and the fuzzers for a bounded time. Prints each runner's closing lines.
+# tests), the check that two checkouts of HEAD build the same Setup.exe, and the fuzzers for
+# a bounded time. Prints each runner's closing lines.
 #   scripts/test.sh            everything
 #   OLVAN_SKIP_FUZZ=1 scripts/test.sh   without the fuzzers
+#   OLVAN_SKIP_REPRO=1 scripts/test.sh  without the two-checkout build of the committed HEAD
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +32,7 @@ step() {  # name, command...
     tail -n 60 "$log"
   fi
   # The runner's closing lines.
-  grep -E '^(100%|[0-9]+% tests passed|Total Test time|The following tests FAILED|[[:space:]]+[0-9]+ - )|^fuzz:' "$log" || true
+  grep -E '^(100%|[0-9]+% tests passed|Total Test time|The following tests FAILED|[[:space:]]+[0-9]+ - )|^(fuzz:|same:|DIFFERENT:|commit )' "$log" || true
   return $rc
 }
 
@@ -43,6 +45,9 @@ if step build-win32 bash -c "cmake --preset win32 >/dev/null && cmake --build --
   # own: windows started in a prefix that the sweep has flooded were seen to hang.
   step test-win32 scripts/with-wine.sh ctest --preset win32 -j1 -LE heavy
   step test-win32-heavy scripts/with-wine.sh ctest --preset win32 -j1 -L heavy
+fi
+if [ -z "${OLVAN_SKIP_REPRO:-}" ]; then
+  step reproducible scripts/check-reproducible.sh
 fi
 if [ -z "${OLVAN_SKIP_FUZZ:-}" ] && [ -x scripts/fuzz.sh ]; then
   step fuzz scripts/fuzz.sh

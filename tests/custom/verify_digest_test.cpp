@@ -116,6 +116,18 @@ TEST(VerifyDigest, AnySingleChangedByteIsRefused) {
   }
 }
 
+// The smallest icon with a fingerprint has 544 bytes: its last 32 are the fingerprint. One
+// byte fewer gives none and leaves the fingerprint as it was.
+TEST(VerifyDigest, IconFingerprintNeedsExactly544Bytes) {
+  Bytes icon = Content(544), fp = DefaultFingerprint();
+  ASSERT_TRUE(IconFingerprintFromHead(icon.data(), 544, fp.data()));
+  EXPECT_EQ(Bytes(icon.begin() + 512, icon.end()), fp);
+  Bytes shorter(icon.begin(), icon.end() - 1);
+  fp = DefaultFingerprint();
+  EXPECT_FALSE(IconFingerprintFromHead(shorter.data(), 543, fp.data()));
+  EXPECT_EQ(DefaultFingerprint(), fp);
+}
+
 TEST(VerifyDigest, DigestsEqualComparesAllSixteenBytes) {
   unsigned char a[16] = {0}, b[16] = {0};
   EXPECT_TRUE(DigestsEqual(a, b));

@@ -15,6 +15,7 @@
 #include "package/package_format.h"
 #include "package/package_walk.h"
 #include "package/package_writer.h"
+#include "tools/toolport/tool_io.h"
 
 namespace fs = std::filesystem;
 
@@ -69,12 +70,12 @@ BuildResult FailFile(const std::string& message) { return Fail(BuildFailure::kFi
 
 BuildResult ScanPayload(const std::string& payloadDir) {
   std::error_code ec;
-  if (!fs::is_directory(payloadDir, ec))
+  if (!fs::is_directory(PathOf(payloadDir), ec))
     return FailInput("payload folder not found: " + payloadDir);
   BuildResult r;
-  for (fs::directory_iterator it(payloadDir, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(PathOf(payloadDir), ec), end; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& e = *it;
-    std::string name = e.path().filename().string();
+    std::string name = Utf8Of(e.path().filename());
     if (e.is_directory(ec))
       return FailInput("payload holds a folder, which the package format cannot carry: " + name +
                        " (pack it into a .7z archive instead)");
@@ -115,8 +116,8 @@ BuildResult ScanPayload(const std::string& payloadDir) {
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
                          uint32_t offset, const std::string& outputPath) {
   std::error_code ec;
-  if (!fs::is_regular_file(stubPath, ec)) return FailInput("stub not found: " + stubPath);
-  uint64_t stubSize = fs::file_size(stubPath, ec);
+  if (!fs::is_regular_file(PathOf(stubPath), ec)) return FailInput("stub not found: " + stubPath);
+  uint64_t stubSize = fs::file_size(PathOf(stubPath), ec);
   if (ec) return FailFile("cannot read the size of the stub " + stubPath + ": " + ec.message());
   if (stubSize >= offset)
     return FailInput("stub " + stubPath + " is " + std::to_string(stubSize) +
@@ -133,12 +134,12 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
                      " bytes; Setup.exe reads carriers below 4 GiB only");
 
   std::string tmp = outputPath + ".part";
-  File out(fopen(tmp.c_str(), "wb"));
+  File out(OpenFile(tmp, "wb"));
   if (!out) return FailFile("cannot create " + tmp + ": " + strerror(errno));
   FileSink sink(out.get());
   bool ok = true;
   {
-    File stub(fopen(stubPath.c_str(), "rb"));
+    File stub(OpenFile(stubPath, "rb"));
     ok = stub && CopyStream(stub.get(), sink, stubSize, false);
   }
   std::vector<unsigned char> zeros(static_cast<size_t>(offset - stubSize), 0);
@@ -146,8 +147,8 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   ok = ok && WritePackageMarker(sink);
   for (const PackEntry& e : r.entries) {
     if (!ok) break;
-    std::string path = (fs::path(payloadDir) / e.name).string();
-    File in(fopen(path.c_str(), "rb"));
+    std::string path = Utf8Of(PathOf(payloadDir) / e.name);
+    File in(OpenFile(path, "rb"));
     ok = in && WritePackageEntryHead(sink, e.name.c_str(), static_cast<uint32_t>(e.size)) &&
          CopyStream(in.get(), sink, e.size, true);
     if (!in) r.message = "cannot read " + path;
@@ -156,12 +157,12 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   ok = fflush(out.get()) == 0 && ok;
   out.reset();
   if (!ok) {
-    fs::remove(tmp, ec);
+    fs::remove(PathOf(tmp), ec);
     return FailFile(r.message.empty() ? "cannot write " + tmp : r.message);
   }
-  fs::rename(tmp, outputPath, ec);
+  fs::rename(PathOf(tmp), PathOf(outputPath), ec);
   if (ec) {
-    fs::remove(tmp, ec);
+    fs::remove(PathOf(tmp), ec);
     return FailFile("cannot create " + outputPath + ": " + ec.message());
   }
   r.carrierSize = total;
@@ -198,7 +199,7 @@ class CollectTarget : public PackageTarget {
     }
     r_.entries.push_back({name, 0});
     if (dir_.empty()) return true;
-    file_.reset(fopen((fs::path(dir_) / name).string().c_str(), "wb"));
+    file_.reset(OpenFile(EntryPath(dir_, name), "wb"));
     return file_ != nullptr;
   }
   bool Write(const void* data, uint32_t count) override {
@@ -220,7 +221,7 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
                        const std::string& extractDir) {
   ReadResult r;
   std::error_code ec;
-  uint64_t size = fs::file_size(carrierPath, ec);
+  uint64_t size = fs::file_size(PathOf(carrierPath), ec);
   if (ec) {
     r.message = "cannot read " + carrierPath + ": " + ec.message();
     return r;
@@ -230,13 +231,13 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
     r.message = "carrier is " + std::to_string(size) + " bytes: " + InstallErrorText(r.error);
     return r;
   }
-  if (!extractDir.empty() && !fs::is_directory(extractDir, ec)) {
+  if (!extractDir.empty() && !fs::is_directory(PathOf(extractDir), ec)) {
     r.error = kUnpackErrNoDstFolder;
     r.message = "destination folder not found: " + extractDir;
     return r;
   }
-  File in(fopen(carrierPath.c_str(), "rb"));
-  if (!in || fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+  File in(OpenFile(carrierPath, "rb"));
+  if (!in || !SeekTo(in.get(), offset)) {
     r.error = kUnpackErrOpenCarrier;
     r.message = "cannot open " + carrierPath;
     return r;
@@ -262,11 +263,10 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
 }
 
 uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
-  File f(fopen(path.c_str(), "rb"));
+  File f(OpenFile(path, "rb"));
   if (!f) return 0;
   auto at = [&](uint64_t pos, void* buf, size_t n) {
-    return fseeko(f.get(), static_cast<off_t>(pos), SEEK_SET) == 0 &&
-           fread(buf, 1, n, f.get()) == n;
+    return SeekTo(f.get(), pos) && fread(buf, 1, n, f.get()) == n;
   };
   unsigned char b[8];
   if (!at(0, b, 2) || b[0] != 'M' || b[1] != 'Z' || !at(0x3c, b, 4)) return 0;
@@ -281,7 +281,7 @@ uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
   if (!at(count + 4 + 4 * 8, b, 8)) return 0;  // directory 4: the certificate table
   uint64_t table = LoadLe32(b), size = LoadLe32(b + 4);
   std::error_code ec;
-  uint64_t fileSize = fs::file_size(path, ec);
+  uint64_t fileSize = fs::file_size(PathOf(path), ec);
   if (ec || size < 8 || table < packageEnd || table - packageEnd >= 8 || table + size != fileSize)
     return 0;
   unsigned char pad[8] = {0};

@@ -1,5 +1,6 @@
 // Building and reading carriers (a stub program or MSI package with a payload package
-// appended at a fixed offset), for the release tool and the tests. Host code.
+// appended at a fixed offset), for the release tool and the tests. Linux and Windows code;
+// paths are UTF-8.
 #pragma once
 #include <stdint.h>
 

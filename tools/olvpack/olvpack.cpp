@@ -4,12 +4,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
 #include "tools/olvpack/carrier.h"
+#include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
+#include "tools/toolport/tool_io.h"
 
 namespace {
 
@@ -49,6 +52,8 @@ const char kUsage[] =
     "  -h, --help  this text\n"
     "\n"
     "list and verify report a signature after the package as \"signature: N bytes\".\n"
+    "build and verify print the carrier's SHA-256 (\"sha256: ...\") and, for a PE image, its\n"
+    "Authenticode digest (\"authenticode sha256: ...\"), which signing does not change.\n"
     "\n"
     "exit codes: 0 success, 1 broken package or unusable build input, 2 usage error,\n"
     "3 a file could not be read or written.\n";
@@ -132,6 +137,19 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
   return 0;
 }
 
+// The digests that match a carrier with one rebuilt from the source; false (message written)
+// when the file cannot be read.
+bool PrintDigests(const std::string& path) {
+  CarrierDigests d = DigestCarrier(path);
+  if (!d.ok) {
+    fprintf(stderr, "olvpack: cannot read %s\n", path.c_str());
+    return false;
+  }
+  printf("sha256: %s\n", DigestHex(d.file).c_str());
+  if (d.isPe) printf("authenticode sha256: %s\n", DigestHex(d.authenticode).c_str());
+  return true;
+}
+
 int Build(const Args& a) {
   if (a.stub.empty() || a.payload.empty() || a.output.empty())
     return Usage("build needs --stub, --payload and --output");
@@ -144,15 +162,17 @@ int Build(const Args& a) {
   ReadResult check = ReadCarrier(a.output, a.offset, "");
   if (!check.ok || !check.sawEnd || check.entries.size() != r.entries.size()) {
     fprintf(stderr, "olvpack: the built carrier does not verify: %s\n", check.message.c_str());
-    remove(a.output.c_str());
+    std::error_code ec;
+    std::filesystem::remove(PathOf(a.output), ec);
     return kExitBadPackage;
   }
   uint64_t bytes = 0;
   for (const PackEntry& e : r.entries) bytes += e.size;
-  printf("built %s: %zu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
-         a.output.c_str(), r.entries.size(), static_cast<unsigned long long>(bytes), a.offset,
+  printf("built %s: %llu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
+         a.output.c_str(), static_cast<unsigned long long>(r.entries.size()),
+         static_cast<unsigned long long>(bytes), a.offset,
          static_cast<unsigned long long>(r.carrierSize));
-  return kExitOk;
+  return PrintDigests(a.output) ? kExitOk : kExitIo;
 }
 
 int Read(const Args& a) {
@@ -180,11 +200,14 @@ int Read(const Args& a) {
       r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
-  if (a.command == "verify")
-    printf("%s: ok, %zu entries, %llu bytes, %s\n", a.positional[0].c_str(), r.entries.size(),
+  if (a.command == "verify") {
+    printf("%s: ok, %llu entries, %llu bytes, %s\n", a.positional[0].c_str(),
+           static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), ending);
-  else if (extract)
-    printf("extracted %zu entries (%llu bytes) into %s\n", r.entries.size(),
+    if (!PrintDigests(a.positional[0])) return kExitIo;
+  } else if (extract)
+    printf("extracted %llu entries (%llu bytes) into %s\n",
+           static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), a.positional[1].c_str());
   return kExitOk;
 }
@@ -208,9 +231,7 @@ int Sign(Args& a) {
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   Args a;
   bool help = false;
   if (int rc = Parse(argc, argv, &a, &help)) return rc;
@@ -224,3 +245,11 @@ int main(int argc, char** argv) {
   if (a.command == "sign") return Sign(a);
   return Usage(("unknown command " + a.command).c_str());
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return RunMainWithUtf8Args(argc, argv, Main); }
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

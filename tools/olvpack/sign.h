@@ -1,5 +1,5 @@
 // Authenticode signing of built Setup.exe carriers with osslsigncode, after the package has
-// been appended, so that the signature covers the payload too. Host code.
+// been appended, so that the signature covers the payload too. Linux and Windows code.
 #pragma once
 #include <string>
 
@@ -14,7 +14,7 @@ struct SignRequest {
   std::string url;        // optional: the publisher's web address
   std::string timestamp;  // optional: an RFC 3161 timestamp server
   std::string caFile;     // optional: trusted certificates for the check after signing
-  std::string tool = "osslsigncode";
+  std::string tool = "osslsigncode";  // on Windows: tool.exe from a folder of the PATH
 };
 
 struct SignResult {
@@ -26,5 +26,6 @@ struct SignResult {
 // Checks the carrier (package at 530000, end entry, not signed yet), signs it with
 // osslsigncode into a temporary file beside the output, has osslsigncode verify the result
 // (against caFile when given) and walks its package again; the output appears only when
-// all of that succeeded.
+// all of that succeeded. On Windows without the tool in a folder of the PATH: exit code 3,
+// the message pointing to signtool and to olvpack verify.
 SignResult SignCarrier(const SignRequest& req);

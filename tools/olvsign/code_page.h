@@ -1,6 +1,8 @@
 // Passwords between the release engineer's UTF-8 and the bytes Windows gives a program in
-// the client's ANSI code page (1252 on Western systems, 936 on Chinese ones). Host code,
-// through the C library's iconv.
+// the client's ANSI code page (1252 on Western systems, 936 on Chinese ones): through the C
+// library's iconv on Linux, through WideCharToMultiByte without best fit on Windows, with the
+// same result for every character (only exact mappings count; where the tables differ,
+// Windows' bytes are written).
 #pragma once
 #include <string>
 

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <random>
 
@@ -14,6 +15,7 @@
 #include "custom/verify_digest.h"
 #include "code_page.h"
 #include "gate/cipher/pwd_cipher.h"
+#include "tools/toolport/tool_io.h"
 #include "util/wipe.h"
 
 namespace {
@@ -82,29 +84,35 @@ std::string DefaultVrf(const std::string& content) {
   return std::string();
 }
 
+struct FileCloser {
+  void operator()(FILE* f) const { fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
 // Reads a whole file; false when it cannot be read.
 bool ReadFile(const std::string& path, Bytes* data) {
-  std::ifstream f(path, std::ios::binary);
+  File f(OpenFile(path, "rb"));
   if (!f) return false;
-  data->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  return !f.bad();
+  data->clear();
+  unsigned char buf[65536];
+  size_t got;
+  while ((got = fread(buf, 1, sizeof buf, f.get())) > 0) data->insert(data->end(), buf, buf + got);
+  return !ferror(f.get());
 }
 
 // Writes through a temporary file renamed into place, so that a failure never leaves a
 // half-written verification file.
 bool WriteFile(const std::string& path, const Bytes& data) {
   std::string tmp = path + ".tmp";
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!f.flush()) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  std::error_code ec;
+  File f(OpenFile(tmp, "wb"));
+  if (!f) return false;
+  bool ok = fwrite(data.data(), 1, data.size(), f.get()) == data.size();
+  ok = fflush(f.get()) == 0 && ok;
+  f.reset();
+  if (ok) std::filesystem::rename(PathOf(tmp), PathOf(path), ec);
+  if (!ok || ec) {
+    std::filesystem::remove(PathOf(tmp), ec);
     return false;
   }
   return true;

@@ -14,6 +14,7 @@
 #include "package/package_format.h"
 #include "package/package_writer.h"
 #include "tests/package/package_craft.h"
+#include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
 
 namespace fs = std::filesystem;
@@ -179,6 +180,45 @@ std::string MinimalPe() {
   return b;
 }
 
+TEST_F(CarrierTest, SignTakesOneKindOfKey) {
+  Write("payload/a", "abc");
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("s.exe")).ok);
+  Write("k.p12", "p"), Write("k.crt", "c"), Write("k.key", "k");
+  SignRequest req;
+  req.carrier = P("s.exe");
+  req.name = "Olvan Setup";
+  req.pkcs12 = P("k.p12");
+  for (auto both : {&SignRequest::cert, &SignRequest::key}) {
+    SignRequest r = req;
+    r.*both = P(both == &SignRequest::cert ? "k.crt" : "k.key");
+    EXPECT_EQ(SignCarrier(r).exitCode, 2);
+  }
+}
+
+// A signing step that loses the carrier's last bytes yet reports success (a fake: a
+// faulty signing tool cannot be made to misbehave on purpose): the walk of the result,
+// compared with the unsigned carrier's, refuses it.
+TEST_F(CarrierTest, SignRefusesASignedCarrierThatLostItsTail) {
+  Write("payload/a", Pattern(5000, 4));
+  Write("payload/b", "abc");
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("s.exe")).ok);
+  Write("cut-signer",
+        "#!/bin/sh\n[ \"$1\" = sign ] || exit 0\n"
+        "while [ $# -gt 0 ]; do case $1 in -in) in=$2;; -out) out=$2;; esac; shift; done\n"
+        "head -c -20 \"$in\" > \"$out\"\n");
+  fs::permissions(root_ / "cut-signer", fs::perms::owner_all);
+  Write("k.p12", "p");
+  SignRequest req;
+  req.carrier = P("s.exe");
+  req.output = P("signed.exe");
+  req.name = "Olvan Setup";
+  req.pkcs12 = P("k.p12");
+  req.tool = P("cut-signer");
+  SignResult r = SignCarrier(req);
+  EXPECT_EQ(r.exitCode, 1) << r.message;
+  EXPECT_FALSE(fs::exists(root_ / "signed.exe"));
+}
+
 // Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and
 // checking with osslsigncode, as olvpack sign does.
 class SignedCarrierTest : public CarrierTest {
@@ -235,6 +275,34 @@ TEST_F(SignedCarrierTest, OneChangedPayloadByteFailsVerification) {
   c[kExeCarrierOffset + 100] ^= 1;  // inside 7za.exe's content
   Write("Tampered.exe", c);
   EXPECT_NE(OsslVerify("Tampered.exe"), 0);
+}
+
+TEST_F(SignedCarrierTest, SigningTwiceIsRefused) {
+  SignRequest req;
+  req.carrier = P("Signed.exe");
+  req.output = P("Twice.exe");
+  req.pkcs12 = P("cs.p12");
+  req.passFile = P("pass.txt");
+  req.name = "Olvan Setup";
+  SignResult r = SignCarrier(req);
+  EXPECT_NE(r.message.find("already signed"), std::string::npos) << r.message;
+}
+
+// The digest printed for a carrier built from the source is the one the shipped, signed
+// carrier's signature holds (as osslsigncode reads it), before and after signing.
+TEST_F(SignedCarrierTest, AuthenticodeDigestIsTheOneTheSignatureHolds) {
+  ASSERT_NE(fs::file_size(root_ / "Setup.exe") % 8, 0u);  // signing pads such a carrier
+  ASSERT_EQ(std::system(("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" +
+                         P("Signed.exe") + "' > '" + P("verify.txt") + "' 2>&1")
+                            .c_str()),
+            0);
+  std::string text = Read("verify.txt"), key = "Current message digest    : ";
+  size_t at = text.find(key);
+  ASSERT_NE(at, std::string::npos) << text;
+  std::string held = text.substr(at + key.size(), 64);
+  for (char& c : held) c = static_cast<char>(tolower(c));
+  EXPECT_EQ(DigestHex(DigestCarrier(P("Setup.exe")).authenticode), held);
+  EXPECT_EQ(DigestHex(DigestCarrier(P("Signed.exe")).authenticode), held);
 }
 
 TEST_F(SignedCarrierTest, WalkReportsTheSignatureInsteadOfDamage) {

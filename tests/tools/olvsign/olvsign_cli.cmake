@@ -1,12 +1,23 @@
-# Runs the olvsign program as a release engineer would and checks its exit codes.
+# Runs the olvsign program as a release engineer would and checks its exit codes and what it
+# prints. EMULATOR, when set, runs it (the Windows program under Wine).
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(WRITE ${WORK}/OlvanCustom.ini "[Custom]\r\nuninstall=1\r\n")
 
 function(expect code)
-  execute_process(COMMAND ${OLVSIGN} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  execute_process(COMMAND ${EMULATOR} ${OLVSIGN} ${ARGN} WORKING_DIRECTORY ${WORK}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REPLACE "\r" "" out "${out}")
   if(NOT rc EQUAL code)
     message(FATAL_ERROR "olvsign ${ARGN}: exit ${rc}, expected ${code}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+# The stored text (or password) printed for the arguments.
+function(expect_out text)
+  expect(0 ${ARGN})
+  if(NOT out STREQUAL "${text}\n")
+    message(FATAL_ERROR "olvsign ${ARGN}: printed '${out}', expected '${text}'")
   endif()
 endfunction()
 
@@ -20,4 +31,27 @@ expect(1 decrypt QUJD)
 expect(2 nonsense)
 expect(3 check ${WORK}/missing.ini ${WORK}/missing.vrf)
 expect(2 encrypt "été")
-expect(0 encrypt --code-page 1252 "été")
+expect_out(sHCRHfWyuAA= encrypt --code-page 1252 "été")
+
+# A folder with a name outside ASCII, given relatively.
+file(MAKE_DIRECTORY "${WORK}/dossier é")
+file(WRITE "${WORK}/dossier é/OlvanCustom.ini" "a=1\r\n")
+expect(0 sign --filler-seed ci "dossier é/OlvanCustom.ini")
+expect(0 check "dossier é/OlvanCustom.ini")
+if(EMULATOR)
+  expect(0 check "dossier é\\OlvanCustom.ini" "dossier é\\OlvanCustom.vrf")
+endif()
+
+# Passwords in the client's code page, where iconv's tables and Windows' might differ.
+expect_out(3Kksn3ETkxA= encrypt --code-page 936 "密码123")
+expect_out("密码123" decrypt --code-page 936 3Kksn3ETkxA=)
+expect_out(C6/9uFCh7Ak= encrypt --code-page 932 "～")
+expect_out(qNN7YSkTjTY= encrypt --code-page 950 "═")
+expect(1 encrypt --code-page 932 "¥")
+expect(1 encrypt --code-page 932 "〜")
+string(ASCII 194 129 c1_control)
+string(ASCII 238 128 128 private_use)
+expect(1 encrypt --code-page 1252 "${c1_control}")
+expect(1 encrypt --code-page 936 "${private_use}")
+expect(1 encrypt --code-page 1251 "é")
+expect(1 encrypt --code-page 1252 "密")

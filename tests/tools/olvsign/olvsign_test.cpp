@@ -274,6 +274,43 @@ TEST(OlvsignCodePage, NonAsciiWithoutCodePageIsRefused) {
   EXPECT_EQ(kExitUsage, Olv({"encrypt", "\u00e9t\u00e9"}).code);
 }
 
+// 0x80 is the first byte that differs between code pages: a password holding it needs one.
+TEST(OlvsignCodePage, Byte80IsNotPlainAscii) {
+  EXPECT_EQ(kExitUsage, Olv({"encrypt", "a\x80"}).code);
+  EXPECT_EQ(kExitUsage, Olv({"decrypt", StoredBySetup("a\x80").substr(0, 12)}).code);
+}
+
+TEST(OlvsignCodePage, InvalidUtf8IsNotTakenForAMissingCharacter) {
+  for (const char* bad : {"a\xC3(", "\xFF", "ab\xE5\xAF", "\xC0\xAF"}) {
+    Result r = Olv({"encrypt", "--code-page", "1252", bad});
+    EXPECT_EQ(kExitRefused, r.code) << bad;
+    EXPECT_NE(std::string::npos, r.err.find("not valid UTF-8")) << r.err;
+  }
+}
+
+// Where iconv's tables and Windows' differ, the bytes are Windows' (what the dialog sees), and
+// a character that Windows would only map by best fit is refused.
+TEST(OlvsignCodePage, CharactersWhereWindowsAndIconvDiffer) {
+  struct Case {
+    const char* cp;
+    const char* text;
+    const char* bytes;  // null: refused
+  } cases[] = {
+      {"932", "\uff5e", "\x81\x60"}, {"932", "\u301c", nullptr},     // wave dash: iconv's 0x8160
+      {"932", "\u00a5", nullptr},    {"932", "\u2016", nullptr},     // yen: iconv's 0x5C
+      {"950", "\u2550", "\xF9\xF9"}, {"950", "\u256a", "\xF9\xEA"},  // iconv: 0xA2A4, 0xA2A7
+      {"936", "\u20ac", "\x80"},     {"1252", "\u20ac", "\x80"},
+      {"1252", "\u0081", nullptr},   {"936", "\ue000", nullptr},  // Windows alone maps these
+  };
+  for (const Case& c : cases) {
+    Result r = Olv({"encrypt", "--code-page", c.cp, c.text});
+    if (c.bytes)
+      EXPECT_EQ(StoredBySetup(c.bytes), r.out) << c.cp << " " << c.text << r.err;
+    else
+      EXPECT_EQ(kExitRefused, r.code) << c.cp << " " << c.text;
+  }
+}
+
 TEST(OlvsignCodePage, CharacterTheCodePageLacksIsNamed) {
   Result r = Olv({"encrypt", "--code-page", "1252", "\u5bc6"});
   EXPECT_NE(std::string::npos, r.err.find("U+5BC6"));
