@@ -15,11 +15,6 @@ bool IsLink(const char* path);
 // there this refuses every link and returns false.
 bool RemoveLink(const char* path);
 
-// Renames the folder or file at path to a fresh name beside it, "<path>.<tick count>-<n>";
-// a name someone planted there is skipped, never replaced. True when nothing stands at path
-// afterwards. A link is refused (false): Wine's rename moves a Unix symbolic link's target.
-bool MoveAside(const char* path);
-
 // Identity of a file or folder: volume serial number and file index.
 struct FileIdentity {
   DWORD volume;
@@ -29,8 +24,3 @@ struct FileIdentity {
 // Identity of an open handle; false when it cannot be read.
 bool IdentityOf(HANDLE h, FileIdentity* id);
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
-
-// Opens the folder at path without following a link, for reading its attributes, and
-// without FILE_SHARE_DELETE, so that Windows refuses to rename or delete it while the
-// handle is open. INVALID_HANDLE_VALUE when it cannot be opened or is a link.
-HANDLE HoldFolder(const char* path);

@@ -74,12 +74,15 @@ class InstallSafetyTest(unittest.TestCase):
         self.assert_refused_untouched(C / "tmp")
 
     def test_link_inside_the_working_folder_is_not_followed(self):
-        """The folder holding the link is moved aside whole, the link with it."""
+        """The folder holding the links is moved aside whole, the links with it; a link to an
+        empty folder is not deleted through either (Wine would remove the target)."""
         WORK.mkdir(parents=True)
+        empty = install_folder("empty")
         os.symlink(self.victim, WORK / "UrlCmdCustomCfg")
-        os.symlink(self.victim, WORK / "Qt")
+        os.symlink(empty.resolve(), WORK / "Qt")
         self.assert_installed()
         self.assert_victim_untouched()
+        self.assertTrue(empty.is_dir())
 
     def test_folder_made_beforehand_is_not_adopted(self):
         for rel in ("Qt/plugins/x.dll", "Data/Evil/cfg.xml", "top.dll", "Vyx/sub/v.dll"):
@@ -114,6 +117,80 @@ class InstallSafetyTest(unittest.TestCase):
         # The impostor's programs are left alone, neither run nor removed.
         self.assertEqual((WORK / "wexApxSvr.exe").read_bytes(), STANDIN_AGENT.read_bytes())
         self.assertEqual((WORK / "standin.tag").read_bytes(), b"planted")
+
+    def swap_when(self, trigger, package_extra=(), env=None):
+        """Runs the setup; when trigger() (given the watcher's chance) says so, another
+        account swaps C:\\tmp for its own, whose working folder holds its own programs and
+        archives. Returns the setup's log."""
+        self.exe.write_bytes(packed(SETUP.read_bytes(), [
+            ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes()), *package_extra]))
+        fake = install_folder("faketmp")
+        plant_standins(fake / "OlvanSetup0")
+        for archive in ("Qt.7z", "tool.7z"):
+            (fake / "OlvanSetup0" / archive).write_bytes(b"7z")
+        self.planted = contents(fake)
+        return trigger(fake)
+
+    def assert_impostor_untouched(self):
+        self.assertEqual(contents(C / "tmp"), self.planted)
+
+    def test_swap_before_the_second_archive_starts_no_impostor_7zip(self):
+        def trigger(fake):
+            # The first program the setup starts, the package's 7za.exe, creates the record.
+            w = watch(C, "create", CALLS.name, C / "tmp", C / "tmp-renamed", "move", fake)
+            self.assertEqual(run_setup(self.exe), 0)
+            self.assertTrue(fired(w))
+            return setup_log()
+        log = self.swap_when(trigger, [("7za.exe", STANDIN_7ZA.read_bytes()),
+                                       ("Qt.7z", b"7z"), ("tool.7z", b"7z")])
+        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual([c[0] for c in standin_calls()], ["7za.exe"])
+        self.assert_impostor_untouched()
+
+    def test_swap_before_the_installer_starts_no_impostor_installer(self):
+        def trigger(fake):
+            p = start(win_path(self.exe), env={**ENGLISH, "OLVAN_STANDIN_MS": "3000"})
+            self.assertTrue(wait_for(
+                lambda: ("wexApxSvr.exe", "-exitwexclient") in standin_calls(), 120, 0.02))
+            os.rename(C / "tmp", C / "tmp-renamed")
+            os.rename(fake, C / "tmp")
+            self.assertEqual(wait_exit(p, 180), 0)
+            return setup_log()
+        log = self.swap_when(trigger)
+        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                          ("wexApxSvr.exe", "-exitwexclient")])
+        self.assert_impostor_untouched()
+
+    def test_working_folder_swapped_as_it_is_made_is_never_used(self):
+        """The owner of C:\\tmp renames the fresh working folder away the moment it is made
+        and moves its own in: the setup works only in the folder it made and holds."""
+        (C / "tmp").mkdir()
+        impostor = install_folder("impostor")
+        plant_standins(impostor)
+        planted = contents(impostor)
+        w = watch(C / "tmp", "create", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move",
+                  impostor)
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(contents(WORK), planted)
+        self.assertEqual(standin_calls(), [])
+
+    def test_tmp_replaced_by_a_link_as_it_is_made_is_never_followed(self):
+        """C:\\tmp is renamed away the moment the setup makes it and a link to another
+        folder, which holds a working folder of its own, put in its place."""
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(C, "create", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
 
     # Wine cannot remove the link either: no log is written, and the old-named file that the
     # first line of a day would delete stays.
