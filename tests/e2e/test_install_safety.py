@@ -180,8 +180,8 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual(standin_calls(), [])
 
     def test_tmp_replaced_by_a_link_as_it_is_made_is_never_followed(self):
-        """C:\\tmp is renamed away the moment the setup makes it and a link to another
-        folder, which holds a working folder of its own, put in its place."""
+        """C:\\tmp is renamed away the moment the setup makes it and a link put in its place
+        to another folder, which holds a working folder of its own."""
         (self.victim / "OlvanSetup0").mkdir()
         (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
         before = contents(self.victim)
