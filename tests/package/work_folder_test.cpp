@@ -210,6 +210,37 @@ TEST_F(WorkFolderTest, HoldsRefuseRenamesUntilReleased) {
   EXPECT_TRUE(MoveFileA("C:\\tmp-renamed", "C:\\tmp"));
 }
 
+// Whether the process token has the named privilege enabled.
+bool PrivilegeEnabled(const char* name) {
+  UniqueHandle token;
+  LUID luid;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ||
+      !LookupPrivilegeValueA(nullptr, name, &luid))
+    return false;
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buf(size);
+  if (!GetTokenInformation(token.Get(), TokenPrivileges, buf.data(), size, &size)) return false;
+  const TOKEN_PRIVILEGES* tp = reinterpret_cast<const TOKEN_PRIVILEGES*>(buf.data());
+  for (DWORD i = 0; i < tp->PrivilegeCount; ++i)
+    if (tp->Privileges[i].Luid.LowPart == luid.LowPart &&
+        tp->Privileges[i].Luid.HighPart == luid.HighPart)
+      return (tp->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+  return false;
+}
+
+// The privileges that let the remover reach locked entries are on only while it works.
+TEST_F(WorkFolderTest, RemovalPrivilegesAreOffAgainAfterwards) {
+  ASSERT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
+  ASSERT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+  CreateDirectoryA("C:\\tmp", nullptr);
+  CreateDirectoryA(kWork, nullptr);
+  char out[260];
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
+  EXPECT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+}
+
 DWORD WINAPI FixedTick() { return 7; }
 
 // A name someone planted where the old folder would be moved aside is skipped, never
