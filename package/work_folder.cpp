@@ -124,7 +124,7 @@ void DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
   DWORD attributes;
   if (h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
       IsLinkAttributes(attributes))
-    DeleteWhenClosed(h.Get());
+    parent.DeleteListed(h.Get(), e);
 }
 
 // Marks the listed entry e of parent and everything below it for deletion, through handles
@@ -144,7 +144,7 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
         (links > 1 && (attributes & FILE_ATTRIBUTE_READONLY)) ||
         (links <= 1 && !ClearReadOnly(file.Get(), attributes)))
       return false;
-    return DeleteWhenClosed(file.Get());
+    return parent.DeleteListed(file.Get(), e);
   }
   if (depth >= kMaxRemoveDepth) return false;
   HeldFolder folder;
@@ -156,7 +156,7 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
   });
   // Judged by what is left, not by the calls' results.
   if (!listed || !folder.IsEmpty() || !ClearReadOnly(folder.Get(), attributes)) return false;
-  return DeleteWhenClosed(folder.Get());
+  return parent.DeleteListed(folder.Get(), e);
 }
 
 // Renames the listed entry e of tmp to "<name>.<tick>-<n>", never onto a name that
@@ -168,7 +168,7 @@ bool MoveAside(const HeldFolder& tmp, const HeldEntry& e, const char* name) {
   } else {
     UniqueHandle h(tmp.OpenListed(e, DELETE | SYNCHRONIZE, 0));
     DWORD tick = g_asideTick();
-    for (unsigned n = 0; h.Valid() && n < 100; ++n) {
+    for (unsigned n = 0; h.Valid() && tmp.NamesEntry(h.Get(), e) && n < 100; ++n) {
       char aside[MAX_PATH];
       if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", name, tick, n)) break;
       if (tmp.MoveHere(h.Get(), aside)) break;

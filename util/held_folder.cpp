@@ -17,12 +17,14 @@ typedef NTSTATUS(NTAPI* NtQueryDirectoryFileFn)(HANDLE, HANDLE, PVOID, PVOID, PI
                                                 PVOID, ULONG, ULONG, BOOLEAN, PUNICODE_STRING,
                                                 BOOLEAN);
 typedef NTSTATUS(NTAPI* NtSetInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+typedef NTSTATUS(NTAPI* NtQueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
 
 struct Native {
   NtCreateFileFn create = nullptr;
   NtQueryDirectoryFileFn queryDirectory = nullptr;
   NtSetInformationFileFn setInformation = nullptr;
+  NtQueryInformationFileFn queryInformation = nullptr;
   RtlNtStatusToDosErrorFn toDosError = nullptr;
   bool ok = false;
 };
@@ -39,10 +41,12 @@ const Native& Nt() {
           reinterpret_cast<NtQueryDirectoryFileFn>(GetProcAddress(ntdll, "NtQueryDirectoryFile"));
       n.setInformation =
           reinterpret_cast<NtSetInformationFileFn>(GetProcAddress(ntdll, "NtSetInformationFile"));
+      n.queryInformation = reinterpret_cast<NtQueryInformationFileFn>(
+          GetProcAddress(ntdll, "NtQueryInformationFile"));
       n.toDosError =
           reinterpret_cast<RtlNtStatusToDosErrorFn>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
     }
-    n.ok = n.create && n.queryDirectory && n.setInformation && n.toDosError;
+    n.ok = n.create && n.queryDirectory && n.setInformation && n.queryInformation && n.toDosError;
   }
   return n;
 }
@@ -50,6 +54,8 @@ const Native& Nt() {
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const ULONG kFileIdBothDirectoryInformation = 37;
 const ULONG kFileRenameInformation = 10;
+const ULONG kFileNameInformation = 9;
+const ULONG kFileInternalInformation = 6;
 // The hold: listing takes part in sharing checks; no FILE_SHARE_DELETE refuses a rename.
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -120,14 +126,20 @@ bool HeldEntry::AnsiName(char* out, unsigned size) const {
 }
 
 bool EntryFacts(HANDLE entry, DWORD* attributes, DWORD* links, LARGE_INTEGER* fileId) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(entry, &info)) return false;
-  if (attributes) *attributes = info.dwFileAttributes;
-  if (links) *links = info.nNumberOfLinks;
-  if (fileId) {
-    fileId->HighPart = static_cast<LONG>(info.nFileIndexHigh);
-    fileId->LowPart = info.nFileIndexLow;
-  }
+  // Each fact from the open file itself: Wine answers a query for all of them at once from
+  // the name it recorded at the open, which a rename from outside makes stale.
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  IO_STATUS_BLOCK io;
+  LARGE_INTEGER id;
+  if (!Nt().ok ||
+      !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ||
+      Nt().queryInformation(entry, &io, &id, sizeof id, kFileInternalInformation) < 0)
+    return false;
+  if (attributes) *attributes = basic.FileAttributes;
+  if (links) *links = standard.NumberOfLinks;
+  if (fileId) *fileId = id;
   return true;
 }
 
@@ -289,6 +301,38 @@ HANDLE HeldFolder::OpenListed(const HeldEntry& e, DWORD access, DWORD options) c
       IsLinkAttributes(attributes) || id.QuadPart != e.fileId.QuadPart)
     return INVALID_HANDLE_VALUE;
   return h.Release();
+}
+
+namespace {
+// The path of an open file or folder below its volume's root, as the system names it now
+// ("\\tmp\\OlvanSetup0"); false when it cannot be read or is longer than cap characters.
+bool PathOf(HANDLE h, WCHAR* out, unsigned cap, unsigned* chars) {
+  struct {
+    ULONG bytes;
+    WCHAR name[2 * MAX_PATH];
+  } info;
+  IO_STATUS_BLOCK io;
+  if (!Nt().ok || Nt().queryInformation(h, &io, &info, sizeof info, kFileNameInformation) < 0 ||
+      info.bytes / sizeof(WCHAR) > cap)
+    return false;
+  *chars = info.bytes / sizeof(WCHAR);
+  memcpy(out, info.name, info.bytes);
+  return true;
+}
+}  // namespace
+
+bool HeldFolder::NamesEntry(HANDLE entry, const HeldEntry& e) const {
+  WCHAR folder[2 * MAX_PATH], path[2 * MAX_PATH];
+  unsigned nf, np;
+  if (!PathOf(h_.Get(), folder, 2 * MAX_PATH, &nf) || !PathOf(entry, path, 2 * MAX_PATH, &np))
+    return false;
+  if (nf > 0 && folder[nf - 1] == L'\\') --nf;
+  return np == nf + 1 + e.nameChars && SameName(path, nf, folder, nf) && path[nf] == L'\\' &&
+         SameName(path + nf + 1, e.nameChars, e.name, e.nameChars);
+}
+
+bool HeldFolder::DeleteListed(HANDLE entry, const HeldEntry& e) const {
+  return NamesEntry(entry, e) && DeleteWhenClosed(entry);
 }
 
 bool HeldFolder::MoveHere(HANDLE entry, const char* newName) const {

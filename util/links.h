@@ -1,6 +1,6 @@
 // Junctions and symbolic links where the elevated setup expects a real folder or file.
 // Another account may plant one to steer the setup's writes and deletes elsewhere: a link
-// is never followed, and only what is proven to be a link is removed as one.
+// is never followed.
 #pragma once
 #include <windows.h>
 
@@ -8,12 +8,6 @@
 bool IsLinkAttributes(DWORD attributes);
 // True when something stands at path and is a junction or symbolic link.
 bool IsLink(const char* path);
-
-// Removes the link at path itself, never what it points to. Only a link that a handle
-// opened without following it reports as one is deleted, through that handle; true when
-// nothing stands at path afterwards. Wine reports the target through such a handle, so
-// there this refuses every link and returns false.
-bool RemoveLink(const char* path);
 
 // Identity of a file or folder: volume serial number and file index.
 struct FileIdentity {

@@ -206,6 +206,26 @@ class InstallSafetyTest(unittest.TestCase):
                          {old_log: b"someone else's file", "notes.txt": b"notes"})
         self.assertIn(("OlvanSetup.exe", ""), standin_calls())
 
+    def test_log_folder_swapped_at_the_first_deletion_is_never_followed(self):
+        """At the first deletion of an old log, C:\\OlvanLog is renamed away and a link to
+        another folder, with files of the same names, put in its place: the writers go on
+        in the folder they hold."""
+        weekday = datetime.date.today().isoweekday() % 7
+        old = [f"setup2025{i:04}{weekday:02d}.log" for i in range(30)]
+        log, moved, others = C / "OlvanLog", C / "OlvanLog-moved", install_folder("others")
+        log.mkdir()
+        for name in old:
+            (log / name).write_bytes(b"last week")
+            (others / name).write_bytes(b"someone else's file")
+        (others / "notes.txt").write_bytes(b"notes")
+        before = contents(others)
+        w = watch(log, "delete", "*", log, moved, "link", others.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(contents(others), before)
+        self.assertIn(("OlvanSetup.exe", ""), standin_calls())
+        self.assertEqual(log_lines(folder=moved.name)[-1], b"Exit main")
+
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
             ("ok.txt", b"ok"), ("..\\escaped.dll", b"evil")])))
