@@ -13,7 +13,7 @@
 namespace {
 
 // Entries below the working folder deeper than this are not removed: the folder is then
-// moved aside whole. The tree the setup itself makes is three levels deep.
+// moved aside whole and stays there. The tree the setup itself makes is three levels deep.
 const int kMaxRemoveDepth = 16;
 
 // <d>:\tmp and the working folder, held from their making until the install sequence ends,
@@ -226,12 +226,15 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   if (g_tmp.Open(root, "tmp", true) != HoldResult::kHeld) return 0;
   {
     RemovalPrivileges privileges;
-    // Nothing that stands at the name is adopted, whoever made it: it is moved aside, and
-    // what earlier runs moved aside is removed.
+    // Nothing that stands at the name is adopted, whoever made it: it is removed, or moved
+    // aside when it cannot be removed whole, and what earlier runs moved aside is removed.
     HeldEntry old;
-    if (g_tmp.Find(name, &old) && !MoveAside(g_tmp, old, name)) {
-      utl_ReleaseWorkFolder();
-      return 0;
+    if (g_tmp.Find(name, &old)) {
+      RemoveListed(g_tmp, old, 0);
+      if (g_tmp.Find(name, &old) && !MoveAside(g_tmp, old, name)) {
+        utl_ReleaseWorkFolder();
+        return 0;
+      }
     }
     RemoveAsides(g_tmp, name);
   }

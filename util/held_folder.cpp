@@ -54,7 +54,6 @@ const Native& Nt() {
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const ULONG kFileIdBothDirectoryInformation = 37;
 const ULONG kFileRenameInformation = 10;
-const ULONG kFileNameInformation = 9;
 const ULONG kFileInternalInformation = 6;
 // The hold: listing takes part in sharing checks; no FILE_SHARE_DELETE refuses a rename.
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
@@ -303,32 +302,22 @@ HANDLE HeldFolder::OpenListed(const HeldEntry& e, DWORD access, DWORD options) c
   return h.Release();
 }
 
-namespace {
-// The path of an open file or folder below its volume's root, as the system names it now
-// ("\\tmp\\OlvanSetup0"); false when it cannot be read or is longer than cap characters.
-bool PathOf(HANDLE h, WCHAR* out, unsigned cap, unsigned* chars) {
-  struct {
-    ULONG bytes;
-    WCHAR name[2 * MAX_PATH];
-  } info;
-  IO_STATUS_BLOCK io;
-  if (!Nt().ok || Nt().queryInformation(h, &io, &info, sizeof info, kFileNameInformation) < 0 ||
-      info.bytes / sizeof(WCHAR) > cap)
-    return false;
-  *chars = info.bytes / sizeof(WCHAR);
-  memcpy(out, info.name, info.bytes);
-  return true;
-}
-}  // namespace
-
 bool HeldFolder::NamesEntry(HANDLE entry, const HeldEntry& e) const {
-  WCHAR folder[2 * MAX_PATH], path[2 * MAX_PATH];
-  unsigned nf, np;
-  if (!PathOf(h_.Get(), folder, 2 * MAX_PATH, &nf) || !PathOf(entry, path, 2 * MAX_PATH, &np))
+  // The name the system gives the open entry must still lead to that very entry, and end
+  // in the listed name.
+  WCHAR path[2 * MAX_PATH];
+  DWORD n = GetFinalPathNameByHandleW(entry, path, 2 * MAX_PATH, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= 2 * MAX_PATH || n <= e.nameChars ||
+      path[n - e.nameChars - 1] != L'\\' ||
+      !SameName(path + n - e.nameChars, e.nameChars, e.name, e.nameChars))
     return false;
-  if (nf > 0 && folder[nf - 1] == L'\\') --nf;
-  return np == nf + 1 + e.nameChars && SameName(path, nf, folder, nf) && path[nf] == L'\\' &&
-         SameName(path + nf + 1, e.nameChars, e.name, e.nameChars);
+  UniqueHandle again(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  LARGE_INTEGER a, b;
+  return again.Valid() && EntryFacts(again.Get(), nullptr, nullptr, &a) &&
+         EntryFacts(entry, nullptr, nullptr, &b) && a.QuadPart == b.QuadPart;
 }
 
 bool HeldFolder::DeleteListed(HANDLE entry, const HeldEntry& e) const {

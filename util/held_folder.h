@@ -89,10 +89,11 @@ class HeldFolder {
   // Renames the entry open as entry (opened with DELETE) to newName in this folder; a name
   // that exists is never replaced (false, ERROR_ALREADY_EXISTS).
   bool MoveHere(HANDLE entry, const char* newName) const;
-  // True when the system names the open entry as the listed entry e of this folder. Wine
-  // renames and deletes an open file through the name it recorded at the open, which leads
-  // elsewhere once the folder was renamed from outside and a link put in its place; such an
-  // entry is neither renamed nor deleted. On Windows the names always agree.
+  // True when the name the system gives the open entry ends in the listed name of e and
+  // still leads to that very entry. Wine renames an open entry through the name it recorded
+  // at the open, which leads elsewhere once a folder on the way was renamed from outside and
+  // a link put in its place: such an entry is neither renamed nor deleted. On Windows, which
+  // renames and deletes the open file itself, the check always agrees.
   bool NamesEntry(HANDLE entry, const HeldEntry& e) const;
   // Marks the listed entry e, open as entry with DELETE, for deletion when its last handle
   // closes, when NamesEntry agrees.

@@ -166,13 +166,14 @@ class InstallSafetyTest(unittest.TestCase):
 
     def test_working_folder_swapped_as_it_is_made_is_never_used(self):
         """The owner of C:\\tmp renames the fresh working folder away the moment it is made
-        and moves its own in: the setup works only in the folder it made and holds."""
+        (at its first open: Wine makes a folder and opens it in two steps, where Windows
+        makes and opens it at once) and moves its own in: the setup works only in the folder
+        it made and holds."""
         (C / "tmp").mkdir()
         impostor = install_folder("impostor")
         plant_standins(impostor)
         planted = contents(impostor)
-        w = watch(C / "tmp", "create", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move",
-                  impostor)
+        w = watch(C / "tmp", "open", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor)
         self.assertEqual(run_setup(self.exe), 0)
         self.assertTrue(fired(w))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
@@ -180,12 +181,12 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual(standin_calls(), [])
 
     def test_tmp_replaced_by_a_link_as_it_is_made_is_never_followed(self):
-        """C:\\tmp is renamed away the moment the setup makes it and a link put in its place
-        to another folder, which holds a working folder of its own."""
+        """C:\\tmp is renamed away the moment the setup makes it (at its first open) and a
+        link put in its place to another folder, which holds a working folder of its own."""
         (self.victim / "OlvanSetup0").mkdir()
         (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
         before = contents(self.victim)
-        w = watch(C, "create", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        w = watch(C, "open", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
         self.assertEqual(run_setup(self.exe), 0)
         self.assertTrue(fired(w))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
@@ -205,6 +206,23 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual({p.name: p.read_bytes() for p in others.iterdir()},
                          {old_log: b"someone else's file", "notes.txt": b"notes"})
         self.assertIn(("OlvanSetup.exe", ""), standin_calls())
+
+    def test_tmp_replaced_by_a_link_as_the_old_folder_goes_is_never_followed(self):
+        """The moment the setup opens an earlier run's working folder to remove it, C:\\tmp
+        is renamed away and a link put in its place to another folder that holds a working
+        folder of its own: nothing there is deleted or renamed (Wine deletes and renames
+        through the name it recorded at the open), and the run stops."""
+        WORK.mkdir(parents=True)
+        (WORK / "old.dll").write_bytes(b"old")
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(WORK, "open", ".", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 351.", b"Exit main"])
+        self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
 
     def test_log_folder_swapped_at_the_first_deletion_is_never_followed(self):
         """At the first deletion of an old log, C:\\OlvanLog is renamed away and a link to
