@@ -85,9 +85,10 @@ class RemovalPrivileges {
       return;
     want.p[0].Attributes = want.p[1].Attributes = SE_PRIVILEGE_ENABLED;
     DWORD size = sizeof previous_;
-    adjusted_ = AdjustTokenPrivileges(token_.Get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&want),
-                                      sizeof previous_, reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_),
-                                      &size) != FALSE;
+    adjusted_ =
+        AdjustTokenPrivileges(token_.Get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&want),
+                              sizeof previous_, reinterpret_cast<TOKEN_PRIVILEGES*>(&previous_),
+                              &size) != FALSE;
   }
   ~RemovalPrivileges() {
     // The previous state names only the privileges that this call changed.
@@ -109,7 +110,8 @@ class RemovalPrivileges {
 
 DWORD(WINAPI* g_asideTick)() = GetTickCount;
 
-const DWORD kRemoveFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kRemoveFolderAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kRemoveFileAccess = DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 
 // Deletes the link e of parent itself, only when a handle opened on the name without
@@ -183,7 +185,10 @@ bool MoveAside(const HeldFolder& tmp, const HeldEntry& e, const char* name) {
 bool IsAsideOf(const HeldEntry& e, const char* name) {
   char n[MAX_PATH];
   size_t len = strlen(name);
-  if (!e.AnsiName(n, sizeof n) || strlen(n) <= len + 1 || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, n, static_cast<int>(len), name, static_cast<int>(len)) != CSTR_EQUAL || n[len] != '.')
+  if (!e.AnsiName(n, sizeof n) || strlen(n) <= len + 1 ||
+      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, n, static_cast<int>(len), name,
+                     static_cast<int>(len)) != CSTR_EQUAL ||
+      n[len] != '.')
     return false;
   const char* p = n + len + 1;
   int digits = 0;
@@ -268,4 +273,6 @@ void utl_ReleaseWorkFolder() {
   g_tmp.Close();
 }
 
-void utl_SetAsideTickForTest(DWORD(WINAPI* tick)()) { g_asideTick = tick != nullptr ? tick : GetTickCount; }
+void utl_SetAsideTickForTest(DWORD(WINAPI* tick)()) {
+  g_asideTick = tick != nullptr ? tick : GetTickCount;
+}

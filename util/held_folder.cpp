@@ -10,9 +10,8 @@ namespace {
 // The native calls that open relative to a handle, list through it and rename into it.
 // ntdll is mapped into every process before any code of the program runs, so looking them
 // up adds no DLL to the program and cannot load one from elsewhere.
-typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                        PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                        ULONG, PVOID, ULONG);
+typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 typedef NTSTATUS(NTAPI* NtQueryDirectoryFileFn)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK,
                                                 PVOID, ULONG, ULONG, BOOLEAN, PUNICODE_STRING,
                                                 BOOLEAN);
@@ -85,10 +84,9 @@ HANDLE NtOpen(HANDLE root, const WCHAR* name, unsigned chars, DWORD access, DWOR
   IO_STATUS_BLOCK io;
   memset(&io, 0, sizeof io);
   HANDLE h = nullptr;
-  NTSTATUS st = Nt().create(&h, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                            share, disposition,
-                            options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                            nullptr, 0);
+  NTSTATUS st = Nt().create(
+      &h, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+      options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (st < 0) {
     SetNtError(st);
     return INVALID_HANDLE_VALUE;
@@ -109,8 +107,7 @@ bool Wide(const char* name, WCHAR (&out)[MAX_PATH], unsigned* chars) {
 }
 
 bool SameName(const WCHAR* a, unsigned an, const WCHAR* b, unsigned bn) {
-  return CompareStringOrdinal(a, static_cast<int>(an), b, static_cast<int>(bn), TRUE) ==
-         CSTR_EQUAL;
+  return CompareStringOrdinal(a, static_cast<int>(an), b, static_cast<int>(bn), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -131,8 +128,7 @@ bool EntryFacts(HANDLE entry, DWORD* attributes, DWORD* links, LARGE_INTEGER* fi
   FILE_STANDARD_INFO standard;
   IO_STATUS_BLOCK io;
   LARGE_INTEGER id;
-  if (!Nt().ok ||
-      !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+  if (!Nt().ok || !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
       !GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ||
       Nt().queryInformation(entry, &io, &id, sizeof id, kFileInternalInformation) < 0)
     return false;
@@ -307,14 +303,12 @@ bool HeldFolder::NamesEntry(HANDLE entry, const HeldEntry& e) const {
   // in the listed name.
   WCHAR path[2 * MAX_PATH];
   DWORD n = GetFinalPathNameByHandleW(entry, path, 2 * MAX_PATH, FILE_NAME_NORMALIZED);
-  if (n == 0 || n >= 2 * MAX_PATH || n <= e.nameChars ||
-      path[n - e.nameChars - 1] != L'\\' ||
+  if (n == 0 || n >= 2 * MAX_PATH || n <= e.nameChars || path[n - e.nameChars - 1] != L'\\' ||
       !SameName(path + n - e.nameChars, e.nameChars, e.name, e.nameChars))
     return false;
-  UniqueHandle again(CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle again(CreateFileW(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   LARGE_INTEGER a, b;
   return again.Valid() && EntryFacts(again.Get(), nullptr, nullptr, &a) &&
          EntryFacts(entry, nullptr, nullptr, &b) && a.QuadPart == b.QuadPart;

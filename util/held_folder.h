@@ -29,9 +29,9 @@ struct HeldEntry {
 };
 
 enum class HoldResult {
-  kHeld,        // the handle holds a real folder
-  kRefused,     // a link or something that is not a folder stands at the name
-  kFailed,      // it could not be opened or made (GetLastError tells why)
+  kHeld,     // the handle holds a real folder
+  kRefused,  // a link or something that is not a folder stands at the name
+  kFailed,   // it could not be opened or made (GetLastError tells why)
 };
 
 class HeldFolder {
@@ -81,8 +81,8 @@ class HeldFolder {
   // disposition (FILE_OPEN, FILE_CREATE...) and options; FILE_OPEN_REPARSE_POINT and
   // synchronous I/O are always added. INVALID_HANDLE_VALUE on failure with the Win32 error
   // for GetLastError.
-  HANDLE OpenEntry(const char* name, DWORD access, DWORD share, DWORD disposition,
-                   DWORD options, PSECURITY_DESCRIPTOR sd = nullptr) const;
+  HANDLE OpenEntry(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD options,
+                   PSECURITY_DESCRIPTOR sd = nullptr) const;
   // Opens the listed entry and proves that the handle is what the listing showed: same
   // file ID, and no link. INVALID_HANDLE_VALUE otherwise (a link, a swapped entry).
   HANDLE OpenListed(const HeldEntry& e, DWORD access, DWORD options) const;

@@ -100,7 +100,8 @@ void DeleteLastWeeks(const HeldFolder& folder, const char* base, unsigned weekda
     if (e.IsFolder() || e.IsLink() || !e.AnsiName(name, sizeof name) ||
         !LogCleanupMatches(name, base, weekday) || lstrcmpiA(name, today) == 0)
       return true;
-    UniqueHandle file(folder.OpenListed(e, DELETE | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
+    UniqueHandle file(
+        folder.OpenListed(e, DELETE | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
     DWORD attributes, links;
     if (file.Valid() && EntryFacts(file.Get(), &attributes, &links, nullptr) && links == 1 &&
         ClearReadOnly(file.Get(), attributes))

@@ -6,7 +6,8 @@
  *
  *   olvwatch DIR create|delete|open NAME|*|. VICTIM ASIDE link|move SOURCE
  *
- * NAME "." stands for DIR itself (an open of the folder). On the first such event in DIR: rename(VICTIM, ASIDE), then symlink(SOURCE, VICTIM)
+ * NAME "." stands for DIR itself (an open of the folder). On the first such event in DIR:
+ * rename(VICTIM, ASIDE), then symlink(SOURCE, VICTIM)
  * ("link") or rename(SOURCE, VICTIM) ("move"). Prints "ready" once the watch is set and
  * "fired" after the swap; exits 0 when it fired, 1 when nothing happened within 300 s,
  * 2 on a usage or system error. */
@@ -30,11 +31,11 @@ int main(int argc, char** argv) {
             "usage: olvwatch DIR create|delete|open NAME|*|. VICTIM ASIDE link|move SOURCE\n");
     return 2;
   }
-  const char *dir = argv[1], *name = argv[3], *victim = argv[4], *aside = argv[5],
-             *mode = argv[6], *source = argv[7];
+  const char *dir = argv[1], *name = argv[3], *victim = argv[4], *aside = argv[5], *mode = argv[6],
+             *source = argv[7];
   uint32_t mask = strcmp(argv[2], "delete") == 0 ? IN_DELETE
-                  : strcmp(argv[2], "open") == 0  ? IN_OPEN
-                                                  : IN_CREATE;
+                  : strcmp(argv[2], "open") == 0 ? IN_OPEN
+                                                 : IN_CREATE;
   int self = strcmp(name, ".") == 0;
   int fd = inotify_init1(IN_CLOEXEC);
   if (fd < 0) return fail("inotify_init1");

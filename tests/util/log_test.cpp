@@ -160,8 +160,8 @@ DWORD WINAPI CloseSoon(void* h) {
 // is not lost.
 TEST_F(LogTest, ReaderHoldingTodaysLogDelaysTheLine) {
   SetupLog("first");
-  HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   HANDLE closer = CreateThread(nullptr, 0, CloseSoon, reader, 0, nullptr);
   SetupLog("second");
