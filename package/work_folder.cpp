@@ -129,6 +129,23 @@ void DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
     parent.DeleteListed(h.Get(), e);
 }
 
+bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth);
+
+// Opens the listed folder e of parent (as folder) and removes everything below it. True
+// when its listing is empty afterwards.
+bool EmptyListed(const HeldFolder& parent, const HeldEntry& e, int depth, HeldFolder* folder,
+                 DWORD* attributes) {
+  if (depth >= kMaxRemoveDepth) return false;
+  folder->Adopt(parent.OpenListed(e, kRemoveFolderAccess, FILE_DIRECTORY_FILE));
+  if (!folder->Valid() || !EntryFacts(folder->Get(), attributes, nullptr, nullptr)) return false;
+  bool listed = folder->List([&](const HeldEntry& child) {
+    RemoveListed(*folder, child, depth + 1);
+    return true;
+  });
+  // Judged by what is left, not by the calls' results.
+  return listed && folder->IsEmpty();
+}
+
 // Marks the listed entry e of parent and everything below it for deletion, through handles
 // only: each entry is opened relative to its parent, must be what the listing showed (file
 // ID, no link) and is neither descended into nor deleted through otherwise. True when the
@@ -148,37 +165,53 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
       return false;
     return parent.DeleteListed(file.Get(), e);
   }
-  if (depth >= kMaxRemoveDepth) return false;
   HeldFolder folder;
-  folder.Adopt(parent.OpenListed(e, kRemoveFolderAccess, FILE_DIRECTORY_FILE));
-  if (!folder.Valid() || !EntryFacts(folder.Get(), &attributes, nullptr, nullptr)) return false;
-  bool listed = folder.List([&](const HeldEntry& child) {
-    RemoveListed(folder, child, depth + 1);
-    return true;
-  });
-  // Judged by what is left, not by the calls' results.
-  if (!listed || !folder.IsEmpty() || !ClearReadOnly(folder.Get(), attributes)) return false;
-  return parent.DeleteListed(folder.Get(), e);
+  return EmptyListed(parent, e, depth, &folder, &attributes) &&
+         ClearReadOnly(folder.Get(), attributes) && parent.DeleteListed(folder.Get(), e);
 }
 
-// Renames the listed entry e of tmp to "<name>.<tick>-<n>", never onto a name that
-// exists. A link is deleted as a link where that is proven and otherwise left in place.
-// True when tmp's listing no longer shows the name.
+// Renames the listed entry e of tmp, open as h with DELETE, to "<name>.<tick>-<n>", never
+// onto a name that exists, and only while its name still leads to it.
+void MoveOpenAside(const HeldFolder& tmp, HANDLE h, const HeldEntry& e, const char* name) {
+  DWORD tick = g_asideTick();
+  for (unsigned n = 0; tmp.NamesEntry(h, e) && n < 100; ++n) {
+    char aside[MAX_PATH];
+    if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", name, tick, n)) break;
+    if (tmp.MoveHere(h, aside)) break;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+}
+
+// Moves the listed entry e of tmp aside whole. A link is deleted as a link where that is
+// proven and otherwise left in place. True when tmp's listing no longer shows the name.
 bool MoveAside(const HeldFolder& tmp, const HeldEntry& e, const char* name) {
   if (e.IsLink()) {
     DeleteProvenLink(tmp, e);
   } else {
     UniqueHandle h(tmp.OpenListed(e, DELETE | SYNCHRONIZE, 0));
-    DWORD tick = g_asideTick();
-    for (unsigned n = 0; h.Valid() && tmp.NamesEntry(h.Get(), e) && n < 100; ++n) {
-      char aside[MAX_PATH];
-      if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", name, tick, n)) break;
-      if (tmp.MoveHere(h.Get(), aside)) break;
-      if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
+    if (h.Valid()) MoveOpenAside(tmp, h.Get(), e, name);
   }
   HeldEntry left;
   return !tmp.Find(e, &left);
+}
+
+// Clears the name of the working folder: what stands there goes, or is moved aside whole
+// when it cannot be removed. An old folder is emptied, then moved aside and removed from
+// there: a name deleted on close stays while another program holds the folder open, and
+// the folder could not be made again at once. True when tmp's listing no longer shows it.
+bool ClearName(const HeldFolder& tmp, const char* name) {
+  HeldEntry old;
+  if (!tmp.Find(name, &old)) return true;
+  if (old.IsFolder() && !old.IsLink()) {
+    // Closed before a move of the whole folder, which opens it with delete access.
+    HeldFolder folder;
+    DWORD attributes;
+    if (EmptyListed(tmp, old, 0, &folder, &attributes)) MoveOpenAside(tmp, folder.Get(), old, name);
+    folder.Close();
+  } else {
+    RemoveListed(tmp, old, 0);
+  }
+  return !tmp.Find(name, &old) || MoveAside(tmp, old, name);
 }
 
 // True when entry is "<name>.<digits>-<digits>", a name MoveAside gives.
@@ -233,13 +266,9 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
     RemovalPrivileges privileges;
     // Nothing that stands at the name is adopted, whoever made it: it is removed, or moved
     // aside when it cannot be removed whole, and what earlier runs moved aside is removed.
-    HeldEntry old;
-    if (g_tmp.Find(name, &old)) {
-      RemoveListed(g_tmp, old, 0);
-      if (g_tmp.Find(name, &old) && !MoveAside(g_tmp, old, name)) {
-        utl_ReleaseWorkFolder();
-        return 0;
-      }
+    if (!ClearName(g_tmp, name)) {
+      utl_ReleaseWorkFolder();
+      return 0;
     }
     RemoveAsides(g_tmp, name);
   }

@@ -243,6 +243,22 @@ TEST_F(WorkFolderTest, RemovalPrivilegesAreOffAgainAfterwards) {
 
 DWORD WINAPI FixedTick() { return 7; }
 
+// An old folder that another program holds open (sharing delete) is emptied and moved
+// aside: deleted in place, its name would stay until that program closes it.
+TEST_F(WorkFolderTest, OldFolderHeldOpenElsewhereIsMovedAside) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  CreateDirectoryA(kWork, nullptr);
+  WriteFileBytes(std::string(kWork) + "\\old.txt", "old");
+  UniqueHandle other(CreateFileA(kWork, FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(other.Valid());
+  char out[260];
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_FALSE(Exists(std::string(kWork) + "\\old.txt"));
+  other.Reset();
+}
+
 // A tree deeper than the remover descends is moved aside whole, under a name nobody
 // planted (a planted one is skipped, never replaced), and the run goes on.
 TEST_F(WorkFolderTest, TreeDeeperThanTheLimitIsMovedAsideUnderAFreeName) {
