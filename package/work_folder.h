@@ -11,10 +11,12 @@
 //   (see util/held_folder.h); a link or a file there is refused (0). Every later step
 //   lists, opens, renames and makes entries relative to that handle;
 // - whatever stands at the working folder's name (a folder of an earlier run or of someone
-//   else, a file) is moved aside, under "<name>.<tick>-<n>", and the folders moved aside
-//   by this and earlier runs are removed through handles without following links, as far
-//   as they can be; a link there is removed only when it is proven to be one (never under
-//   Wine), else the call fails. clearIfExists changes nothing: nothing is ever adopted;
+//   else, a file) is removed through handles without following links (the backup and
+//   restore privileges enabled meanwhile, so nobody's security is changed); what cannot be
+//   removed whole is moved aside, under "<name>.<tick>-<n>", and the folders moved aside by
+//   earlier runs are removed the same way, as far as they can be. A link there is removed
+//   only when it is proven to be one (never under Wine), else the call fails.
+//   clearIfExists changes nothing: nothing is ever adopted;
 // - the working folder is then made new, relative to the held <d>:\tmp, by one create that
 //   must succeed, with SYSTEM and Administrators as its only (protected, not inherited)
 //   full-control entries and Administrators as its owner; that create's handle holds it
