@@ -113,10 +113,11 @@ bool SameName(const WCHAR* a, unsigned an, const WCHAR* b, unsigned bn) {
 }  // namespace
 
 bool HeldEntry::AnsiName(char* out, unsigned size) const {
+  if (size == 0) return false;
   BOOL lossy = FALSE;
   int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, static_cast<int>(nameChars), out,
                               static_cast<int>(size) - 1, nullptr, &lossy);
-  if (size == 0 || (n <= 0 && nameChars > 0) || lossy) return false;
+  if ((n <= 0 && nameChars > 0) || lossy) return false;
   out[n] = '\0';
   return true;
 }
