@@ -126,7 +126,7 @@ void DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
   DWORD attributes;
   if (h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
       IsLinkAttributes(attributes))
-    parent.DeleteListed(h.Get(), e);
+    DeleteWhenClosed(h.Get());
 }
 
 bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth);
@@ -163,11 +163,11 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
         (links > 1 && (attributes & FILE_ATTRIBUTE_READONLY)) ||
         (links <= 1 && !ClearReadOnly(file.Get(), attributes)))
       return false;
-    return parent.DeleteListed(file.Get(), e);
+    return DeleteWhenClosed(file.Get());
   }
   HeldFolder folder;
   return EmptyListed(parent, e, depth, &folder, &attributes) &&
-         ClearReadOnly(folder.Get(), attributes) && parent.DeleteListed(folder.Get(), e);
+         ClearReadOnly(folder.Get(), attributes) && DeleteWhenClosed(folder.Get());
 }
 
 // Renames the listed entry e of tmp, open as h with DELETE, to "<name>.<tick>-<n>", never

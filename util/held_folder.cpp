@@ -315,10 +315,6 @@ bool HeldFolder::NamesEntry(HANDLE entry, const HeldEntry& e) const {
          EntryFacts(entry, nullptr, nullptr, &b) && a.QuadPart == b.QuadPart;
 }
 
-bool HeldFolder::DeleteListed(HANDLE entry, const HeldEntry& e) const {
-  return NamesEntry(entry, e) && DeleteWhenClosed(entry);
-}
-
 bool HeldFolder::MoveHere(HANDLE entry, const char* newName) const {
   WCHAR wide[MAX_PATH];
   unsigned chars;

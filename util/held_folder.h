@@ -92,12 +92,10 @@ class HeldFolder {
   // True when the name the system gives the open entry ends in the listed name of e and
   // still leads to that very entry. Wine renames an open entry through the name it recorded
   // at the open, which leads elsewhere once a folder on the way was renamed from outside and
-  // a link put in its place: such an entry is neither renamed nor deleted. On Windows, which
-  // renames and deletes the open file itself, the check always agrees.
+  // a link put in its place: such an entry is not renamed. On Windows, which renames the
+  // open file itself, the check always agrees. (Wine deletes a name only while it still
+  // leads to the open file.)
   bool NamesEntry(HANDLE entry, const HeldEntry& e) const;
-  // Marks the listed entry e, open as entry with DELETE, for deletion when its last handle
-  // closes, when NamesEntry agrees.
-  bool DeleteListed(HANDLE entry, const HeldEntry& e) const;
 
  private:
   bool ListRaw(bool (*visit)(const HeldEntry&, void*), void* ctx) const;

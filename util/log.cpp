@@ -105,7 +105,7 @@ void DeleteLastWeeks(const HeldFolder& folder, const char* base, unsigned weekda
     DWORD attributes, links;
     if (file.Valid() && EntryFacts(file.Get(), &attributes, &links, nullptr) && links == 1 &&
         ClearReadOnly(file.Get(), attributes))
-      folder.DeleteListed(file.Get(), e);
+      DeleteWhenClosed(file.Get());
     return true;
   });
 }

@@ -75,9 +75,11 @@ class InstallSafetyTest(unittest.TestCase):
 
     def test_link_inside_the_working_folder_is_not_followed(self):
         """The folder holding the links is moved aside whole, the links with it; a link to an
-        empty folder is not deleted through either (Wine would remove the target)."""
+        empty folder of the link's own name is not deleted through either (Wine would remove
+        the target)."""
         WORK.mkdir(parents=True)
-        empty = install_folder("empty")
+        empty = install_folder("empty") / "Qt"
+        empty.mkdir()
         os.symlink(self.victim, WORK / "UrlCmdCustomCfg")
         os.symlink(empty.resolve(), WORK / "Qt")
         self.assert_installed()
