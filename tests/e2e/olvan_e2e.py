@@ -382,7 +382,7 @@ def reset_install_machine():
         if p.is_symlink() or p.is_file():
             p.unlink()
     # What the setup moved aside, and folders that tests renamed away.
-    for p in [*C.glob("tmp?*"), *C.glob("OlvanLog?*")]:
+    for p in [*C.glob("tmp?*"), *C.glob("OlvanLog?*"), *C.glob("moved*.log")]:
         if p.is_symlink() or p.is_file():
             p.unlink()
         else:

@@ -246,6 +246,23 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertIn(("OlvanSetup.exe", ""), standin_calls())
         self.assertEqual(log_lines(folder=moved.name)[-1], b"Exit main")
 
+    def test_old_log_swapped_for_a_link_before_its_deletion_is_kept(self):
+        """When the clean-up deletes one of last week's two logs, the other is renamed away
+        and a link to someone else's file of that name put in its place: that file stays."""
+        weekday = datetime.date.today().isoweekday() % 7
+        log, others = C / "OlvanLog", install_folder("others")
+        names = [f"setup2025000{i}{weekday:02d}.log" for i in (1, 2)]
+        log.mkdir()
+        for name in names:
+            (log / name).write_bytes(b"last week")
+            (others / name).write_bytes(b"someone else's file")
+        before = contents(others)
+        watchers = [watch(log, "delete", names[i], log / names[1 - i], C / f"moved{i}.log",
+                          "link", (others / names[1 - i]).resolve()) for i in (0, 1)]
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(sum(fired(w, timeout=1) for w in watchers), 1)
+        self.assertEqual(contents(others), before)
+
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
             ("ok.txt", b"ok"), ("..\\escaped.dll", b"evil")])))
