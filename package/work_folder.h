@@ -6,20 +6,25 @@
 // tick count when withTickSuffix is set, else 0. <d>:\tmp is made when missing.
 //
 // The setup runs elevated in a folder that ordinary users may write, so nothing found there
-// is trusted:
-// - a junction or symbolic link at <d>:\tmp is never followed: it is removed and a real
-//   folder made;
-// - whatever stands at the working folder's path (a folder of an earlier run or of someone
-//   else, a file, a link) is removed without following links, whatever clearIfExists says;
-//   a folder or file that cannot be removed is moved aside under a fresh name; the folder is then
-//   made new, with SYSTEM and Administrators as its only (protected, not inherited) full-control
-//   entries and Administrators as its owner;
-// - <d>:\tmp and the working folder are then held open without FILE_SHARE_DELETE until
-//   utl_ReleaseWorkFolder, so that Windows refuses to rename or delete them.
+// is trusted and nothing is resolved by path twice:
+// - <d>:\tmp is opened, or made when missing, by one call that follows no link, and held
+//   (see util/held_folder.h); a link or a file there is refused (0). Every later step
+//   lists, opens, renames and makes entries relative to that handle;
+// - whatever stands at the working folder's name (a folder of an earlier run or of someone
+//   else, a file) is removed through handles without following links (the backup and
+//   restore privileges enabled meanwhile, so nobody's security is changed); what cannot be
+//   removed whole is moved aside, under "<name>.<tick>-<n>", and the folders moved aside by
+//   earlier runs are removed the same way, as far as they can be. A link there is removed
+//   only when it is proven to be one (never under Wine), else the call fails.
+//   clearIfExists changes nothing: nothing is ever adopted;
+// - the working folder is then made new, relative to the held <d>:\tmp, by one create that
+//   must succeed, with SYSTEM and Administrators as its only (protected, not inherited)
+//   full-control entries and Administrators as its owner; that create's handle holds it
+//   until utl_ReleaseWorkFolder and gives the identity that utl_IsWorkFolderIntact checks.
 // Returns 1 on success; 0, without logging, when the system directory cannot be read, a
-// link cannot be removed (always under Wine, which cannot remove a Unix symbolic link
-// through Win32), a folder cannot be cleared away, made or secured, or the path does not
-// fit (out is then unchanged).
+// link or file stands at <d>:\tmp, what stands at the working folder's name can be neither
+// moved aside nor removed, the folder cannot be made, or the path does not fit (out is then
+// unchanged).
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
                         BOOL clearIfExists);
 
@@ -28,6 +33,9 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
 // and is no link. Wine lets a held folder be renamed: this check is what notices a swap
 // there.
 bool utl_IsWorkFolderIntact(const char* path);
+
+// The tick count that names folders moved aside; null restores GetTickCount. For tests.
+void utl_SetAsideTickForTest(DWORD(WINAPI* tick)());
 
 // Closes the handles that hold <d>:\tmp and the working folder; safe to call more than once.
 void utl_ReleaseWorkFolder();

@@ -9,41 +9,6 @@ bool IsLinkAttributes(DWORD attributes) {
 
 bool IsLink(const char* path) { return IsLinkAttributes(GetFileAttributesA(path)); }
 
-bool RemoveLink(const char* path) {
-  // RemoveDirectoryA is not used: Wine applies it to the target of a Unix symbolic link.
-  UniqueHandle h(CreateFileA(
-      path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h.Valid()) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h.Get(), &info) || !IsLinkAttributes(info.dwFileAttributes))
-    return false;
-  FILE_DISPOSITION_INFO dispose;
-  dispose.DeleteFile = TRUE;
-  if (!SetFileInformationByHandle(h.Get(), FileDispositionInfo, &dispose, sizeof dispose))
-    return false;
-  h.Reset();
-  // Judged by what is left, not by the calls' results.
-  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
-}
-
-bool MoveAside(const char* path) {
-  // Wine renames the target of a Unix symbolic link, not the link: links are only ever
-  // removed, by RemoveLink.
-  if (IsLink(path)) return false;
-  DWORD tick = GetTickCount();
-  for (unsigned n = 0; n < 100; ++n) {
-    char aside[MAX_PATH];
-    if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", path, tick, n)) return false;
-    // Without MOVEFILE_REPLACE_EXISTING: a name someone planted is skipped, never replaced.
-    // A link is renamed as a link.
-    if (MoveFileExA(path, aside, 0)) break;
-    DWORD err = GetLastError();
-    if (err != ERROR_ALREADY_EXISTS && err != ERROR_FILE_EXISTS) return false;
-  }
-  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
-}
-
 bool IdentityOf(HANDLE h, FileIdentity* id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
@@ -55,18 +20,4 @@ bool IdentityOf(HANDLE h, FileIdentity* id) {
 
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
-}
-
-HANDLE HoldFolder(const char* path) {
-  if (IsLink(path)) return INVALID_HANDLE_VALUE;
-  UniqueHandle h(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h.Valid()) return INVALID_HANDLE_VALUE;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h.Get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      IsLinkAttributes(info.dwFileAttributes))
-    return INVALID_HANDLE_VALUE;
-  return h.Release();
 }

@@ -1,6 +1,6 @@
 // Junctions and symbolic links where the elevated setup expects a real folder or file.
 // Another account may plant one to steer the setup's writes and deletes elsewhere: a link
-// is never followed, and only what is proven to be a link is removed as one.
+// is never followed.
 #pragma once
 #include <windows.h>
 
@@ -8,17 +8,6 @@
 bool IsLinkAttributes(DWORD attributes);
 // True when something stands at path and is a junction or symbolic link.
 bool IsLink(const char* path);
-
-// Removes the link at path itself, never what it points to. Only a link that a handle
-// opened without following it reports as one is deleted, through that handle; true when
-// nothing stands at path afterwards. Wine reports the target through such a handle, so
-// there this refuses every link and returns false.
-bool RemoveLink(const char* path);
-
-// Renames the folder or file at path to a fresh name beside it, "<path>.<tick count>-<n>";
-// a name someone planted there is skipped, never replaced. True when nothing stands at path
-// afterwards. A link is refused (false): Wine's rename moves a Unix symbolic link's target.
-bool MoveAside(const char* path);
 
 // Identity of a file or folder: volume serial number and file index.
 struct FileIdentity {
@@ -29,8 +18,3 @@ struct FileIdentity {
 // Identity of an open handle; false when it cannot be read.
 bool IdentityOf(HANDLE h, FileIdentity* id);
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
-
-// Opens the folder at path without following a link, for reading its attributes, and
-// without FILE_SHARE_DELETE, so that Windows refuses to rename or delete it while the
-// handle is open. INVALID_HANDLE_VALUE when it cannot be opened or is a link.
-HANDLE HoldFolder(const char* path);

@@ -8,6 +8,7 @@
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
+#include "util/held_folder.h"
 #include "util/links.h"
 #include "util/log_line.h"
 
@@ -24,38 +25,47 @@ const DWORD kOpenRetryMs = 2;
 const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
 const int kTurnAttempts = 1000;
 
-// The log folder stands where ordinary users can write before this elevated program runs.
-// A link planted there would steer the writers' creates and appends, and the weekly
-// clean-up's deletes, into whatever folder it names: it is removed (the link, never what it
-// points to) and a real folder made in its place. True when a real folder stands there;
-// otherwise the line is dropped. One attribute read per line when all is well.
-bool PrepareFolder(const char* folder) {
-  DWORD a = GetFileAttributesA(folder);
-  if (IsLinkAttributes(a)) {
-    if (!RemoveLink(folder)) return false;
-    a = INVALID_FILE_ATTRIBUTES;
-  }
-  if (a == INVALID_FILE_ATTRIBUTES) {
-    CreateDirectoryA(folder, nullptr);
-    // Judged by what stands there now, not by the call's result.
-    a = GetFileAttributesA(folder);
-  }
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         !IsLinkAttributes(a);
-}
+// The log folders, held from the first line written to each for the life of the process:
+// "<system drive>:\OlvanLog" and "c:\OlvanLog", one folder when Windows is on drive C.
+// Ordinary users can make, rename or replace a folder at the root of the drive, so every
+// file is created, opened, listed and deleted relative to the held folder, never through a
+// path resolved again: a folder renamed away or replaced by a link while the setup runs
+// changes nothing the writers do, and what a link leads to receives nothing.
+struct LogFolderHold {
+  char path[MAX_PATH];
+  HeldFolder folder;
+};
+const int kMaxLogFolders = 2;
+LogFolderHold g_logFolders[kMaxLogFolders];
 
-// Opens an existing log without following a link at its name.
-HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+void (*g_beforeCleanup)() = nullptr;
+
+// The held folder for "<d>:\<name>", opened or made (with inherited security) on first use
+// without following a link. Null when a link or something that is not a folder stands
+// there, or it cannot be made: the line is then dropped, and the next line tries again.
+const HeldFolder* HeldLogFolder(const char* path) {
+  LogFolderHold* slot = nullptr;
+  for (LogFolderHold& h : g_logFolders) {
+    if (h.folder.Valid() && lstrcmpiA(h.path, path) == 0) return &h.folder;
+    if (slot == nullptr && !h.folder.Valid()) slot = &h;
+  }
+  size_t len = strlen(path);
+  if (slot == nullptr || len < 4 || len >= MAX_PATH || path[1] != ':' || path[2] != '\\' ||
+      strchr(path + 3, '\\') != nullptr)
+    return nullptr;
+  HeldFolder root;
+  if (!root.OpenDriveRoot(path[0]) || slot->folder.Open(root, path + 3, true) != HoldResult::kHeld)
+    return nullptr;
+  memcpy(slot->path, path, len + 1);
+  return &slot->folder;
 }
 
 // An existing log is appended to only when it is a plain file with no other name: a link,
 // or a hard link to someone else's file, would have this program write into that file.
 bool OwnPlainFile(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(file, &info) && !IsLinkAttributes(info.dwFileAttributes) &&
-         info.nNumberOfLinks <= 1;
+  DWORD attributes, links;
+  return EntryFacts(file, &attributes, &links, nullptr) && !IsLinkAttributes(attributes) &&
+         links <= 1;
 }
 
 // Appends the whole line with one write while holding the writers' turn, so lines of
@@ -79,26 +89,45 @@ void AppendLine(HANDLE file, const void* line, DWORD len) {
   if (locked) UnlockFileEx(file, 0, 1, 0, &turn);
 }
 
-HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, const char* name,
+// The weekly clean-up: deletes, relative to the held folder, the files of base written on
+// weekday (read-only ones too), except today's, which another writer may have created
+// since this one looked. Only plain files with one name whose file ID is the one listed are
+// deleted, through the handle that proved it; folders and links are left alone.
+void DeleteLastWeeks(const HeldFolder& folder, const char* base, unsigned weekday,
+                     const char* today) {
+  folder.List([&](const HeldEntry& e) {
+    char name[MAX_PATH];
+    if (e.IsFolder() || e.IsLink() || !e.AnsiName(name, sizeof name) ||
+        !LogCleanupMatches(name, base, weekday) || lstrcmpiA(name, today) == 0)
+      return true;
+    UniqueHandle file(
+        folder.OpenListed(e, DELETE | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
+    DWORD attributes, links;
+    if (file.Valid() && EntryFacts(file.Get(), &attributes, &links, nullptr) && links == 1 &&
+        ClearReadOnly(file.Get(), attributes))
+      DeleteWhenClosed(file.Get());
+    return true;
+  });
+}
+
+HANDLE OpenOrCreate(const HeldFolder& folder, const char* base, const char* name,
                     unsigned weekday) {
+  const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (attempt) Sleep(kOpenRetryMs);
-    if (FileExists(path)) {
-      UniqueHandle h(OpenForAppend(path));
-      if (h.Valid()) return OwnPlainFile(h.Get()) ? h.Release() : INVALID_HANDLE_VALUE;
-      if (GetLastError() == ERROR_SHARING_VIOLATION) continue;
-      return INVALID_HANDLE_VALUE;
-    }
-    // First line of this weekday: last week's files of the same weekday go. Today's own
-    // file is spared in case another writer has just created it.
-    char pattern[MAX_PATH];
-    if (LogCleanupPattern(pattern, sizeof pattern, base, weekday))
-      DeleteMatchingFiles(folder, pattern, name);
-    HANDLE h =
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return h;
+    UniqueHandle h(folder.OpenEntry(name, access, share, FILE_OPEN, FILE_NON_DIRECTORY_FILE));
+    if (h.Valid()) return OwnPlainFile(h.Get()) ? h.Release() : INVALID_HANDLE_VALUE;
     DWORD err = GetLastError();
+    // Another writer or a reader holds it for a moment without write sharing.
+    if (err == ERROR_SHARING_VIOLATION) continue;
+    if (err != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+    // First line of this weekday: last week's files of the same weekday go.
+    if (g_beforeCleanup != nullptr) g_beforeCleanup();
+    DeleteLastWeeks(folder, base, weekday, name);
+    h.Reset(folder.OpenEntry(name, access, share, FILE_CREATE, FILE_NON_DIRECTORY_FILE));
+    if (h.Valid()) return h.Release();
+    err = GetLastError();
     // Lost the race to create it: append to the winner's file.
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS || err == ERROR_SHARING_VIOLATION)
       continue;
@@ -107,16 +136,17 @@ HANDLE OpenOrCreate(const char* folder, const char* base, const char* path, cons
   return INVALID_HANDLE_VALUE;
 }
 
-void WriteLine(const char* folder, const char* base, bool detailMark, LogThreadForm form,
+void WriteLine(const char* folderPath, const char* base, bool detailMark, LogThreadForm form,
                const char* message) {
-  if (!PrepareFolder(folder)) return;
+  const HeldFolder* folder = HeldLogFolder(folderPath);
+  if (folder == nullptr) return;
 
   SYSTEMTIME st;
   GetLocalTime(&st);
   LogTime t = {st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond};
   char name[MAX_PATH];
-  char path[MAX_PATH];
-  if (!LogFileName(name, sizeof name, base, t) || !StrJoinPath(path, folder, name)) return;
+  if (!LogFileName(name, sizeof name, base, t) || strlen(folderPath) + 1 + strlen(name) >= MAX_PATH)
+    return;
 
   size_t len = LogComposeLine(nullptr, 0, t, detailMark, form, GetCurrentThreadId(), message);
   if (len == 0 || len > 0x7fffffff) return;
@@ -124,7 +154,7 @@ void WriteLine(const char* folder, const char* base, bool detailMark, LogThreadF
   if (line.Get() == nullptr) return;
   LogComposeLine(line.As<char>(), len, t, detailMark, form, GetCurrentThreadId(), message);
 
-  UniqueHandle file(OpenOrCreate(folder, base, path, name, t.weekday));
+  UniqueHandle file(OpenOrCreate(*folder, base, name, t.weekday));
   if (!file.Valid()) return;
   AppendLine(file.Get(), line.Get(), static_cast<DWORD>(len));
 }
@@ -151,6 +181,12 @@ void ModuleLog(const char* name, const char* message, int detail) {
   char base[MAX_PATH];
   if (!StrFormat(base, sizeof base, "stp_%s", name)) return;
   WriteLine(folder, base, detail != 0, LogThreadForm::Hex0x, message);
+}
+
+void SetLogCleanupHookForTest(void (*hook)()) { g_beforeCleanup = hook; }
+
+void ReleaseLogFoldersForTest() {
+  for (LogFolderHold& h : g_logFolders) h.folder.Close();
 }
 
 void FixedFolderLog(const char* name, const char* message) {

@@ -1,6 +1,8 @@
 // The three log writers. Each call appends one whole line to the log file of today's
 // weekday and never fails visibly. Lines go to <system drive>:\OlvanLog (SetupLog,
-// ModuleLog) or c:\OlvanLog (FixedFolderLog).
+// ModuleLog) or c:\OlvanLog (FixedFolderLog); each folder is opened (or made) without
+// following a link on its first line and held open for the life of the process, and every
+// file in it is reached relative to that handle.
 #pragma once
 
 // Detail switch: ModuleLog lines with detail set are written only when it is non-zero.
@@ -23,3 +25,9 @@ void ModuleLogLastError(const char* name, const char* fmt);
 // The same with a text ahead of the code: fmt holds %s for prefix, then the code's %lu.
 void ModuleLogLastError(const char* name, const char* fmt, const char* prefix);
 void FixedFolderLogLastError(const char* name, const char* fmt);
+
+// For tests: hook called when a writer found no file for today, right before the weekly
+// clean-up (null: none); and the release of the held log folders, so that a test can
+// remove or replace them.
+void SetLogCleanupHookForTest(void (*hook)());
+void ReleaseLogFoldersForTest();

@@ -13,8 +13,24 @@ bool LogFilePath(char* dst, size_t size, const char* folder, const char* base, c
   return LogFileName(name, sizeof name, base, t) && StrJoinPath(dst, size, folder, name);
 }
 
-bool LogCleanupPattern(char* dst, size_t size, const char* base, unsigned weekday) {
-  return StrFormat(dst, size, "%s*%02u.log", base, weekday);
+namespace {
+bool SameAsciiIgnoringCase(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool LogCleanupMatches(const char* name, const char* base, unsigned weekday) {
+  char tail[16];
+  if (!StrFormat(tail, sizeof tail, "%02u.log", weekday)) return false;
+  size_t n = strlen(name), nb = strlen(base), nt = strlen(tail);
+  return n >= nb + nt && SameAsciiIgnoringCase(name, base, nb) &&
+         SameAsciiIgnoringCase(name + n - nt, tail, nt);
 }
 
 size_t LogComposeLine(char* out, size_t size, const LogTime& t, bool detailMark, LogThreadForm form,

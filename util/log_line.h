@@ -10,8 +10,9 @@ struct LogTime {
 
 // "<folder>\<base><yyyymmddww>.log"; the last two digits are the weekday, not the hour.
 bool LogFilePath(char* dst, size_t size, const char* folder, const char* base, const LogTime& t);
-// "<base>*<ww>.log": every file of this base written on the same weekday.
-bool LogCleanupPattern(char* dst, size_t size, const char* base, unsigned weekday);
+// True when name is "<base>*<ww>.log" (ASCII letters in any case, * any run of bytes):
+// a file of this base written on the same weekday, which the first line of a day removes.
+bool LogCleanupMatches(const char* name, const char* base, unsigned weekday);
 // "<base><yyyymmddww>.log", the name LogFilePath puts in the folder.
 bool LogFileName(char* dst, size_t size, const char* base, const LogTime& t);
 

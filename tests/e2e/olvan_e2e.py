@@ -342,6 +342,38 @@ def tree(folder):
                   for p in folder.rglob("*"))
 
 
+def contents(folder):
+    """{relative POSIX path: bytes, or "/" for a folder} of everything below folder."""
+    folder = Path(folder)
+    return {str(p.relative_to(folder)): "/" if p.is_dir() else p.read_bytes()
+            for p in folder.rglob("*")}
+
+
+def watch(folder, event, name, victim, aside, mode, source):
+    """Starts the attacker (olvwatch of the host build): at the first create or delete of
+    name (or of anything, "*") in folder it renames victim to aside and puts a symbolic link
+    to source ("link") or the folder source ("move") in its place. Returns once the watch is
+    set; the process exits 0 when it fired."""
+    p = subprocess.Popen([str(host_tool("olvwatch")), str(folder), event, name, str(victim),
+                          str(aside), mode, str(source)], stdout=subprocess.PIPE, text=True)
+    if p.stdout.readline().strip() != "ready":
+        p.kill()
+        raise AssertionError("olvwatch did not start")
+    return p
+
+
+def fired(watcher, timeout=10):
+    """True when the attacker made its swap; it is ended otherwise."""
+    try:
+        return watcher.wait(timeout) == 0
+    except subprocess.TimeoutExpired:
+        watcher.kill()
+        watcher.wait()
+        return False
+    finally:
+        watcher.stdout.close()
+
+
 def reset_install_machine():
     """reset_machine(), also when C:\\tmp, the working folder or the log folder is a link or
     a plain file, without what was moved aside beside C:\\tmp and the stand-ins' record of
@@ -350,7 +382,7 @@ def reset_install_machine():
         if p.is_symlink() or p.is_file():
             p.unlink()
     # What the setup moved aside, and folders that tests renamed away.
-    for p in C.glob("tmp?*"):
+    for p in [*C.glob("tmp?*"), *C.glob("OlvanLog?*"), *C.glob("moved*.log")]:
         if p.is_symlink() or p.is_file():
             p.unlink()
         else:

@@ -74,12 +74,17 @@ class InstallSafetyTest(unittest.TestCase):
         self.assert_refused_untouched(C / "tmp")
 
     def test_link_inside_the_working_folder_is_not_followed(self):
-        """The folder holding the link is moved aside whole, the link with it."""
+        """The folder holding the links is moved aside whole, the links with it; a link to an
+        empty folder of the link's own name is not deleted through either (Wine would remove
+        the target)."""
         WORK.mkdir(parents=True)
+        empty = install_folder("empty") / "Qt"
+        empty.mkdir()
         os.symlink(self.victim, WORK / "UrlCmdCustomCfg")
-        os.symlink(self.victim, WORK / "Qt")
+        os.symlink(empty.resolve(), WORK / "Qt")
         self.assert_installed()
         self.assert_victim_untouched()
+        self.assertTrue(empty.is_dir())
 
     def test_folder_made_beforehand_is_not_adopted(self):
         for rel in ("Qt/plugins/x.dll", "Data/Evil/cfg.xml", "top.dll", "Vyx/sub/v.dll"):
@@ -115,6 +120,81 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual((WORK / "wexApxSvr.exe").read_bytes(), STANDIN_AGENT.read_bytes())
         self.assertEqual((WORK / "standin.tag").read_bytes(), b"planted")
 
+    def swap_when(self, trigger, package_extra=(), env=None):
+        """Runs the setup; when trigger() (given the watcher's chance) says so, another
+        account swaps C:\\tmp for its own, whose working folder holds its own programs and
+        archives. Returns the setup's log."""
+        self.exe.write_bytes(packed(SETUP.read_bytes(), [
+            ("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+            ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes()), *package_extra]))
+        fake = install_folder("faketmp")
+        plant_standins(fake / "OlvanSetup0")
+        for archive in ("Qt.7z", "tool.7z"):
+            (fake / "OlvanSetup0" / archive).write_bytes(b"7z")
+        self.planted = contents(fake)
+        return trigger(fake)
+
+    def assert_impostor_untouched(self):
+        self.assertEqual(contents(C / "tmp"), self.planted)
+
+    def test_swap_before_the_second_archive_starts_no_impostor_7zip(self):
+        def trigger(fake):
+            # The first program the setup starts, the package's 7za.exe, creates the record.
+            w = watch(C, "create", CALLS.name, C / "tmp", C / "tmp-renamed", "move", fake)
+            self.assertEqual(run_setup(self.exe), 0)
+            self.assertTrue(fired(w))
+            return setup_log()
+        log = self.swap_when(trigger, [("7za.exe", STANDIN_7ZA.read_bytes()),
+                                       ("Qt.7z", b"7z"), ("tool.7z", b"7z")])
+        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual([c[0] for c in standin_calls()], ["7za.exe"])
+        self.assert_impostor_untouched()
+
+    def test_swap_before_the_installer_starts_no_impostor_installer(self):
+        def trigger(fake):
+            p = start(win_path(self.exe), env={**ENGLISH, "OLVAN_STANDIN_MS": "3000"})
+            self.assertTrue(wait_for(
+                lambda: ("wexApxSvr.exe", "-exitwexclient") in standin_calls(), 120, 0.02))
+            os.rename(C / "tmp", C / "tmp-renamed")
+            os.rename(fake, C / "tmp")
+            self.assertEqual(wait_exit(p, 180), 0)
+            return setup_log()
+        log = self.swap_when(trigger)
+        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual([c for c in standin_calls() if c[1] != "end"],
+                         [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
+                          ("wexApxSvr.exe", "-exitwexclient")])
+        self.assert_impostor_untouched()
+
+    def test_working_folder_swapped_as_it_is_made_is_never_used(self):
+        """The owner of C:\\tmp renames the fresh working folder away the moment it is made
+        (at its first open: Wine makes a folder and opens it in two steps, where Windows
+        makes and opens it at once) and moves its own in: the setup works only in the folder
+        it made and holds."""
+        (C / "tmp").mkdir()
+        impostor = install_folder("impostor")
+        plant_standins(impostor)
+        planted = contents(impostor)
+        w = watch(C / "tmp", "open", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor)
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(contents(WORK), planted)
+        self.assertEqual(standin_calls(), [])
+
+    def test_tmp_replaced_by_a_link_as_it_is_made_is_never_followed(self):
+        """C:\\tmp is renamed away the moment the setup makes it (at its first open) and a
+        link put in its place to another folder, which holds a working folder of its own."""
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(C, "open", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
+
     # Wine cannot remove the link either: no log is written, and the old-named file that the
     # first line of a day would delete stays.
     def test_link_at_the_log_folder_is_not_followed(self):
@@ -128,6 +208,61 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual({p.name: p.read_bytes() for p in others.iterdir()},
                          {old_log: b"someone else's file", "notes.txt": b"notes"})
         self.assertIn(("OlvanSetup.exe", ""), standin_calls())
+
+    def test_tmp_replaced_by_a_link_as_the_old_folder_goes_is_never_followed(self):
+        """The moment the setup opens an earlier run's working folder to remove it, C:\\tmp
+        is renamed away and a link put in its place to another folder that holds a working
+        folder of its own: nothing there is deleted or renamed (Wine deletes and renames
+        through the name it recorded at the open), and the run stops."""
+        WORK.mkdir(parents=True)
+        (WORK / "old.dll").write_bytes(b"old")
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(WORK, "open", ".", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 351.", b"Exit main"])
+        self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
+
+    def test_log_folder_swapped_at_the_first_deletion_is_never_followed(self):
+        """At the first deletion of an old log, C:\\OlvanLog is renamed away and a link to
+        another folder, with files of the same names, put in its place: the writers go on
+        in the folder they hold."""
+        weekday = datetime.date.today().isoweekday() % 7
+        old = [f"setup2025{i:04}{weekday:02d}.log" for i in range(30)]
+        log, moved, others = C / "OlvanLog", C / "OlvanLog-moved", install_folder("others")
+        log.mkdir()
+        for name in old:
+            (log / name).write_bytes(b"last week")
+            (others / name).write_bytes(b"someone else's file")
+        (others / "notes.txt").write_bytes(b"notes")
+        before = contents(others)
+        w = watch(log, "delete", "*", log, moved, "link", others.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(contents(others), before)
+        self.assertIn(("OlvanSetup.exe", ""), standin_calls())
+        self.assertEqual(log_lines(folder=moved.name)[-1], b"Exit main")
+
+    def test_old_log_swapped_for_a_link_before_its_deletion_is_kept(self):
+        """When the clean-up deletes one of last week's two logs, the other is renamed away
+        and a link to someone else's file of that name put in its place: that file stays."""
+        weekday = datetime.date.today().isoweekday() % 7
+        log, others = C / "OlvanLog", install_folder("others")
+        names = [f"setup2025000{i}{weekday:02d}.log" for i in (1, 2)]
+        log.mkdir()
+        for name in names:
+            (log / name).write_bytes(b"last week")
+            (others / name).write_bytes(b"someone else's file")
+        before = contents(others)
+        watchers = [watch(log, "delete", names[i], log / names[1 - i], C / f"moved{i}.log",
+                          "link", (others / names[1 - i]).resolve()) for i in (0, 1)]
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(wait_for(lambda: any(w.poll() is not None for w in watchers), 10))
+        self.assertEqual(sum(fired(w, timeout=0.5) for w in watchers), 1)
+        self.assertEqual(contents(others), before)
 
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([

@@ -8,9 +8,13 @@
 
 #include <string>
 
+#include "package/carrier_hold.h"
+#include "package/unpack.h"
+#include "tests/package/package_craft.h"
 #include "tests/util/link_test_util.h"
 #include "tests/util/win_test_util.h"
 #include "util/folders.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -120,6 +124,19 @@ bool DaclPersists(bool folder) {
   return ReadSecurity(p).sids == std::vector<std::string>{"S-1-5-18"};
 }
 
+// Names in C:\tmp of folders moved aside from the working folder's name.
+std::vector<std::string> Asides() {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  UniqueFind find(FindFirstFileA("C:\\tmp\\*", &fd));
+  if (find.Valid()) {
+    do {
+      if (strncmp(fd.cFileName, "OlvanSetup0.", 12) == 0) names.push_back(fd.cFileName);
+    } while (FindNextFileA(find.Get(), &fd));
+  }
+  return names;
+}
+
 class WorkFolderTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(utl_RemoveFolderTree(kWork)); }
@@ -165,8 +182,8 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
     FindClose(find);
   }
   EXPECT_EQ(left, (std::vector<std::string>{".", ".."}));
-  // Nothing was moved aside: everything could be removed.
-  EXPECT_FALSE(Exists("C:\\tmp\\OlvanSetup0.*"));
+  // What was moved aside could be removed whole.
+  EXPECT_EQ(Asides(), std::vector<std::string>{});
 
   utl_ReleaseWorkFolder();
   ASSERT_TRUE(RemoveDirectoryA(kWork));
@@ -176,27 +193,98 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
   if (DaclPersists(true)) ExpectLockedDown(w);
 }
 
-// Until it is released, the path must lead to the very folder that was made.
-TEST_F(WorkFolderTest, IdentityCheckNoticesASwappedFolder) {
+// The holds take part in sharing: another program's rename of C:\tmp or of the working
+// folder is refused until they are released. The identity check answers for the folder
+// held (a rename that bypasses share modes is the end-to-end tests' part).
+TEST_F(WorkFolderTest, HoldsRefuseRenamesUntilReleased) {
   char out[260];
   ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
   EXPECT_TRUE(utl_IsWorkFolderIntact(kWork));
-  // Windows refuses the rename of the held folder; Wine allows it (the identity check is
-  // what notices it there).
-  if (MoveFileA(kWork, "C:\\tmp\\renamed")) {
-    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
-    EXPECT_FALSE(utl_IsWorkFolderIntact(kWork));
-    RemoveDirectoryA(kWork);
-    ASSERT_TRUE(MoveFileA("C:\\tmp\\renamed", kWork));
-    EXPECT_TRUE(utl_IsWorkFolderIntact(kWork));
-  }
+  EXPECT_FALSE(MoveFileA(kWork, "C:\\tmp\\renamed"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileA("C:\\tmp", "C:\\tmp-renamed"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   utl_ReleaseWorkFolder();
   EXPECT_FALSE(utl_IsWorkFolderIntact(kWork));
+  ASSERT_TRUE(MoveFileA("C:\\tmp", "C:\\tmp-renamed"));
+  EXPECT_TRUE(MoveFileA("C:\\tmp-renamed", "C:\\tmp"));
 }
 
-// An entry that another account made, owns and shut Administrators out of is taken over
-// (owner first, then the DACL) and removed.
-TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsTakenOver) {
+// Whether the process token has the named privilege enabled.
+bool PrivilegeEnabled(const char* name) {
+  UniqueHandle token;
+  LUID luid;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ||
+      !LookupPrivilegeValueA(nullptr, name, &luid))
+    return false;
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buf(size);
+  if (!GetTokenInformation(token.Get(), TokenPrivileges, buf.data(), size, &size)) return false;
+  const TOKEN_PRIVILEGES* tp = reinterpret_cast<const TOKEN_PRIVILEGES*>(buf.data());
+  for (DWORD i = 0; i < tp->PrivilegeCount; ++i)
+    if (tp->Privileges[i].Luid.LowPart == luid.LowPart &&
+        tp->Privileges[i].Luid.HighPart == luid.HighPart)
+      return (tp->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+  return false;
+}
+
+// The privileges that let the remover reach locked entries are on only while it works.
+TEST_F(WorkFolderTest, RemovalPrivilegesAreOffAgainAfterwards) {
+  ASSERT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
+  ASSERT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+  CreateDirectoryA("C:\\tmp", nullptr);
+  CreateDirectoryA(kWork, nullptr);
+  char out[260];
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
+  EXPECT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+}
+
+DWORD WINAPI FixedTick() { return 7; }
+
+// An old folder that another program holds open (sharing delete) is emptied and moved
+// aside: deleted in place, its name would stay until that program closes it.
+TEST_F(WorkFolderTest, OldFolderHeldOpenElsewhereIsMovedAside) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  CreateDirectoryA(kWork, nullptr);
+  WriteFileBytes(std::string(kWork) + "\\old.txt", "old");
+  UniqueHandle other(CreateFileA(kWork, FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(other.Valid());
+  char out[260];
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_FALSE(Exists(std::string(kWork) + "\\old.txt"));
+  other.Reset();
+}
+
+// A tree deeper than the remover descends is moved aside whole, under a name nobody
+// planted (a planted one is skipped, never replaced), and the run goes on.
+TEST_F(WorkFolderTest, TreeDeeperThanTheLimitIsMovedAsideUnderAFreeName) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  std::string p = kWork;
+  CreateDirectoryA(p.c_str(), nullptr);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(CreateDirectoryA((p += "\\d").c_str(), nullptr));
+  WriteFileBytes(p + "\\deep.txt", "deep");
+  CreateDirectoryA("C:\\tmp\\OlvanSetup0.7-0", nullptr);
+  WriteFileBytes("C:\\tmp\\OlvanSetup0.7-0\\planted.txt", "planted");
+  utl_SetAsideTickForTest(FixedTick);
+  char out[260];
+  int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetAsideTickForTest(nullptr);
+  ASSERT_EQ(made, 1);
+  EXPECT_FALSE(Exists(std::string(kWork) + "\\d"));
+  // The planted folder could be removed like any folder moved aside; the deep one stays.
+  ASSERT_EQ(Asides(), std::vector<std::string>{"OlvanSetup0.7-1"});
+  std::string aside = "C:\\tmp\\OlvanSetup0.7-1";
+  EXPECT_EQ(ReadFileBytes(aside + p.substr(strlen(kWork)) + "\\deep.txt"), "deep");
+  utl_RemoveFolderTree(aside.c_str());
+}
+
+// An entry that another account made, owns and shut Administrators out of is removed
+// through the backup and restore privileges, its security untouched.
+TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {
   if (!DaclPersists(true))
     GTEST_SKIP() << "this system neither keeps nor enforces DACLs (Wine): the take-over of a "
                     "locked entry cannot be reached";
@@ -255,6 +343,24 @@ TEST_F(WorkFolderTest, LinkAtTheWorkingFolderIsNotFollowed) {
   EXPECT_EQ(a & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
   EXPECT_EQ(ReadFileBytes(target + "\\precious.txt"), "p");
   if (DaclPersists(true)) ExpectLockedDown(kWork);
+}
+
+// The unpack reads only the carrier held since it was chosen: a file of the same content
+// that the carrier's name might lead to later is refused (156). Holds last for the life of
+// the process, so no other case of this program unpacks.
+TEST(CarrierHoldTest, OnlyTheHeldCarrierIsUnpacked) {
+  std::string dir = NewTempFolder("carrier"), out = dir + "\\out";
+  CreateDirectoryA(out.c_str(), nullptr);
+  std::string bytes = std::string(100, 'S') + Marker() + Entry("a.txt", "a") + EndEntry();
+  WriteFileBytes(dir + "\\held.bin", bytes);
+  WriteFileBytes(dir + "\\other.bin", bytes);
+  ASSERT_TRUE(utl_HoldCarrier((dir + "\\held.bin").c_str()));
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(dir.c_str(), "other.bin", out.c_str(), &err, 100), 0);
+  EXPECT_EQ(err, 156u);
+  EXPECT_FALSE(Exists(out + "\\a.txt"));
+  EXPECT_EQ(utl_FileUnpack(dir.c_str(), "held.bin", out.c_str(), &err, 100), 1);
+  EXPECT_EQ(ReadFileBytes(out + "\\a.txt"), "a");
 }
 
 }  // namespace

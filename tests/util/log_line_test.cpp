@@ -31,14 +31,14 @@ TEST(LogNames, StampEndsInTheWeekdayNotTheHour) {
   EXPECT_STREQ(buf, "IsCurUserAdmin2027010206.log");
 }
 
-TEST(LogNames, CleanupPatternCoversOneWeekdayOfOneBase) {
-  char buf[260];
-  ASSERT_TRUE(LogCleanupPattern(buf, sizeof buf, "setup", 1));
-  EXPECT_STREQ(buf, "setup*01.log");
-  ASSERT_TRUE(LogCleanupPattern(buf, sizeof buf, "stp_waitSetup", 0));
-  EXPECT_STREQ(buf, "stp_waitSetup*00.log");
-  ASSERT_TRUE(LogCleanupPattern(buf, sizeof buf, "x", 6));
-  EXPECT_STREQ(buf, "x*06.log");
+TEST(LogNames, CleanupCoversOneWeekdayOfOneBase) {
+  EXPECT_TRUE(LogCleanupMatches("setup2026113001.log", "setup", 1));
+  EXPECT_TRUE(LogCleanupMatches("SETUP01.LOG", "setup", 1));
+  EXPECT_TRUE(LogCleanupMatches("stp_waitSetup-anything-00.log", "stp_waitSetup", 0));
+  EXPECT_FALSE(LogCleanupMatches("setup2026113002.log", "setup", 1));
+  EXPECT_FALSE(LogCleanupMatches("stp_setup2026113001.log", "setup", 1));
+  EXPECT_FALSE(LogCleanupMatches("setup2026113001.log.txt", "setup", 1));
+  EXPECT_FALSE(LogCleanupMatches("setu01.log", "setup", 1));
 }
 
 TEST(LogNames, PathThatDoesNotFitFailsAndLeavesBufferUnchanged) {

@@ -91,6 +91,7 @@ TEST_F(LogTest, ThreadFieldOfEachWriter) {
 }
 
 TEST_F(LogTest, DetailLinesAreDroppedWhileTheSwitchIsOff) {
+  ReleaseLogFoldersForTest();
   RemoveDirectoryA(LogFolder().c_str());
   ASSERT_FALSE(DirectoryExists(LogFolder().c_str()));
   ModuleLog("UtlFile", "detail", 1);
@@ -140,12 +141,43 @@ TEST_F(LogTest, NoFolderNoLineNoFailure) {
   // A plain file where the log folder should be: nothing is written anywhere.
   std::string folder = LogFolder();
   ClearLogFolder();
+  ReleaseLogFoldersForTest();
   ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
   WriteFileBytes(folder, "not a folder");
   SetupLog("lost");
   ModuleLog("UtlFile", "lost", 0);
   EXPECT_EQ(ReadFileBytes(folder), "not a folder");
   DeleteFileA(folder.c_str());
+}
+
+DWORD WINAPI CloseSoon(void* h) {
+  Sleep(30);
+  CloseHandle(h);
+  return 0;
+}
+
+// A reader that holds today's log for a moment without write sharing delays the line; it
+// is not lost.
+TEST_F(LogTest, ReaderHoldingTodaysLogDelaysTheLine) {
+  SetupLog("first");
+  HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE closer = CreateThread(nullptr, 0, CloseSoon, reader, 0, nullptr);
+  SetupLog("second");
+  WaitForSingleObject(closer, INFINITE);
+  CloseHandle(closer);
+  EXPECT_EQ(ReadLogMessages("setup"), (std::vector<std::string>{"first", "second"}));
+}
+
+// Another writer creates today's log between this writer's look for it and its clean-up:
+// the clean-up spares that file, the create that then collides opens it, and both writers'
+// lines are kept.
+TEST_F(LogTest, TodaysLogMadeByAnotherWriterDuringTheCleanupIsKept) {
+  SetLogCleanupHookForTest([] { WriteFileBytes(TodayLogPath("setup"), "other writer\r\n"); });
+  SetupLog("mine");
+  SetLogCleanupHookForTest(nullptr);
+  EXPECT_EQ(ReadLogMessages("setup"), (std::vector<std::string>{"other writer", "mine"}));
 }
 
 // A second name of someone else's file planted as today's log: appending would write into
@@ -157,6 +189,24 @@ TEST_F(LogTest, HardLinkPlantedAsTodaysLogIsNotWrittenThrough) {
   ASSERT_TRUE(CreateHardLinkA(TodayLogPath("setup").c_str(), victim.c_str(), nullptr));
   SetupLog("through the link");
   EXPECT_EQ(ReadFileBytes(victim), "precious");
+}
+
+// A second name of someone else's read-only file planted as last week's log: the clean-up
+// neither deletes through it nor clears the file's read-only attribute.
+TEST_F(LogTest, HardLinkPlantedAsLastWeeksLogIsLeftAlone) {
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(victim, "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryA(LogFolder().c_str(), nullptr);
+  std::string planted = PathFor("setup", WeekBefore(Today()));
+  ASSERT_TRUE(CreateHardLinkA(planted.c_str(), victim.c_str(), nullptr));
+  SetupLog("new day");
+  EXPECT_EQ(GetFileAttributesA(victim.c_str()) & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(Exists(planted));
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(planted.c_str());
 }
 
 // Two processes write the same log at once: every line whole, none lost, each writer's
