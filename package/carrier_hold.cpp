@@ -1,5 +1,6 @@
 #include "package/carrier_hold.h"
 
+#include "util/file_open.h"
 #include "util/handles.h"
 #include "util/links.h"
 #include "util/system_info.h"
@@ -18,11 +19,10 @@ FileIdentity g_carrierId;
 
 }  // namespace
 
-bool utl_HoldCarrier(const char* path) {
+bool utl_HoldCarrier(const wchar_t* path) {
   g_state = HoldState::kFailed;
   if (path == nullptr || g_holdCount >= kMaxHolds) return false;
-  UniqueHandle h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle h(utl_OpenFileForReadW(path));
   if (!h.Valid() || !IdentityOf(h.Get(), &g_carrierId)) return false;
   g_holds[g_holdCount++] = static_cast<UniqueHandle&&>(h);
   g_state = HoldState::kHeld;
@@ -30,7 +30,7 @@ bool utl_HoldCarrier(const char* path) {
 }
 
 bool utl_HoldOwnFile() {
-  char self[MAX_PATH];
+  wchar_t self[MAX_PATH];
   if (!GetOwnFilePath(self)) {
     g_state = HoldState::kFailed;
     return false;

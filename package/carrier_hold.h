@@ -6,10 +6,10 @@
 #pragma once
 #include <windows.h>
 
-// Opens path for reading with read sharing only and keeps it open for the life of the
-// process; the unpack then accepts only this file (the file held last). False when it
+// Opens path (UTF-16) for reading with read sharing only and keeps it open for the life of
+// the process; the unpack then accepts only this file (the file held last). False when it
 // cannot be opened: the unpack then refuses every carrier.
-bool utl_HoldCarrier(const char* path);
+bool utl_HoldCarrier(const wchar_t* path);
 
 // Holds the program's own file (utl_HoldCarrier of its module path).
 bool utl_HoldOwnFile();

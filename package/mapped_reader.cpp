@@ -10,17 +10,17 @@ namespace {
 // mapping a view.
 const DWORD kViewSize = 8u << 20;
 
-bool OnLocalFixedDisk(const char* path) {
-  char full[MAX_PATH];
-  DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
-  if (n < 3 || n >= sizeof full || full[1] != ':' || full[2] != '\\') return false;
-  char root[4] = {full[0], ':', '\\', '\0'};
-  return GetDriveTypeA(root) == DRIVE_FIXED;
+bool OnLocalFixedDisk(const wchar_t* path) {
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+  if (n < 3 || n >= MAX_PATH || full[1] != L':' || full[2] != L'\\') return false;
+  wchar_t root[4] = {full[0], L':', L'\\', L'\0'};
+  return GetDriveTypeW(root) == DRIVE_FIXED;
 }
 
 }  // namespace
 
-MappedReader::MappedReader(HANDLE file, const char* path, DWORD offset) {
+MappedReader::MappedReader(HANDLE file, const wchar_t* path, DWORD offset) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size) || size.HighPart != 0 || size.LowPart <= offset) return;
   if (!OnLocalFixedDisk(path)) return;

@@ -13,7 +13,7 @@ class MappedReader : public PackageReader {
   // on a local fixed disk is not mapped, because a failed read of a mapped page ends the
   // process instead of failing a call. Valid() tells whether the mapping could be had;
   // otherwise the caller reads through ReadFile.
-  MappedReader(HANDLE file, const char* path, DWORD offset);
+  MappedReader(HANDLE file, const wchar_t* path, DWORD offset);
   ~MappedReader();
   MappedReader(const MappedReader&) = delete;
   MappedReader& operator=(const MappedReader&) = delete;

@@ -12,6 +12,7 @@
 #include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/wide_path.h"
 
 namespace {
 
@@ -72,24 +73,30 @@ int ReadAndMix(HANDLE file, void* buffer, DWORD count) {
   return ReadAndMix(reader, buffer, count);
 }
 
-int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
-                   DWORD* pdwErr, DWORD dwOffset) {
-  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
-    return Fail(kUnpackErrNullArg, pdwErr);
+namespace {
+
+// Steps from the first log line on. srcPath and srcFile are the ANSI names, for the log and
+// the limits; the carrier itself is wideFolder\wideFile, or, when wideFolder is null, the
+// UTF-16 form of the ANSI path.
+int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
+           const wchar_t* wideFile, const char* pszDstPath, DWORD* pdwErr, DWORD dwOffset) {
   ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s",
-             pszSrcPath, pszSrcFile, pszDstPath);
-  if (strlen(pszSrcPath) + strlen(pszSrcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
+             srcPath, srcFile, pszDstPath);
+  if (strlen(srcPath) + strlen(srcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
     return Fail(kUnpackErrPathTooLong, pdwErr);
 
   char szSrcAbsFile[kPathLimit + 1];
-  if (!StrJoinPath(szSrcAbsFile, pszSrcPath, pszSrcFile))
+  wchar_t carrierPath[MAX_PATH];
+  if (!StrJoinPath(szSrcAbsFile, srcPath, srcFile) ||
+      !(wideFolder != nullptr ? WideJoinPath(carrierPath, wideFolder, wideFile)
+                              : AnsiToWide(carrierPath, MAX_PATH, szSrcAbsFile)))
     return Fail(kUnpackErrPathTooLong, pdwErr);
   ModuleLogF(kLogName, "utl_FileUnpack: szSrcAbsFile = %s", szSrcAbsFile);
-  if (!FileExists(szSrcAbsFile)) return Fail(kUnpackErrNoCarrier, pdwErr);
+  if (!FileExistsW(carrierPath)) return Fail(kUnpackErrNoCarrier, pdwErr);
   if (!DirectoryExists(pszDstPath)) return Fail(kUnpackErrNoDstFolder, pdwErr);
 
   DWORD high = 0, low = 0;
-  int sized = utl_GetFileSize(szSrcAbsFile, &high, &low);
+  int sized = utl_GetFileSizeW(carrierPath, &high, &low);
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", static_cast<int>(high),
              static_cast<int>(low));
   if (!sized || high != 0 || dwOffset >= low) return Fail(kUnpackErrCarrierSize, pdwErr);
@@ -97,7 +104,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d",
              static_cast<int>(packageLen));
 
-  UniqueHandle carrier(utl_OpenFileForRead(szSrcAbsFile));
+  UniqueHandle carrier(utl_OpenFileForReadW(carrierPath));
   // The file at that path may have been swapped since the setup started: only the carrier
   // the process holds is read.
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
@@ -111,7 +118,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   const uint32_t codePage = GetACP();
   // The carrier's bytes are un-mixed straight out of a mapping of the handle just opened;
   // where it cannot be mapped, they are read with ReadFile.
-  MappedReader mapped(carrier.Get(), szSrcAbsFile, dwOffset);
+  MappedReader mapped(carrier.Get(), carrierPath, dwOffset);
   if (mapped.Valid()) {
     done = WalkPackage(mapped, packageLen, pszDstPath, target, &err, codePage);
   } else {
@@ -126,4 +133,25 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;
+}
+
+}  // namespace
+
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset) {
+  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
+    return Fail(kUnpackErrNullArg, pdwErr);
+  return Unpack(pszSrcPath, pszSrcFile, nullptr, nullptr, pszDstPath, pdwErr, dwOffset);
+}
+
+int utl_FileUnpackW(const wchar_t* pszSrcPath, const wchar_t* pszSrcFile, const char* pszDstPath,
+                    DWORD* pdwErr, DWORD dwOffset) {
+  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
+    return Fail(kUnpackErrNullArg, pdwErr);
+  // Names beyond any path's length count as too long.
+  char srcPath[4 * MAX_PATH], srcFile[4 * MAX_PATH];
+  if (!WideToAnsi(srcPath, sizeof srcPath, pszSrcPath) ||
+      !WideToAnsi(srcFile, sizeof srcFile, pszSrcFile))
+    return Fail(kUnpackErrPathTooLong, pdwErr);
+  return Unpack(srcPath, srcFile, pszSrcPath, pszSrcFile, pszDstPath, pdwErr, dwOffset);
 }

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "package/carrier_hold.h"
 #include "package/cmd_runner.h"
@@ -21,6 +22,7 @@
 #include "util/registry.h"
 #include "util/system_info.h"
 #include "util/text_buf.h"
+#include "util/wide_path.h"
 
 namespace {
 
@@ -31,7 +33,7 @@ const char kOlvanKey[] = "SOFTWARE\\Olvan";
 const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
     "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
-const char kMsiCopyName[] = "OlvanSetup.msi";
+const wchar_t kMsiCopyName[] = L"OlvanSetup.msi";
 const char kAgentExe[] = "wexApxSvr.exe";
 const char kInstallerExe[] = "OlvanSetup.exe";
 const char kExtractOk[] = "Everything is Ok";
@@ -60,8 +62,8 @@ bool InstallByMsi() {
 
 // The MSI route's carrier: "OlvanSetup.msi" beside the program, copied there from the
 // installed product's source when missing. False (error number unchanged) when there is
-// no copy and none can be made.
-bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
+// no copy and none can be made. The copy's path is in UTF-16, like the program's own.
+bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
   SetupLog("msi install.");
   char source[MAX_PATH + 1] = "";
   bool haveSource =
@@ -75,20 +77,21 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
   if (!haveSource) source[0] = '\0';
 
   // Beside the program whatever the program's file is called (a download may be renamed).
-  char self[MAX_PATH];
+  wchar_t self[MAX_PATH];
   if (!GetOwnFolder(self)) return false;
-  if (!StrJoinPath(copy, self, kMsiCopyName)) return false;
+  if (!WideJoinPath(copy, self, kMsiCopyName)) return false;
 
   // Held from here on like the program's own file; a copy that cannot be held is refused
   // by the unpack.
-  if (FileExists(copy)) {
+  if (FileExistsW(copy)) {
     SetupLog("InstallScript has copy msi file.");
     utl_HoldCarrier(copy);
     return true;
   }
-  if (source[0] != '\0' && FileExists(source)) {
-    CopyFileA(source, copy, FALSE);
-    if (!FileExists(copy)) {
+  wchar_t wideSource[MAX_PATH];
+  if (source[0] != '\0' && FileExists(source) && AnsiToWide(wideSource, MAX_PATH, source)) {
+    CopyFileW(wideSource, copy, FALSE);
+    if (!FileExistsW(copy)) {
       SetupLog("Cannot use setup copy msi file, accessible error.");
       return false;
     }
@@ -211,22 +214,22 @@ bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
 }
 
 BOOL Sequence(DWORD* pdwErr) {
-  char carrier[MAX_PATH];
+  wchar_t carrier[MAX_PATH];
   DWORD offset;
   if (InstallByMsi()) {
     if (!PrepareMsiCopy(carrier)) return FALSE;
     offset = kMsiCarrierOffset;
   } else {
-    if (!GetOwnFilePath(carrier)) carrier[0] = '\0';
+    if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
     offset = kExeCarrierOffset;
   }
 
-  char folder[MAX_PATH] = ".";
-  const char* file = carrier;
-  if (char* slash = strrchr(carrier, '\\')) {
+  wchar_t folder[MAX_PATH] = L".";
+  const wchar_t* file = carrier;
+  if (wchar_t* slash = wcsrchr(carrier, L'\\')) {
     size_t len = static_cast<size_t>(slash - carrier);
-    memcpy(folder, carrier, len);
-    folder[len] = '\0';
+    wmemcpy(folder, carrier, len);
+    folder[len] = L'\0';
     file = slash + 1;
   }
 
@@ -239,12 +242,13 @@ BOOL Sequence(DWORD* pdwErr) {
 
   DWORD high = 0, low = 0;
   int sized;
-  if (FileExists(carrier)) {
-    sized = utl_GetFileSize(carrier, &high, &low);
+  if (FileExistsW(carrier)) {
+    sized = utl_GetFileSizeW(carrier, &high, &low);
   } else {
-    SetupLog(carrier);
-    sized = utl_GetFileSize(file, &high, &low);
-    StrCopy(folder, ".");
+    char logged[4 * MAX_PATH];
+    if (WideToAnsi(logged, sizeof logged, carrier)) SetupLog(logged);
+    sized = utl_GetFileSizeW(file, &high, &low);
+    wcscpy(folder, L".");
   }
   if (!sized || high != 0 || low <= offset) {
     *pdwErr = kSeqErrCarrierSize;
@@ -255,7 +259,7 @@ BOOL Sequence(DWORD* pdwErr) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
+  if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
 
   char qt[MAX_PATH];
   if (!InWork(qt, "Qt")) return FALSE;

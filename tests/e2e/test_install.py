@@ -169,6 +169,31 @@ class InstallTest(unittest.TestCase):
         self.assertNotIn(b"can't get source path.", log)
         self.check_whole_upgrade()
 
+    def test_both_routes_from_a_folder_the_code_page_cannot_spell(self):
+        # A Downloads folder of a user named in Cyrillic on an English system (code page
+        # 1252): the ANSI calls see it as "????", the file system by its real name.
+        folder = install_folder("users/\u0418\u0432\u0430\u043d/Downloads")
+        ansi = "C:\\users\\????\\Downloads"
+        exe = folder / "Setup.exe"
+        exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
+        self.assertEqual(run_setup(exe), 0)
+        self.check_whole_upgrade()
+        self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\Setup.exe".encode(),
+                      module_log("UtlFile"))
+
+        # The MSI route, with the copy made from the installed product's source.
+        reset_install_machine()
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        src = install_folder("msisource") / "Client.msi"
+        src.write_bytes(packed(b"MSI", self.entries, MSI_OFFSET))
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
+        exe.write_bytes(SETUP.read_bytes())
+        self.assertEqual(run_setup(exe), 0)
+        self.assertEqual((folder / "OlvanSetup.msi").read_bytes(), src.read_bytes())
+        self.check_whole_upgrade()
+        self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\OlvanSetup.msi".encode(),
+                      module_log("UtlFile"))
+
 
 if __name__ == "__main__":
     unittest.main()

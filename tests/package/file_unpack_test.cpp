@@ -282,7 +282,8 @@ TEST_F(FileUnpackTest, MappedReaderGivesTheUnmixedBytesAcrossItsViews) {
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   std::string got;
   {
-    MappedReader reader(h, path.c_str(), kOffset);
+    std::wstring widePath(path.begin(), path.end());
+    MappedReader reader(h, widePath.c_str(), kOffset);
     ASSERT_TRUE(reader.Valid());
     std::vector<char> piece(300007);
     uint32_t n = 0;
