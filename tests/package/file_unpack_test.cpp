@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "package/mapped_reader.h"
 #include "package/package_format.h"
 #include "tests/package/package_craft.h"
 #include "tests/util/win_test_util.h"
@@ -271,27 +270,6 @@ TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {
   EXPECT_STREQ(buf, "abc");
   EXPECT_EQ(ReadAndMix(h, buf, 1), 0);
   CloseHandle(h);
-}
-
-TEST_F(FileUnpackTest, MappedReaderGivesTheUnmixedBytesAcrossItsViews) {
-  // More than one view of the mapping, read in pieces that straddle the views' edges.
-  std::string content = Pattern((9u << 20) + 12345);
-  WriteFileBytes(root_ + "\\big.bin", std::string(kOffset, 'S') + Mixed(content));
-  std::string path = root_ + "\\big.bin";
-  HANDLE h =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  std::string got;
-  {
-    std::wstring widePath(path.begin(), path.end());
-    MappedReader reader(h, widePath.c_str(), kOffset);
-    ASSERT_TRUE(reader.Valid());
-    std::vector<char> piece(300007);
-    uint32_t n = 0;
-    while (reader.ReadUnmixed(piece.data(), static_cast<uint32_t>(piece.size()), &n) && n > 0)
-      got.append(piece.data(), n);
-  }
-  CloseHandle(h);
-  EXPECT_TRUE(got == content);
 }
 
 }  // namespace
