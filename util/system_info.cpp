@@ -15,6 +15,11 @@ bool GetSystemFolder(char* out, unsigned size) {
   return n != 0 && n < size;
 }
 
+bool GetWindowsFolder(char* out, unsigned size) {
+  UINT n = GetSystemWindowsDirectoryA(out, size);
+  return n != 0 && n < size;
+}
+
 char SystemDriveLetter() {
   char sys[MAX_PATH + 1];
   return GetSystemFolder(sys, sizeof sys) ? sys[0] : '\0';

@@ -9,6 +9,11 @@ bool IsSystemLanguageChinesePrc();
 // Writes the system folder (C:\windows\system32) into out; size in bytes. False when it
 // cannot be read or does not fit below size characters (out is then undefined).
 bool GetSystemFolder(char* out, unsigned size);
+// Writes the Windows folder (C:\windows) into out; size in bytes. Taken from the system,
+// never from the environment's SystemRoot, which the user sets for an elevated process too.
+// False when it cannot be read or does not fit below size characters (out is then
+// undefined).
+bool GetWindowsFolder(char* out, unsigned size);
 // The letter of the drive that holds the system folder, or 0 when it cannot be read.
 char SystemDriveLetter();
 // SID of the built-in Administrators alias, S-1-5-32-544; null on failure, with the
