@@ -1,6 +1,5 @@
 #include "setup/install_sequence.h"
 
-#include <shellapi.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -201,10 +200,30 @@ bool PlaceManagedConfig() {
 
 bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(logName, exe) == 0; }
 
+// Starts the program at path (a full path) by that path, with option as its argument when
+// given, in the setup's own current folder. The program is named as the application, never
+// looked up in the file classes, which the user's own HKCU\Software\Classes may redirect
+// for an elevated process too. No handle is inherited. A failed start is not reported: the
+// waits then find no process.
+void StartProgram(const char* path, const char* option, WORD show) {
+  char cmd[MAX_PATH + 64];
+  bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
+                                  : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
+  if (!formed) return;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = show;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(path, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
 // False, with nothing started, when the working folder was swapped.
 bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
   if (!WorkIntact()) return false;
-  ShellExecuteA(nullptr, nullptr, path, option, nullptr, SW_HIDE);
+  StartProgram(path, option, SW_HIDE);
   Sleep(pauseMs);
   if (!wait) return true;
   // Any agent counts, the one just started or one of the installed client.
@@ -299,7 +318,7 @@ BOOL Sequence(DWORD* pdwErr) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);
+  StartProgram(installer, nullptr, SW_SHOW);
   unsigned started = 0;
   while (started < kInstallerStartPolls && !ProcessRuns("waitSetup", kInstallerExe)) {
     Sleep(kInstallerStartPollMs);

@@ -232,6 +232,7 @@ STANDIN_7ZA = Path(os.environ.get("OLVAN_STANDIN_7ZA", "7za.exe"))
 SEVEN_ZIP_WIN = Path(os.environ.get("OLVAN_7ZA_WIN", "7za.exe"))
 SEVEN_ZIP_LINUX = Path(os.environ.get("OLVAN_7ZA_LINUX", "7za"))
 CALLS = C / "standin_calls.txt"
+STARTS = C / "standin_starts.txt"
 PACKAGE_MARKER = b"^-=Olvan=-^ Quib "
 PACKAGE_END = b"^Olvan_end^"
 
@@ -357,3 +358,4 @@ def reset_install_machine():
             shutil.rmtree(p, ignore_errors=True)
     reset_machine()
     CALLS.unlink(missing_ok=True)
+    STARTS.unlink(missing_ok=True)

@@ -1,6 +1,7 @@
 """The upgrade a user starts: Setup.exe unpacks the package appended to its own file (or to
 the cached MSI copy), extracts the archives with the real 7-Zip console, places the
 customization files, runs the agent three times and the installer once, and waits."""
+import os
 import shutil
 import subprocess
 import unittest
@@ -110,6 +111,15 @@ class InstallTest(unittest.TestCase):
         self.assertFalse((WORK / "stray.txt").exists())
         self.assertEqual(tree(WORK / "UrlCmdCustomCfg"), ["managed.xml"])
         self.assertNotIn(b"msi install.", setup_log())
+        # Each program started by its quoted path, the agent hidden (0) and the installer
+        # shown (5), in the setup's own current folder (here the folder the test runs in).
+        cwd = "Z:" + os.getcwd().replace("/", "\\")
+        agent, installer = (f'"C:\\tmp\\OlvanSetup0\\{n}"' for n in ("wexApxSvr.exe", "OlvanSetup.exe"))
+        self.assertEqual(STARTS.read_text().splitlines(), [
+            f"wexApxSvr.exe|{agent} -uninstallwmark|0|{cwd}",
+            f"wexApxSvr.exe|{agent} -setUpdInfo|0|{cwd}",
+            f"wexApxSvr.exe|{agent} -exitwexclient|0|{cwd}",
+            f"OlvanSetup.exe|{installer}|5|{cwd}"])
 
     def test_signed_carrier_installs_like_the_unsigned_one(self):
         if not (shutil.which("openssl") and shutil.which("osslsigncode")):
