@@ -14,6 +14,11 @@ bool utl_HoldCarrier(const wchar_t* path);
 // Holds the program's own file (utl_HoldCarrier of its module path).
 bool utl_HoldOwnFile();
 
+// Tries the last hold once more when it failed because another program had the file open
+// for writing at that moment (a scanner, the browser finishing the download). True when a
+// carrier is held afterwards.
+bool utl_HoldCarrierAgain();
+
 // True when file (an open carrier) is the held one: same volume serial number and file
 // index. True as well when no carrier was ever held (the unpacker used on its own, by the
 // release tools' tests); false after a hold failed.

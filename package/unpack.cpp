@@ -40,8 +40,9 @@ class FolderTarget : public PackageTarget {
     file_.Reset(utl_NewOrOpenFileForWrite(path));
     if (!file_.Valid()) return false;
     // A package that names one file twice leaves the second content alone, and a file
-    // left from an earlier run never keeps a tail.
-    if (!SetEndOfFile(file_.Get())) {
+    // left from an earlier run never keeps a tail. An empty file (or a device) needs no cut.
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file_.Get(), &size) || (size.QuadPart != 0 && !SetEndOfFile(file_.Get()))) {
       file_.Reset();
       return false;
     }

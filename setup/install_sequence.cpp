@@ -242,6 +242,8 @@ BOOL Sequence(DWORD* pdwErr) {
     if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
     offset = kExeCarrierOffset;
   }
+  // A program that had the carrier open for writing when it was held may have let it go.
+  utl_HoldCarrierAgain();
 
   wchar_t folder[MAX_PATH] = L".";
   const wchar_t* file = carrier;

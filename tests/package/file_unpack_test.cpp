@@ -261,6 +261,17 @@ TEST_F(FileUnpackTest, WriteThatCannotCompleteIs157) {
   EXPECT_EQ(err, 157u);
 }
 
+TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
+  // Wine shows the host's root as drive Z:, and the host's /dev/full takes no byte (ENOSPC).
+  // Windows has no such device.
+  if (GetFileAttributesA("Z:\\dev\\full") == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "no full device at Z:\\dev\\full here";
+  Carrier(Marker() + Entry("full", "content") + EndEntry());
+  DWORD err = 0;
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", "Z:\\dev", &err, kOffset), 0);
+  EXPECT_EQ(err, 157u);
+}
+
 TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {
   WriteFileBytes(root_ + "\\m.bin", Mixed("abc"));
   HANDLE h = CreateFileA((root_ + "\\m.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
