@@ -262,13 +262,17 @@ TEST_F(FileUnpackTest, WriteThatCannotCompleteIs157) {
 }
 
 TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
-  // Wine shows the host's root as drive Z:, and the host's /dev/full takes no byte (ENOSPC).
-  // Windows has no such device.
-  if (GetFileAttributesA("Z:\\dev\\full") == INVALID_FILE_ATTRIBUTES)
-    GTEST_SKIP() << "no full device at Z:\\dev\\full here";
+  // C:\olvtest-full\full is a host link to /dev/full, laid by the test package_full_device
+  // before this case: the device takes no byte, and Wine fails the write with
+  // ERROR_DISK_FULL. Windows has no such device.
+  const char kFolder[] = "C:\\olvtest-full";
+  HANDLE device = CreateFileA("C:\\olvtest-full\\full", GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no full device here";
+  CloseHandle(device);
   Carrier(Marker() + Entry("full", "content") + EndEntry());
   DWORD err = 0;
-  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", "Z:\\dev", &err, kOffset), 0);
+  EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", kFolder, &err, kOffset), 0);
   EXPECT_EQ(err, 157u);
 }
 
