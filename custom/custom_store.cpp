@@ -67,8 +67,8 @@ bool EnsureReginfoFolder(const char* logName, const char* prefix, char (&reginfo
 const char* utl_GetCommonProgramFiles() {
   if (g_szCommonProgramFiles[0] != '\0') return g_szCommonProgramFiles;
   // The buffer holds MAX_PATH characters, as the call requires.
-  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr,
-                                 SHGFP_TYPE_CURRENT, g_szCommonProgramFiles)) &&
+  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT,
+                                 g_szCommonProgramFiles)) &&
       g_szCommonProgramFiles[0] != '\0')
     return g_szCommonProgramFiles;
   // The shell cannot tell: fall back to the system drive's usual place.

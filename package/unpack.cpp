@@ -80,8 +80,8 @@ namespace {
 // UTF-16 form of the ANSI path.
 int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
            const wchar_t* wideFile, const char* pszDstPath, DWORD* pdwErr, DWORD dwOffset) {
-  ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s",
-             srcPath, srcFile, pszDstPath);
+  ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s", srcPath,
+             srcFile, pszDstPath);
   if (strlen(srcPath) + strlen(srcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
     return Fail(kUnpackErrPathTooLong, pdwErr);
 

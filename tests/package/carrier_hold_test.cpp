@@ -21,8 +21,8 @@ TEST(CarrierHold, HoldRefusedWhileAWriterHadTheFileSucceedsOnTheNextTry) {
   EXPECT_FALSE(utl_HoldCarrierAgain()) << "the writer still has it";
   CloseHandle(writer);
   EXPECT_TRUE(utl_HoldCarrierAgain());
-  HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+  HANDLE reader =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_TRUE(utl_IsHeldCarrier(reader));
   CloseHandle(reader);
 }

@@ -266,8 +266,9 @@ TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
   // before this case: the device takes no byte, and Wine fails the write with
   // ERROR_DISK_FULL. Windows has no such device.
   const char kFolder[] = "C:\\olvtest-full";
-  HANDLE device = CreateFileA("C:\\olvtest-full\\full", GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE device =
+      CreateFileA("C:\\olvtest-full\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no full device here";
   CloseHandle(device);
   Carrier(Marker() + Entry("full", "content") + EndEntry());
