@@ -182,11 +182,17 @@ class InstallTest(unittest.TestCase):
     def test_both_routes_from_a_folder_the_code_page_cannot_spell(self):
         # A Downloads folder of a user named in Cyrillic on an English system (code page
         # 1252): the ANSI calls see it as "????", the file system by its real name.
+        # Wine names host files in the host's code set: the locale must be one glibc knows
+        # (the build makes en_US.UTF-8 in its own folder).
+        locales = Path(os.environ.get("OLVAN_BUILD_DIR", "build/win32")) / "locales"
+        if not (locales / "en_US.UTF-8" / "LC_CTYPE").exists():
+            self.skipTest(f"no en_US.UTF-8 locale in {locales}")
+        english = dict(ENGLISH, LOCPATH=str(locales))
         folder = install_folder("users/\u0418\u0432\u0430\u043d/Downloads")
         ansi = "C:\\users\\????\\Downloads"
         exe = folder / "Setup.exe"
         exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
-        self.assertEqual(run_setup(exe), 0)
+        self.assertEqual(run_setup(exe, english), 0)
         self.check_whole_upgrade()
         self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\Setup.exe".encode(),
                       module_log("UtlFile"))
@@ -198,7 +204,7 @@ class InstallTest(unittest.TestCase):
         src.write_bytes(packed(b"MSI", self.entries, MSI_OFFSET))
         reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
         exe.write_bytes(SETUP.read_bytes())
-        self.assertEqual(run_setup(exe), 0)
+        self.assertEqual(run_setup(exe, english), 0)
         self.assertEqual((folder / "OlvanSetup.msi").read_bytes(), src.read_bytes())
         self.check_whole_upgrade()
         self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\OlvanSetup.msi".encode(),
