@@ -1,6 +1,7 @@
 #include "custom/custom_store.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include "custom/verify_files.h"
 #include "util/file_basics.h"
@@ -65,10 +66,12 @@ bool EnsureReginfoFolder(const char* logName, const char* prefix, char (&reginfo
 
 const char* utl_GetCommonProgramFiles() {
   if (g_szCommonProgramFiles[0] != '\0') return g_szCommonProgramFiles;
-  DWORD n = GetEnvironmentVariableA("CommonProgramFiles", g_szCommonProgramFiles,
-                                    sizeof g_szCommonProgramFiles);
-  if (n != 0 && n < sizeof g_szCommonProgramFiles) return g_szCommonProgramFiles;
-  // Not set, or longer than the buffer: fall back to the system drive's usual place.
+  // The buffer holds MAX_PATH characters, as the call requires.
+  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT,
+                                 g_szCommonProgramFiles)) &&
+      g_szCommonProgramFiles[0] != '\0')
+    return g_szCommonProgramFiles;
+  // The shell cannot tell: fall back to the system drive's usual place.
   g_szCommonProgramFiles[0] = '\0';
   char drive = SystemDriveLetter();
   if (drive == '\0') return nullptr;
@@ -76,6 +79,12 @@ const char* utl_GetCommonProgramFiles() {
   g_szCommonProgramFiles[1] = '\0';
   StrAppend(g_szCommonProgramFiles, ":\\Program Files\\Common Files");
   return g_szCommonProgramFiles;
+}
+
+bool GetBackupFolder(char (&out)[MAX_PATH]) {
+  char windows[MAX_PATH];
+  return GetWindowsFolder(windows, sizeof windows) &&
+         StrFormat(out, sizeof out, "%s\\system32\\", windows);
 }
 
 bool StoreFolder(const char* sub, char* out, unsigned size) {

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "custom/custom_store.h"
 #include "custom/verify_digest.h"
 #include "package/file_size.h"
 #include "util/file_basics.h"
@@ -55,9 +56,7 @@ void IconPass(const char* folder, const char* iconName, unsigned char* fingerpri
   if (IconFingerprint(iconPath, fingerprint)) return;
   if (FileExists(iconPath)) return;
   char systemIcon[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("SystemRoot", systemIcon, sizeof systemIcon);
-  if (n == 0 || n >= sizeof systemIcon) return;
-  if (!StrAppend(systemIcon, "\\system32\\") || !StrAppend(systemIcon, iconName)) return;
+  if (!GetBackupFolder(systemIcon) || !StrAppend(systemIcon, iconName)) return;
   // A failed copy leaves the default fingerprint; it is not reported.
   CopyFileA(systemIcon, iconPath, FALSE);
   IconFingerprint(iconPath, fingerprint);

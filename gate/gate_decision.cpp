@@ -30,7 +30,7 @@ enum PwdSource { kSrcRegistry = 0, kSrcCusXml, kSrcUninstallXml, kSrcCusIni, kSr
 struct Gate {
   const char* logName;
   char reginfo[MAX_PATH];
-  char backup[MAX_PATH];  // %SystemRoot%\system32\ with its trailing backslash; may be empty
+  char backup[MAX_PATH];  // the backup folder, with its trailing backslash; may be empty
   TextBuf gathered;       // the messages of one verification block
 
   void Log(const char* msg) { ModuleLogF(logName, "%s%s", kPrefix, msg); }
@@ -227,10 +227,7 @@ bool IsUninstallPrompt(const char* logName, char* storedPwd) {
     g.Log("parameter err.");
     return false;
   }
-  char root[261];
-  DWORD n = GetEnvironmentVariableA("SystemRoot", root, sizeof root);
-  if (n == 0 || n >= sizeof root || !StrFormat(g.backup, sizeof g.backup, "%s\\system32\\", root))
-    g.backup[0] = '\0';
+  if (!GetBackupFolder(g.backup)) g.backup[0] = '\0';
 
   DWORD flag = 0;
   switch (ChooseSource(g)) {

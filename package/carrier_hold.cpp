@@ -1,5 +1,8 @@
 #include "package/carrier_hold.h"
 
+#include <wchar.h>
+
+#include "util/file_open.h"
 #include "util/handles.h"
 #include "util/links.h"
 #include "util/system_info.h"
@@ -15,27 +18,39 @@ UniqueHandle g_holds[kMaxHolds];
 int g_holdCount = 0;
 HoldState g_state = HoldState::kNone;
 FileIdentity g_carrierId;
+// The path whose hold failed last, for one more try; empty when there is none.
+wchar_t g_failedPath[MAX_PATH];
 
 }  // namespace
 
-bool utl_HoldCarrier(const char* path) {
+bool utl_HoldCarrier(const wchar_t* path) {
   g_state = HoldState::kFailed;
+  g_failedPath[0] = L'\0';
   if (path == nullptr || g_holdCount >= kMaxHolds) return false;
-  UniqueHandle h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.Valid() || !IdentityOf(h.Get(), &g_carrierId)) return false;
+  UniqueHandle h(utl_OpenFileForReadW(path));
+  if (!h.Valid() || !IdentityOf(h.Get(), &g_carrierId)) {
+    if (wcslen(path) < MAX_PATH) wcscpy(g_failedPath, path);
+    return false;
+  }
   g_holds[g_holdCount++] = static_cast<UniqueHandle&&>(h);
   g_state = HoldState::kHeld;
   return true;
 }
 
 bool utl_HoldOwnFile() {
-  char self[MAX_PATH];
+  wchar_t self[MAX_PATH];
   if (!GetOwnFilePath(self)) {
     g_state = HoldState::kFailed;
     return false;
   }
   return utl_HoldCarrier(self);
+}
+
+bool utl_HoldCarrierAgain() {
+  if (g_state != HoldState::kFailed || g_failedPath[0] == L'\0') return g_state == HoldState::kHeld;
+  wchar_t path[MAX_PATH];
+  wcscpy(path, g_failedPath);
+  return utl_HoldCarrier(path);
 }
 
 bool utl_IsHeldCarrier(HANDLE file) {

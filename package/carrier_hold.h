@@ -6,13 +6,18 @@
 #pragma once
 #include <windows.h>
 
-// Opens path for reading with read sharing only and keeps it open for the life of the
-// process; the unpack then accepts only this file (the file held last). False when it
+// Opens path (UTF-16) for reading with read sharing only and keeps it open for the life of
+// the process; the unpack then accepts only this file (the file held last). False when it
 // cannot be opened: the unpack then refuses every carrier.
-bool utl_HoldCarrier(const char* path);
+bool utl_HoldCarrier(const wchar_t* path);
 
 // Holds the program's own file (utl_HoldCarrier of its module path).
 bool utl_HoldOwnFile();
+
+// Tries the last hold once more when it failed because another program had the file open
+// for writing at that moment (a scanner, the browser finishing the download). True when a
+// carrier is held afterwards.
+bool utl_HoldCarrierAgain();
 
 // True when file (an open carrier) is the held one: same volume serial number and file
 // index. True as well when no carrier was ever held (the unpacker used on its own, by the

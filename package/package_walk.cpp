@@ -13,6 +13,13 @@ namespace {
 
 const char kPrefix[] = "utl_FileUnpack: ";
 
+// Reads exactly count bytes, as they are stored (mixed); false when the read fails or the
+// carrier ends first.
+bool ReadStored(PackageReader& reader, void* buffer, uint32_t count) {
+  uint32_t got = 0;
+  return count == 0 || (reader.Read(buffer, count, &got) && got == count);
+}
+
 class Walk {
  public:
   Walk(PackageReader& reader, uint32_t packageLen, const char* dst, PackageTarget& target,
@@ -143,7 +150,9 @@ int Walk::Run(uint32_t* err) {
     while (copied < dataLen) {
       uint32_t n = dataLen - copied;
       if (n > chunk) n = chunk;
-      if (!ReadAndMix(reader_, content, n)) return Fail(kUnpackErrContentRead, err);
+      // The chunk as stored in the carrier, then un-mixed in place and written.
+      if (!ReadStored(reader_, content, n)) return Fail(kUnpackErrContentRead, err);
+      MixBuffer(content, n);
       if (!target_.Write(content, n)) return Fail(kUnpackErrWrite, err);
       copied += n;
     }
@@ -154,16 +163,10 @@ int Walk::Run(uint32_t* err) {
 
 }  // namespace
 
-bool PackageReader::ReadUnmixed(void* buffer, uint32_t count, uint32_t* got) {
-  if (!Read(buffer, count, got)) return false;
-  MixBuffer(buffer, *got);
-  return true;
-}
-
 int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
-  uint32_t got = 0;
-  if (count == 0) return 1;
-  return reader.ReadUnmixed(buffer, count, &got) && got == count ? 1 : 0;
+  if (!ReadStored(reader, buffer, count)) return 0;
+  MixBuffer(buffer, count);
+  return 1;
 }
 
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,

@@ -12,9 +12,6 @@ class PackageReader {
   // Reads up to count bytes into buffer and stores the number read in *got (0 at the end
   // of the carrier). False when the read itself fails; LastError() then tells why.
   virtual bool Read(void* buffer, uint32_t count, uint32_t* got) = 0;
-  // Like Read, and the bytes arrive un-mixed (see MixBuffer). Readers that see the bytes in
-  // place un-mix them while copying; the default reads, then un-mixes in the buffer.
-  virtual bool ReadUnmixed(void* buffer, uint32_t count, uint32_t* got);
   // The system's error code of the last failed Read, for the log.
   virtual uint32_t LastError() = 0;
 

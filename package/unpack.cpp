@@ -4,7 +4,6 @@
 
 #include "package/carrier_hold.h"
 #include "package/file_size.h"
-#include "package/mapped_reader.h"
 #include "package/package_format.h"
 #include "package/package_walk.h"
 #include "util/file_basics.h"
@@ -12,6 +11,7 @@
 #include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/wide_path.h"
 
 namespace {
 
@@ -40,8 +40,9 @@ class FolderTarget : public PackageTarget {
     file_.Reset(utl_NewOrOpenFileForWrite(path));
     if (!file_.Valid()) return false;
     // A package that names one file twice leaves the second content alone, and a file
-    // left from an earlier run never keeps a tail.
-    if (!SetEndOfFile(file_.Get())) {
+    // left from an earlier run never keeps a tail. An empty file (or a device) needs no cut.
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file_.Get(), &size) || (size.QuadPart != 0 && !SetEndOfFile(file_.Get()))) {
       file_.Reset();
       return false;
     }
@@ -72,24 +73,30 @@ int ReadAndMix(HANDLE file, void* buffer, DWORD count) {
   return ReadAndMix(reader, buffer, count);
 }
 
-int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
-                   DWORD* pdwErr, DWORD dwOffset) {
-  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
-    return Fail(kUnpackErrNullArg, pdwErr);
-  ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s",
-             pszSrcPath, pszSrcFile, pszDstPath);
-  if (strlen(pszSrcPath) + strlen(pszSrcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
+namespace {
+
+// Steps from the first log line on. srcPath and srcFile are the ANSI names, for the log and
+// the limits; the carrier itself is wideFolder\wideFile, or, when wideFolder is null, the
+// UTF-16 form of the ANSI path.
+int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
+           const wchar_t* wideFile, const char* pszDstPath, DWORD* pdwErr, DWORD dwOffset) {
+  ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s", srcPath,
+             srcFile, pszDstPath);
+  if (strlen(srcPath) + strlen(srcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
     return Fail(kUnpackErrPathTooLong, pdwErr);
 
   char szSrcAbsFile[kPathLimit + 1];
-  if (!StrJoinPath(szSrcAbsFile, pszSrcPath, pszSrcFile))
+  wchar_t carrierPath[MAX_PATH];
+  if (!StrJoinPath(szSrcAbsFile, srcPath, srcFile) ||
+      !(wideFolder != nullptr ? WideJoinPath(carrierPath, wideFolder, wideFile)
+                              : AnsiToWide(carrierPath, MAX_PATH, szSrcAbsFile)))
     return Fail(kUnpackErrPathTooLong, pdwErr);
   ModuleLogF(kLogName, "utl_FileUnpack: szSrcAbsFile = %s", szSrcAbsFile);
-  if (!FileExists(szSrcAbsFile)) return Fail(kUnpackErrNoCarrier, pdwErr);
+  if (!FileExistsW(carrierPath)) return Fail(kUnpackErrNoCarrier, pdwErr);
   if (!DirectoryExists(pszDstPath)) return Fail(kUnpackErrNoDstFolder, pdwErr);
 
   DWORD high = 0, low = 0;
-  int sized = utl_GetFileSize(szSrcAbsFile, &high, &low);
+  int sized = utl_GetFileSizeW(carrierPath, &high, &low);
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", static_cast<int>(high),
              static_cast<int>(low));
   if (!sized || high != 0 || dwOffset >= low) return Fail(kUnpackErrCarrierSize, pdwErr);
@@ -97,7 +104,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d",
              static_cast<int>(packageLen));
 
-  UniqueHandle carrier(utl_OpenFileForRead(szSrcAbsFile));
+  UniqueHandle carrier(utl_OpenFileForReadW(carrierPath));
   // The file at that path may have been swapped since the setup started: only the carrier
   // the process holds is read.
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
@@ -105,25 +112,42 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
 
   FolderTarget target;
   uint32_t err = 0;
-  int done;
   // CreateFileA reads the names in the ANSI code page, so the walk splits them into
   // characters by its rules.
   const uint32_t codePage = GetACP();
-  // The carrier's bytes are un-mixed straight out of a mapping of the handle just opened;
-  // where it cannot be mapped, they are read with ReadFile.
-  MappedReader mapped(carrier.Get(), szSrcAbsFile, dwOffset);
-  if (mapped.Valid()) {
-    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err, codePage);
-  } else {
-    // An offset the pointer cannot reach leaves the marker unreadable.
-    LARGE_INTEGER start;
-    start.QuadPart = dwOffset;
-    if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
-      return Fail(kUnpackErrMarkerRead, pdwErr);
-    FileReader reader(carrier.Get());
-    done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage);
-  }
+  // One way of reading, wherever the carrier lies: ReadFile reports a failed read (a network
+  // share gone, a bad sector) as a failed call, which ends the unpack with 166, while a
+  // mapped page that cannot be read ends the whole process. Measured, ReadFile into the
+  // un-mixing buffer was also the faster of the two.
+  // An offset the pointer cannot reach leaves the marker unreadable.
+  LARGE_INTEGER start;
+  start.QuadPart = dwOffset;
+  if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
+    return Fail(kUnpackErrMarkerRead, pdwErr);
+  FileReader reader(carrier.Get());
+  int done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage);
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;
+}
+
+}  // namespace
+
+int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
+                   DWORD* pdwErr, DWORD dwOffset) {
+  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
+    return Fail(kUnpackErrNullArg, pdwErr);
+  return Unpack(pszSrcPath, pszSrcFile, nullptr, nullptr, pszDstPath, pdwErr, dwOffset);
+}
+
+int utl_FileUnpackW(const wchar_t* pszSrcPath, const wchar_t* pszSrcFile, const char* pszDstPath,
+                    DWORD* pdwErr, DWORD dwOffset) {
+  if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
+    return Fail(kUnpackErrNullArg, pdwErr);
+  // Names beyond any path's length count as too long.
+  char srcPath[4 * MAX_PATH], srcFile[4 * MAX_PATH];
+  if (!WideToAnsi(srcPath, sizeof srcPath, pszSrcPath) ||
+      !WideToAnsi(srcFile, sizeof srcFile, pszSrcFile))
+    return Fail(kUnpackErrPathTooLong, pdwErr);
+  return Unpack(srcPath, srcFile, pszSrcPath, pszSrcFile, pszDstPath, pdwErr, dwOffset);
 }

@@ -13,6 +13,12 @@
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                    DWORD* pdwErr, DWORD dwOffset);
 
+// The same for a carrier named in UTF-16 (pszSrcPath\pszSrcFile), which may lie in a
+// folder the ANSI code page cannot spell. The log lines and the length limits see the
+// ANSI form of both names, as utl_FileUnpack's do.
+int utl_FileUnpackW(const wchar_t* pszSrcPath, const wchar_t* pszSrcFile, const char* pszDstPath,
+                    DWORD* pdwErr, DWORD dwOffset);
+
 // Reads exactly count bytes from the file's current position and un-mixes them. Returns 1
 // on success, 0 when the read fails or ends early (the buffer is then undefined).
 int ReadAndMix(HANDLE file, void* buffer, DWORD count);

@@ -1,7 +1,7 @@
 #include "setup/install_sequence.h"
 
-#include <shellapi.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "package/carrier_hold.h"
 #include "package/cmd_runner.h"
@@ -21,6 +21,7 @@
 #include "util/registry.h"
 #include "util/system_info.h"
 #include "util/text_buf.h"
+#include "util/wide_path.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ const char kOlvanKey[] = "SOFTWARE\\Olvan";
 const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
     "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
-const char kMsiCopyName[] = "OlvanSetup.msi";
+const wchar_t kMsiCopyName[] = L"OlvanSetup.msi";
 const char kAgentExe[] = "wexApxSvr.exe";
 const char kInstallerExe[] = "OlvanSetup.exe";
 const char kExtractOk[] = "Everything is Ok";
@@ -60,8 +61,8 @@ bool InstallByMsi() {
 
 // The MSI route's carrier: "OlvanSetup.msi" beside the program, copied there from the
 // installed product's source when missing. False (error number unchanged) when there is
-// no copy and none can be made.
-bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
+// no copy and none can be made. The copy's path is in UTF-16, like the program's own.
+bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
   SetupLog("msi install.");
   char source[MAX_PATH + 1] = "";
   bool haveSource =
@@ -75,20 +76,21 @@ bool PrepareMsiCopy(char (&copy)[MAX_PATH]) {
   if (!haveSource) source[0] = '\0';
 
   // Beside the program whatever the program's file is called (a download may be renamed).
-  char self[MAX_PATH];
+  wchar_t self[MAX_PATH];
   if (!GetOwnFolder(self)) return false;
-  if (!StrJoinPath(copy, self, kMsiCopyName)) return false;
+  if (!WideJoinPath(copy, self, kMsiCopyName)) return false;
 
   // Held from here on like the program's own file; a copy that cannot be held is refused
   // by the unpack.
-  if (FileExists(copy)) {
+  if (FileExistsW(copy)) {
     SetupLog("InstallScript has copy msi file.");
     utl_HoldCarrier(copy);
     return true;
   }
-  if (source[0] != '\0' && FileExists(source)) {
-    CopyFileA(source, copy, FALSE);
-    if (!FileExists(copy)) {
+  wchar_t wideSource[MAX_PATH];
+  if (source[0] != '\0' && FileExists(source) && AnsiToWide(wideSource, MAX_PATH, source)) {
+    CopyFileW(wideSource, copy, FALSE);
+    if (!FileExistsW(copy)) {
       SetupLog("Cannot use setup copy msi file, accessible error.");
       return false;
     }
@@ -198,10 +200,30 @@ bool PlaceManagedConfig() {
 
 bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(logName, exe) == 0; }
 
+// Starts the program at path (a full path) by that path, with option as its argument when
+// given, in the setup's own current folder. The program is named as the application, never
+// looked up in the file classes, which the user's own HKCU\Software\Classes may redirect
+// for an elevated process too. No handle is inherited. A failed start is not reported: the
+// waits then find no process.
+void StartProgram(const char* path, const char* option, WORD show) {
+  char cmd[MAX_PATH + 64];
+  bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
+                                  : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
+  if (!formed) return;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = show;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(path, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
 // False, with nothing started, when the working folder was swapped.
 bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
   if (!WorkIntact()) return false;
-  ShellExecuteA(nullptr, nullptr, path, option, nullptr, SW_HIDE);
+  StartProgram(path, option, SW_HIDE);
   Sleep(pauseMs);
   if (!wait) return true;
   // Any agent counts, the one just started or one of the installed client.
@@ -211,22 +233,24 @@ bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
 }
 
 BOOL Sequence(DWORD* pdwErr) {
-  char carrier[MAX_PATH];
+  wchar_t carrier[MAX_PATH];
   DWORD offset;
   if (InstallByMsi()) {
     if (!PrepareMsiCopy(carrier)) return FALSE;
     offset = kMsiCarrierOffset;
   } else {
-    if (!GetOwnFilePath(carrier)) carrier[0] = '\0';
+    if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
     offset = kExeCarrierOffset;
   }
+  // A program that had the carrier open for writing when it was held may have let it go.
+  utl_HoldCarrierAgain();
 
-  char folder[MAX_PATH] = ".";
-  const char* file = carrier;
-  if (char* slash = strrchr(carrier, '\\')) {
+  wchar_t folder[MAX_PATH] = L".";
+  const wchar_t* file = carrier;
+  if (wchar_t* slash = wcsrchr(carrier, L'\\')) {
     size_t len = static_cast<size_t>(slash - carrier);
-    memcpy(folder, carrier, len);
-    folder[len] = '\0';
+    wmemcpy(folder, carrier, len);
+    folder[len] = L'\0';
     file = slash + 1;
   }
 
@@ -239,12 +263,13 @@ BOOL Sequence(DWORD* pdwErr) {
 
   DWORD high = 0, low = 0;
   int sized;
-  if (FileExists(carrier)) {
-    sized = utl_GetFileSize(carrier, &high, &low);
+  if (FileExistsW(carrier)) {
+    sized = utl_GetFileSizeW(carrier, &high, &low);
   } else {
-    SetupLog(carrier);
-    sized = utl_GetFileSize(file, &high, &low);
-    StrCopy(folder, ".");
+    char logged[4 * MAX_PATH];
+    if (WideToAnsi(logged, sizeof logged, carrier)) SetupLog(logged);
+    sized = utl_GetFileSizeW(file, &high, &low);
+    wcscpy(folder, L".");
   }
   if (!sized || high != 0 || low <= offset) {
     *pdwErr = kSeqErrCarrierSize;
@@ -255,7 +280,7 @@ BOOL Sequence(DWORD* pdwErr) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  if (!utl_FileUnpack(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
+  if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
 
   char qt[MAX_PATH];
   if (!InWork(qt, "Qt")) return FALSE;
@@ -295,7 +320,7 @@ BOOL Sequence(DWORD* pdwErr) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  ShellExecuteA(nullptr, nullptr, installer, nullptr, nullptr, SW_SHOW);
+  StartProgram(installer, nullptr, SW_SHOW);
   unsigned started = 0;
   while (started < kInstallerStartPolls && !ProcessRuns("waitSetup", kInstallerExe)) {
     Sleep(kInstallerStartPollMs);

@@ -69,7 +69,12 @@ bool UpdaterRuns() {
 
 int RunSetup(HINSTANCE instance) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, SETUP_INSTANCE_EVENT);
-  if (event == nullptr) return 0;
+  if (event == nullptr) {
+    // The name is taken by an object of another type (or one this process may not open):
+    // no guard against a second copy can be had, so the setup stops as for a running one.
+    ShowSetupWarning(kMsgRunningCopy);
+    return 0;
+  }
   g_hInstanceEvent = event;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     ReleaseInstanceEvent();

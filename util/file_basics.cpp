@@ -38,6 +38,11 @@ bool FileExists(const char* path) {
   return AnyEntry(path, [](DWORD a) { return (a & FILE_ATTRIBUTE_DIRECTORY) == 0; });
 }
 
+bool FileExistsW(const wchar_t* path) {
+  DWORD a = GetFileAttributesW(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool DirectoryExists(const char* path) {
   return AnyEntry(path, [](DWORD a) { return (a & FILE_ATTRIBUTE_DIRECTORY) != 0; });
 }

@@ -8,6 +8,8 @@
 bool GetSystemDrive(const char* logName, char* buffer, unsigned size);
 // True when at least one entry matching path (wildcards allowed) is not a directory.
 bool FileExists(const char* path);
+// True when path (UTF-16, no wildcards) names an existing entry that is not a directory.
+bool FileExistsW(const wchar_t* path);
 // True when at least one entry matching path is a directory.
 bool DirectoryExists(const char* path);
 // Deletes every file (read-only ones too) in folder whose name matches pattern; keepName,

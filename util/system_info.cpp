@@ -15,6 +15,11 @@ bool GetSystemFolder(char* out, unsigned size) {
   return n != 0 && n < size;
 }
 
+bool GetWindowsFolder(char* out, unsigned size) {
+  UINT n = GetSystemWindowsDirectoryA(out, size);
+  return n != 0 && n < size;
+}
+
 char SystemDriveLetter() {
   char sys[MAX_PATH + 1];
   return GetSystemFolder(sys, sizeof sys) ? sys[0] : '\0';
@@ -29,17 +34,17 @@ UniqueSid CreateAdministratorsSid() {
   return UniqueSid(sid);
 }
 
-bool GetOwnFilePath(char (&out)[MAX_PATH]) {
-  DWORD n = GetModuleFileNameA(nullptr, out, MAX_PATH);
+bool GetOwnFilePath(wchar_t (&out)[MAX_PATH]) {
+  DWORD n = GetModuleFileNameW(nullptr, out, MAX_PATH);
   return n != 0 && n < MAX_PATH;
 }
 
-bool GetOwnFolder(char (&out)[MAX_PATH]) {
+bool GetOwnFolder(wchar_t (&out)[MAX_PATH]) {
   if (!GetOwnFilePath(out)) return false;
-  char* slash = strrchr(out, '\\');
+  wchar_t* slash = wcsrchr(out, L'\\');
   if (slash != nullptr)
-    *slash = '\0';
+    *slash = L'\0';
   else
-    StrCopy(out, ".");
+    wcscpy(out, L".");
   return true;
 }

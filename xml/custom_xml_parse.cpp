@@ -12,6 +12,11 @@ const char kSkeleton[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><msg><conten
 const char kRoot[] = "msg";
 const char kContent[] = "content";
 
+// Largest customization file that is read, in bytes. A verification file never proves
+// more than 40,588 bytes, and hundreds of megabytes would make the parser's allocations
+// fail and end the process; a larger file counts as one that cannot be loaded.
+const unsigned long kMaxXmlFile = 1ul << 20;
+
 const uint16_t kMaxNameText = 260;
 const uint16_t kMaxExtendProText = 32;
 
@@ -82,14 +87,15 @@ class ParseBuffer {
 };
 
 // The whole file at path into buf; false when it cannot be opened or read, or is empty
-// (as TinyXML's own loader has it).
+// (as TinyXML's own loader has it), or is larger than kMaxXmlFile.
 bool ReadWholeFile(const char* path, ParseBuffer& buf) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) return false;
   bool ok = false;
   long length = -1;
   if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
-  if (length > 0 && fseek(f, 0, SEEK_SET) == 0 && buf.Allocate(static_cast<size_t>(length)))
+  if (length > 0 && static_cast<unsigned long>(length) <= kMaxXmlFile &&
+      fseek(f, 0, SEEK_SET) == 0 && buf.Allocate(static_cast<size_t>(length)))
     ok = fread(buf.Data(), static_cast<size_t>(length), 1, f) == 1;
   fclose(f);
   return ok;

@@ -1,11 +1,14 @@
-// The four verify operations on real files, and the icon pass with a system folder of the
-// test's own (SystemRoot pointed at a temporary folder).
+// The four verify operations on real files, and the icon pass with icons put into the
+// machine's own system folder.
 #include "custom/verify_files.h"
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <algorithm>
 
+#include "custom/custom_store.h"
 #include "custom/md5.h"
 #include "custom/verify_digest.h"
 #include "win_test_folder.h"
@@ -215,66 +218,70 @@ TEST_F(VerifyFiles, IconShorterThan544BytesBehavesLikeTheDefault) {
   EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 0, ""));
 }
 
-// SystemRoot pointed at a folder of the test's own for the life of the object.
-class FakeSystemRoot {
+// Files put into the machine's own backup folder (<Windows folder>\system32) and the
+// Windows folder, removed again with the object. The names are the test's own.
+class SystemFolderFiles {
  public:
-  FakeSystemRoot() {
-    char old[MAX_PATH] = "";
-    had_ = GetEnvironmentVariableA("SystemRoot", old, MAX_PATH) != 0;
-    old_ = old;
-    CreateDirectoryA(root_.File("system32").c_str(), nullptr);
-    SetEnvironmentVariableA("SystemRoot", root_.Path().c_str());
+  SystemFolderFiles() {
+    char backup[MAX_PATH] = "";
+    EXPECT_TRUE(GetBackupFolder(backup));
+    backup_ = backup;
   }
-  ~FakeSystemRoot() { SetEnvironmentVariableA("SystemRoot", had_ ? old_.c_str() : nullptr); }
-  std::string System32File(const std::string& name) const {
-    return root_.File("system32\\" + name);
+  ~SystemFolderFiles() {
+    for (const std::string& p : made_) DeleteFileA(p.c_str());
   }
-  std::string RootFile(const std::string& name) const { return root_.File(name); }
+  void PutSystem32(const std::string& name, const Bytes& b) { Put(backup_ + name, b); }
+  void PutWindows(const std::string& name, const Bytes& b) {
+    Put(backup_.substr(0, backup_.size() - strlen("system32\\")) + name, b);
+  }
 
  private:
-  TempFolder root_{"olv-sysroot"};
-  bool had_ = false;
-  std::string old_;
+  void Put(const std::string& path, const Bytes& b) {
+    WriteBytes(path, b);
+    made_.push_back(path);
+  }
+  std::string backup_;
+  std::vector<std::string> made_;
 };
 
 TEST_F(VerifyFiles, MissingIconIsCopiedFromTheSystemFolderBeforeHashing) {
-  FakeSystemRoot sys;
+  SystemFolderFiles sys;
   Bytes icon = Icon(1024);
-  WriteBytes(sys.System32File("brand.ico"), icon);
+  sys.PutSystem32("olvtest-brand.ico", icon);
   Sign(kPairs[1], Content(600), IconFp(icon));
-  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "brand.ico"));
-  EXPECT_EQ(icon, ReadBytes(dir_.File("brand.ico"))) << "the copy stays in the folder";
+  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "olvtest-brand.ico"));
+  EXPECT_EQ(icon, ReadBytes(dir_.File("olvtest-brand.ico"))) << "the copy stays in the folder";
 }
 
 TEST_F(VerifyFiles, CopiedIconStaysEvenWhenTheVerificationFails) {
-  FakeSystemRoot sys;
+  SystemFolderFiles sys;
   Bytes icon = Icon(1024);
-  WriteBytes(sys.System32File("brand.ico"), icon);
+  sys.PutSystem32("olvtest-brand.ico", icon);
   Sign(kPairs[1], Content(600));  // signed without the icon
-  EXPECT_EQ(0, CusXmlVerify(dir_.Path().c_str(), 1, "brand.ico"));
-  EXPECT_TRUE(Exists(dir_.File("brand.ico")));
+  EXPECT_EQ(0, CusXmlVerify(dir_.Path().c_str(), 1, "olvtest-brand.ico"));
+  EXPECT_TRUE(Exists(dir_.File("olvtest-brand.ico")));
 }
 
 TEST_F(VerifyFiles, IconMissingEverywhereLeavesTheDefault) {
-  FakeSystemRoot sys;
+  SystemFolderFiles sys;
   Sign(kPairs[1], Content(600));
-  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "nowhere.ico"));
-  EXPECT_FALSE(Exists(dir_.File("nowhere.ico")));
+  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "olvtest-nowhere.ico"));
+  EXPECT_FALSE(Exists(dir_.File("olvtest-nowhere.ico")));
 }
 
 TEST_F(VerifyFiles, ShortIconInTheFolderIsNotReplacedFromTheSystemFolder) {
-  FakeSystemRoot sys;
+  SystemFolderFiles sys;
   Bytes big = Icon(1024);
-  WriteBytes(sys.System32File("brand.ico"), big);
-  Put("brand.ico", Icon(100));
+  sys.PutSystem32("olvtest-brand.ico", big);
+  Put("olvtest-brand.ico", Icon(100));
   Sign(kPairs[1], Content(600));
-  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "brand.ico"));
-  EXPECT_EQ(100u, ReadBytes(dir_.File("brand.ico")).size());
+  EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, "olvtest-brand.ico"));
+  EXPECT_EQ(100u, ReadBytes(dir_.File("olvtest-brand.ico")).size());
 }
 
 TEST_F(VerifyFiles, EmptyIconNameCopiesNothing) {
-  FakeSystemRoot sys;
-  WriteBytes(sys.System32File("stray.ico"), Icon(1024));
+  SystemFolderFiles sys;
+  sys.PutSystem32("olvtest-stray.ico", Icon(1024));
   Sign(kPairs[1], Content(600));
   std::vector<std::string> before = Listing(dir_.Path());
   EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, ""));
@@ -282,20 +289,20 @@ TEST_F(VerifyFiles, EmptyIconNameCopiesNothing) {
 }
 
 TEST_F(VerifyFiles, IconNamesThatLeaveTheFolderAreNotFollowed) {
-  FakeSystemRoot sys;
+  SystemFolderFiles sys;
   Bytes icon = Icon(1024);
-  // Where "..\evil.ico" would lead: SystemRoot\evil.ico as the source, the folder's parent
+  // Where "..\olvtest-evil.ico" would lead: the Windows folder as the source, the folder's parent
   // as the target; and an icon in a subfolder.
-  WriteBytes(sys.RootFile("evil.ico"), icon);
+  sys.PutWindows("olvtest-evil.ico", icon);
   CreateDirectoryA(dir_.File("sub").c_str(), nullptr);
   Put("sub\\inner.ico", icon);
   Sign(kPairs[1], Content(600));
   std::string parent = dir_.Path().substr(0, dir_.Path().rfind('\\'));
-  std::string escaped = parent + "\\evil.ico";
+  std::string escaped = parent + "\\olvtest-evil.ico";
   DeleteFileA(escaped.c_str());
   std::vector<std::string> before = Listing(dir_.Path());
-  for (const char* name : {"..\\evil.ico", "../evil.ico", "sub\\inner.ico", "sub/inner.ico",
-                           "C:evil.ico", "..", "."}) {
+  for (const char* name : {"..\\olvtest-evil.ico", "../olvtest-evil.ico", "sub\\inner.ico",
+                           "sub/inner.ico", "C:evil.ico", "..", "."}) {
     EXPECT_EQ(1, CusXmlVerify(dir_.Path().c_str(), 1, name))
         << name << " gives the default fingerprint";
   }

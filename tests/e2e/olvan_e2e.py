@@ -15,11 +15,11 @@ SETUP = Path(os.environ.get("OLVAN_SETUP_EXE", "Setup.exe"))
 DRIVER = Path(os.environ.get("OLVAN_UIDRIVER", "uidriver.exe"))
 SYSWOW64 = C / "windows" / "syswow64"
 HOST_BUILD = Path(os.environ.get("OLVAN_HOST_BUILD_DIR", "build/host"))
-# What a 32-bit process sees as %CommonProgramFiles% in a 64-bit prefix.
+# The common program files folder of a 32-bit process in a 64-bit prefix.
 COMMON_FILES = C / "Program Files (x86)" / "Common Files"
 REGINFO = COMMON_FILES / "Olvan" / "Secure Client" / "reginfo"
 OLD_REGINFO = COMMON_FILES / "Talvorn" / "Secure Client" / "reginfo"
-# %SystemRoot%\system32 of a 32-bit process: the 32-bit system folder on disk.
+# <Windows folder>\system32 of a 32-bit process: the 32-bit system folder on disk.
 BACKUP = SYSWOW64
 
 LINE_RE = re.compile(
@@ -232,6 +232,7 @@ STANDIN_7ZA = Path(os.environ.get("OLVAN_STANDIN_7ZA", "7za.exe"))
 SEVEN_ZIP_WIN = Path(os.environ.get("OLVAN_7ZA_WIN", "7za.exe"))
 SEVEN_ZIP_LINUX = Path(os.environ.get("OLVAN_7ZA_LINUX", "7za"))
 CALLS = C / "standin_calls.txt"
+STARTS = C / "standin_starts.txt"
 PACKAGE_MARKER = b"^-=Olvan=-^ Quib "
 PACKAGE_END = b"^Olvan_end^"
 
@@ -389,3 +390,4 @@ def reset_install_machine():
             shutil.rmtree(p, ignore_errors=True)
     reset_machine()
     CALLS.unlink(missing_ok=True)
+    STARTS.unlink(missing_ok=True)

@@ -4,6 +4,8 @@
 // an output without the archiver's success line.
 //   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
 //   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
+// The agent and the installer also write how they were started, one line per start, to
+// C:\standin_starts.txt: "<name>|<command line>|<show state or ->|<current folder>".
 // A file standin.tag beside the program marks its calls as "<name>@<tag>": the copies an
 // attacker plants are told apart from the package's own.
 #include <windows.h>
@@ -14,12 +16,7 @@
 
 namespace {
 
-void Record(const char* self, const char* what) {
-  char path[MAX_PATH] = "C:\\standin_calls.txt";
-  GetEnvironmentVariableA("OLVAN_STANDIN_LOG", path, sizeof path);
-  char line[1024];
-  int n = _snprintf(line, sizeof line, "%s|%s\r\n", self, what);
-  if (n < 0) return;
+void Append(const char* path, const char* line, int n) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -31,6 +28,26 @@ void Record(const char* self, const char* what) {
     }
     Sleep(10);
   }
+}
+
+void Record(const char* self, const char* what) {
+  char path[MAX_PATH] = "C:\\standin_calls.txt";
+  GetEnvironmentVariableA("OLVAN_STANDIN_LOG", path, sizeof path);
+  char line[1024];
+  int n = _snprintf(line, sizeof line, "%s|%s\r\n", self, what);
+  if (n > 0) Append(path, line, n);
+}
+
+void RecordStart(const char* self) {
+  STARTUPINFOA si;
+  GetStartupInfoA(&si);
+  char show[16] = "-";
+  if (si.dwFlags & STARTF_USESHOWWINDOW) _snprintf(show, sizeof show, "%u", si.wShowWindow);
+  char cwd[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  char line[2048];
+  int n = _snprintf(line, sizeof line, "%s|%s|%s|%s\r\n", self, GetCommandLineA(), show, cwd);
+  if (n > 0) Append("C:\\standin_starts.txt", line, n);
 }
 
 // The command line without the program's own name.
@@ -78,6 +95,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Record(self, Arguments());
     return 2;
   }
+  RecordStart(self);
   Record(self, Arguments());
   char ms[32] = "";
   DWORD stay = STANDIN_DEFAULT_MS;

@@ -77,6 +77,28 @@ class GateTest(unittest.TestCase):
         self.assertEqual(lines[0], b"verifying OlvanCustom xml info FAILED with Err  ,So copy bak files!")
         self.assertIn(b"Get UninstallPwd from lvanCustom.xml succ.", lines)
 
+    def test_system_root_of_the_users_environment_changes_nothing(self):
+        # The user's malware names its own folder as SystemRoot in HKCU\Environment, which
+        # feeds the environment of every process the user starts, elevated ones too (Wine
+        # builds a process's environment from the same key). There it keeps "backups": a
+        # customization without a password that names an icon of its own.
+        evil = C / "evilroot" / "system32"
+        shutil.rmtree(evil.parent, ignore_errors=True)
+        evil.mkdir(parents=True)
+        make_icon(evil / "evil.dll")
+        put(evil, "OlvanCustom.xml", custom_xml(0, icon="evil.dll"), icon=evil / "evil.dll")
+        reg("add", "HKCU\\Environment", "/v", "SystemRoot", "/t", "REG_SZ", "/d",
+            win_path(evil.parent), "/f")
+        self.addCleanup(reg, "delete", "HKCU\\Environment", "/v", "SystemRoot", "/f")
+        damage(put(REGINFO, "OlvanCustom.xml", custom_xml(1, stored("a"))))
+        put(REGINFO, "OlvanUninstallInfo.xml", uninstall_xml(1, stored("b")))
+        installed()
+        self.assertTrue(self.run_setup())
+        self.assertIn(b"Get UninstallPwd from OlvanUninstallInfo.xml succ.", gate_lines())
+        self.assertFalse((REGINFO / "evil.dll").exists())
+        self.assertNotEqual((REGINFO / "OlvanCustom.xml").read_bytes(),
+                            (evil / "OlvanCustom.xml").read_bytes())
+
     def test_xml_proven_only_with_its_custom_icon_is_chosen(self):
         REGINFO.mkdir(parents=True, exist_ok=True)
         icon = make_icon(REGINFO.parent / "icon-source.ico")

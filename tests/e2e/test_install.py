@@ -1,6 +1,7 @@
 """The upgrade a user starts: Setup.exe unpacks the package appended to its own file (or to
 the cached MSI copy), extracts the archives with the real 7-Zip console, places the
 customization files, runs the agent three times and the installer once, and waits."""
+import os
 import shutil
 import subprocess
 import unittest
@@ -110,6 +111,15 @@ class InstallTest(unittest.TestCase):
         self.assertFalse((WORK / "stray.txt").exists())
         self.assertEqual(tree(WORK / "UrlCmdCustomCfg"), ["managed.xml"])
         self.assertNotIn(b"msi install.", setup_log())
+        # Each program started by its quoted path, the agent hidden (0) and the installer
+        # shown (5), in the setup's own current folder (here the folder the test runs in).
+        cwd = "Z:" + os.getcwd().replace("/", "\\")
+        agent, installer = (f'"C:\\tmp\\OlvanSetup0\\{n}"' for n in ("wexApxSvr.exe", "OlvanSetup.exe"))
+        self.assertEqual(STARTS.read_text().splitlines(), [
+            f"wexApxSvr.exe|{agent} -uninstallwmark|0|{cwd}",
+            f"wexApxSvr.exe|{agent} -setUpdInfo|0|{cwd}",
+            f"wexApxSvr.exe|{agent} -exitwexclient|0|{cwd}",
+            f"OlvanSetup.exe|{installer}|5|{cwd}"])
 
     def test_signed_carrier_installs_like_the_unsigned_one(self):
         if not (shutil.which("openssl") and shutil.which("osslsigncode")):
@@ -168,6 +178,37 @@ class InstallTest(unittest.TestCase):
         log = setup_log()
         self.assertNotIn(b"can't get source path.", log)
         self.check_whole_upgrade()
+
+    def test_both_routes_from_a_folder_the_code_page_cannot_spell(self):
+        # A Downloads folder of a user named in Cyrillic on an English system (code page
+        # 1252): the ANSI calls see it as "????", the file system by its real name.
+        # Wine names host files in the host's code set: the locale must be one glibc knows
+        # (the build makes en_US.UTF-8 in its own folder).
+        locales = Path(os.environ.get("OLVAN_BUILD_DIR", "build/win32")) / "locales"
+        if not (locales / "en_US.UTF-8" / "LC_CTYPE").exists():
+            self.skipTest(f"no en_US.UTF-8 locale in {locales}")
+        english = dict(ENGLISH, LOCPATH=str(locales))
+        folder = install_folder("users/\u0418\u0432\u0430\u043d/Downloads")
+        ansi = "C:\\users\\????\\Downloads"
+        exe = folder / "Setup.exe"
+        exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
+        self.assertEqual(run_setup(exe, english), 0)
+        self.check_whole_upgrade()
+        self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\Setup.exe".encode(),
+                      module_log("UtlFile"))
+
+        # The MSI route, with the copy made from the installed product's source.
+        reset_install_machine()
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        src = install_folder("msisource") / "Client.msi"
+        src.write_bytes(packed(b"MSI", self.entries, MSI_OFFSET))
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
+        exe.write_bytes(SETUP.read_bytes())
+        self.assertEqual(run_setup(exe, english), 0)
+        self.assertEqual((folder / "OlvanSetup.msi").read_bytes(), src.read_bytes())
+        self.check_whole_upgrade()
+        self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\OlvanSetup.msi".encode(),
+                      module_log("UtlFile"))
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 refusal with its warning as the user sees it, in English or Chinese."""
 import os
 import shutil
+import subprocess
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -72,6 +73,20 @@ class PreflightTest(unittest.TestCase):
 
     def test_second_copy_chinese_taiwan_is_english(self):
         self.check_two_copies(CHINESE_TW, EN_CAPTION, EN_RUNNING, EN_RUNNING)
+
+    def test_instance_name_taken_by_a_mutex_counts_as_a_running_copy(self):
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-mutex", "evnt_Olvan_stpDamon",
+                                   "30000"], env=dict(os.environ, WINEDEBUG="-all"),
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        p = self.setup(ENGLISH)
+        box = wait_box()
+        self.assertEqual((box.caption, box.text), (EN_CAPTION, EN_RUNNING))
+        driver("click", box.hwnd, 1)
+        self.assertEqual(wait_exit(p), 0)
+        self.assertEqual(setup_log(), [])
 
     def check_updater_blocks(self, image_name):
         self.updater(image_name)

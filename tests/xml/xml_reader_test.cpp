@@ -572,6 +572,17 @@ TEST(XmlLoad, FileEndsAtItsFirstNul) {
   EXPECT_FALSE(y.ReadFunctions(path.c_str(), f)) << "nothing behind the NUL is parsed";
 }
 
+TEST(XmlLoad, FileAbove1MiBCountsAsOneThatCannotBeLoaded) {
+  XmlFolder dir;
+  std::string text = CustomXml("<functions><uninstall>1</uninstall></functions>");
+  std::string padded = text + std::string((1u << 20) - text.size(), ' ');
+  CCustomXmlParse x;
+  FunctionOptions f;
+  EXPECT_TRUE(x.ReadFunctions(dir.Write("1mib.xml", padded).c_str(), f)) << "1 MiB is read";
+  CCustomXmlParse y;
+  EXPECT_FALSE(y.ReadFunctions(dir.Write("over.xml", padded + " ").c_str(), f));
+}
+
 TEST(XmlLoad, DeepNestingIsRefusedBeforeParsing) {
   // Nested this deep, TinyXML's recursive parser overflows the setup's stack.
   std::string deep;

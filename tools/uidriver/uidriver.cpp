@@ -21,6 +21,7 @@
 //                                           desktop process of the session stays up
 //   uidriver sleep MS                       just runs for MS milliseconds (a process to find)
 //   uidriver hold-event NAME MS             holds a named event for MS milliseconds
+//   uidriver hold-mutex NAME MS             holds a named mutex for MS milliseconds
 //
 // A window line is: hwnd pid style caption-hex text-hex, where text is the box text
 // (control 0xFFFF) or "-" when there is none. Exit code 0 on success, 1 on timeout or
@@ -331,8 +332,9 @@ int main(int argc, char** argv) {
     Sleep(strtoul(argv[2], nullptr, 0));
     return 0;
   }
-  if (strcmp(cmd, "hold-event") == 0 && argc == 4) {
-    HANDLE e = CreateEventA(nullptr, FALSE, FALSE, argv[2]);
+  if ((strcmp(cmd, "hold-event") == 0 || strcmp(cmd, "hold-mutex") == 0) && argc == 4) {
+    HANDLE e = strcmp(cmd, "hold-event") == 0 ? CreateEventA(nullptr, FALSE, FALSE, argv[2])
+                                              : CreateMutexA(nullptr, FALSE, argv[2]);
     if (!e) return 1;
     printf("held\n");
     fflush(stdout);
