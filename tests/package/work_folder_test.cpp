@@ -354,7 +354,8 @@ TEST(CarrierHoldTest, OnlyTheHeldCarrierIsUnpacked) {
   std::string bytes = std::string(100, 'S') + Marker() + Entry("a.txt", "a") + EndEntry();
   WriteFileBytes(dir + "\\held.bin", bytes);
   WriteFileBytes(dir + "\\other.bin", bytes);
-  ASSERT_TRUE(utl_HoldCarrier((dir + "\\held.bin").c_str()));
+  std::string held = dir + "\\held.bin";  // the test's folders are ASCII
+  ASSERT_TRUE(utl_HoldCarrier(std::wstring(held.begin(), held.end()).c_str()));
   DWORD err = 0;
   EXPECT_EQ(utl_FileUnpack(dir.c_str(), "other.bin", out.c_str(), &err, 100), 0);
   EXPECT_EQ(err, 156u);
