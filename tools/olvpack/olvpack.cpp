@@ -28,11 +28,15 @@ const char kUsage[] =
     "  build   --stub FILE --payload DIR --output FILE [--msi | --offset N]\n"
     "          Appends every file of DIR (files only, sorted by name) to the stub: the stub\n"
     "          is padded with zeros to the package offset, then the package follows. The\n"
-    "          stub must end before the offset. The result is verified before it appears.\n"
+    "          stub must end before the offset. When the stub has a digest slot (Setup.exe\n"
+    "          has), the package's SHA-256 is written into it, binding the program to this\n"
+    "          package, and the PE checksum is set again. The result is verified before it\n"
+    "          appears.\n"
     "  list    CARRIER [--msi | --offset N] [--log]\n"
     "          Prints each entry's size in bytes and name.\n"
     "  verify  CARRIER [--msi | --offset N] [--log]\n"
-    "          Walks the package as Setup.exe does, writing nothing.\n"
+    "          Walks the package as Setup.exe does, writing nothing, and checks it against\n"
+    "          the digest bound into the program.\n"
     "  extract CARRIER DIR [--msi | --offset N] [--log]\n"
     "          Writes every entry into the existing folder DIR.\n"
     "  sign    CARRIER (--pkcs12 FILE | --cert FILE --key FILE) [--pass-file FILE]\n"
@@ -48,7 +52,9 @@ const char kUsage[] =
     "  --log       print the unpacker's log lines (as Setup.exe writes them) to stderr\n"
     "  -h, --help  this text\n"
     "\n"
-    "list and verify report a signature after the package as \"signature: N bytes\".\n"
+    "list and verify report a signature after the package as \"signature: N bytes\", and\n"
+    "the package's SHA-256 as \"sha256: HEX\" followed by \"(bound)\" when the program\n"
+    "holds that digest, or \"(not bound)\" when it holds none.\n"
     "\n"
     "exit codes: 0 success, 1 broken package or unusable build input, 2 usage error,\n"
     "3 a file could not be read or written.\n";
@@ -152,6 +158,11 @@ int Build(const Args& a) {
   printf("built %s: %zu entries, %llu payload bytes, package at offset %u, %llu bytes in all\n",
          a.output.c_str(), r.entries.size(), static_cast<unsigned long long>(bytes), a.offset,
          static_cast<unsigned long long>(r.carrierSize));
+  printf("sha256: %s %s\n", DigestHex(r.digest).c_str(), r.bound ? "(bound)" : "(not bound)");
+  if (!r.bound && a.offset == kExeCarrierOffset)
+    fprintf(stderr,
+            "olvpack: warning: the stub has no digest slot; the program is not bound to its "
+            "package\n");
   return kExitOk;
 }
 
@@ -180,6 +191,9 @@ int Read(const Args& a) {
       r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
+  if (a.command != "extract")
+    printf("sha256: %s %s\n", DigestHex(r.digest).c_str(),
+           r.slot.bound ? "(bound)" : "(not bound)");
   if (a.command == "verify")
     printf("%s: ok, %zu entries, %llu bytes, %s\n", a.positional[0].c_str(), r.entries.size(),
            static_cast<unsigned long long>(bytes), ending);
