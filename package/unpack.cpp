@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "package/carrier_hold.h"
+#include "package/digest_slot.h"
 #include "package/file_size.h"
 #include "package/mapped_reader.h"
 #include "package/package_format.h"
@@ -103,6 +104,14 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
     return Fail(kUnpackErrOpenCarrier, pdwErr);
 
+  // The program's own package must be the one bound into the image; its digest is taken in
+  // the same pass as the unpack.
+  unsigned char bound[kSha256Len];
+  const bool checkDigest = dwOffset == kExeCarrierOffset && ReadBoundDigest(bound);
+  Sha256 digest;
+  Sha256Init(&digest);
+  Sha256* const pDigest = checkDigest ? &digest : nullptr;
+
   FolderTarget target;
   uint32_t err = 0;
   int done;
@@ -113,7 +122,7 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
   // where it cannot be mapped, they are read with ReadFile.
   MappedReader mapped(carrier.Get(), szSrcAbsFile, dwOffset);
   if (mapped.Valid()) {
-    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err, codePage);
+    done = WalkPackage(mapped, packageLen, pszDstPath, target, &err, codePage, pDigest);
   } else {
     // An offset the pointer cannot reach leaves the marker unreadable.
     LARGE_INTEGER start;
@@ -121,7 +130,14 @@ int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* p
     if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
       return Fail(kUnpackErrMarkerRead, pdwErr);
     FileReader reader(carrier.Get());
-    done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage);
+    done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage, pDigest);
+  }
+  if (done && checkDigest) {
+    unsigned char read[kSha256Len];
+    Sha256Final(&digest, read);
+    // What was written stays (nothing else can write to the working folder), but the caller
+    // runs none of it.
+    if (memcmp(read, bound, kSha256Len) != 0) return Fail(kUnpackErrDigest, pdwErr);
   }
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
