@@ -6,6 +6,26 @@
 # The pristine prefix is made once per Wine version and cloned with hard links per run.
 set -euo pipefail
 
+# Wine runs 32-bit Windows programs through its 32-bit loader, a Linux i386 program. Some
+# kernels cannot run those (no IA-32 emulation: "Exec format error"); there the command runs
+# in a private user and mount namespace whose own binfmt_misc hands i386 programs to
+# qemu-i386-static. Nothing outside the namespace changes. Slower, but the same Wine.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -z "${OLVAN_WINE_I386_NS:-}" ]; then
+  QEMU=$(command -v qemu-i386-static || true)
+  if [ -z "$QEMU" ]; then
+    echo "with-wine: this kernel cannot run Wine's 32-bit loader and qemu-i386-static is missing" >&2
+    exit 1
+  fi
+  export OLVAN_WINE_I386_NS="$QEMU"
+  exec unshare --user --map-root-user --mount --propagation private "$0" "$@"
+fi
+if [ -n "${OLVAN_WINE_I386_NS:-}" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  # The i386 ELF magic and mask; F opens the interpreter now, so any later mount view works.
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$OLVAN_WINE_I386_NS"':F' \
+    > /proc/sys/fs/binfmt_misc/register
+fi
+
 CACHE=${OLVAN_WINE_CACHE:-/var/tmp/olvan-wine}
 ver=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
 TEMPLATE="$CACHE/template-$ver"
