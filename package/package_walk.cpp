@@ -161,6 +161,22 @@ int Walk::Run(uint32_t* err) {
   }
 }
 
+// Feeds every byte read, as stored, to a digest before it is un-mixed.
+class DigestReader : public PackageReader {
+ public:
+  DigestReader(PackageReader& in, Sha256* digest) : in_(in), digest_(digest) {}
+  bool Read(void* buffer, uint32_t count, uint32_t* got) override {
+    if (!in_.Read(buffer, count, got)) return false;
+    Sha256Update(digest_, buffer, *got);
+    return true;
+  }
+  uint32_t LastError() override { return in_.LastError(); }
+
+ private:
+  PackageReader& in_;
+  Sha256* digest_;
+};
+
 }  // namespace
 
 int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
@@ -170,7 +186,11 @@ int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count) {
 }
 
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,
-                PackageTarget& target, uint32_t* err, uint32_t codePage) {
-  Walk walk(reader, packageLen, dstFolder != nullptr ? dstFolder : "", target, codePage);
-  return walk.Run(err);
+                PackageTarget& target, uint32_t* err, uint32_t codePage, Sha256* digest) {
+  const char* dst = dstFolder != nullptr ? dstFolder : "";
+  if (digest == nullptr) return Walk(reader, packageLen, dst, target, codePage).Run(err);
+  // The stored bytes pass through the digest on their way to the un-mixing: the package is
+  // read once.
+  DigestReader digesting(reader, digest);
+  return Walk(digesting, packageLen, dst, target, codePage).Run(err);
 }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "package/entry_name.h"
+#include "package/sha256.h"
 
 // Sequential bytes of a carrier, positioned at the start of the package.
 class PackageReader {
@@ -47,7 +48,10 @@ int ReadAndMix(PackageReader& reader, void* buffer, uint32_t count);
 // the package exactly, or nothing follows the marker; otherwise 0 with *err set to one of
 // 157 and 159-166 (see UnpackError). Files written before a failure stay. The target's file
 // is closed on every return. Entry names are checked under the rules of codePage, the ANSI
-// code page the files are created under (see IsSafeEntryName).
+// code page the files are created under (see IsSafeEntryName). With digest (started by the
+// caller), every byte the walk reads is fed to it as stored, in the same pass: on success
+// that is the package from its marker through the end entry's name, or to the end of the
+// package when it has no end entry.
 int WalkPackage(PackageReader& reader, uint32_t packageLen, const char* dstFolder,
-                PackageTarget& target, uint32_t* err,
-                uint32_t codePage = kEntryNameDefaultCodePage);
+                PackageTarget& target, uint32_t* err, uint32_t codePage = kEntryNameDefaultCodePage,
+                Sha256* digest = nullptr);

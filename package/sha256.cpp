@@ -27,31 +27,45 @@ inline uint32_t LoadBe32(const unsigned char* p) {
          static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
 }
 
-// Hashes count whole 64-byte blocks into h.
+// Hashes count whole 64-byte blocks into h. Eight rounds are spelt out so that the eight
+// working variables change roles instead of moving; the message schedule is a ring of 16.
 void BlocksPortable(uint32_t h[8], const unsigned char* p, size_t count) {
+#define OLVAN_SHA_S0(x) (Ror(x, 7) ^ Ror(x, 18) ^ ((x) >> 3))
+#define OLVAN_SHA_S1(x) (Ror(x, 17) ^ Ror(x, 19) ^ ((x) >> 10))
+#define OLVAN_SHA_ROUND(a, b, c, d, e, f, g, k, j)                                                \
+  do {                                                                                            \
+    uint32_t wj;                                                                                  \
+    if (i == 0) {                                                                                 \
+      wj = w[j] = LoadBe32(p + 4 * (j));                                                          \
+    } else {                                                                                      \
+      wj = w[j] +=                                                                                \
+          OLVAN_SHA_S1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + OLVAN_SHA_S0(w[((j) + 1) & 15]); \
+    }                                                                                             \
+    uint32_t t1 =                                                                                 \
+        k + (Ror(e, 6) ^ Ror(e, 11) ^ Ror(e, 25)) + (g ^ (e & (f ^ g))) + kK[i + (j)] + wj;       \
+    d += t1;                                                                                      \
+    k = t1 + (Ror(a, 2) ^ Ror(a, 13) ^ Ror(a, 22)) + ((a & b) | (c & (a | b)));                   \
+  } while (0)
   for (; count != 0; --count, p += 64) {
-    // The message schedule is kept as a ring of 16 words.
     uint32_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = LoadBe32(p + 4 * i);
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
-    for (int i = 0; i < 64; ++i) {
-      if (i >= 16) {
-        uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-        uint32_t s0 = Ror(w15, 7) ^ Ror(w15, 18) ^ (w15 >> 3);
-        uint32_t s1 = Ror(w2, 17) ^ Ror(w2, 19) ^ (w2 >> 10);
-        w[i & 15] += s0 + w[(i - 7) & 15] + s1;
-      }
-      uint32_t t1 =
-          k + (Ror(e, 6) ^ Ror(e, 11) ^ Ror(e, 25)) + ((e & f) ^ (~e & g)) + kK[i] + w[i & 15];
-      uint32_t t2 = (Ror(a, 2) ^ Ror(a, 13) ^ Ror(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      k = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
+    for (int i = 0; i < 64; i += 16) {
+      OLVAN_SHA_ROUND(a, b, c, d, e, f, g, k, 0);
+      OLVAN_SHA_ROUND(k, a, b, c, d, e, f, g, 1);
+      OLVAN_SHA_ROUND(g, k, a, b, c, d, e, f, 2);
+      OLVAN_SHA_ROUND(f, g, k, a, b, c, d, e, 3);
+      OLVAN_SHA_ROUND(e, f, g, k, a, b, c, d, 4);
+      OLVAN_SHA_ROUND(d, e, f, g, k, a, b, c, 5);
+      OLVAN_SHA_ROUND(c, d, e, f, g, k, a, b, 6);
+      OLVAN_SHA_ROUND(b, c, d, e, f, g, k, a, 7);
+      OLVAN_SHA_ROUND(a, b, c, d, e, f, g, k, 8);
+      OLVAN_SHA_ROUND(k, a, b, c, d, e, f, g, 9);
+      OLVAN_SHA_ROUND(g, k, a, b, c, d, e, f, 10);
+      OLVAN_SHA_ROUND(f, g, k, a, b, c, d, e, 11);
+      OLVAN_SHA_ROUND(e, f, g, k, a, b, c, d, 12);
+      OLVAN_SHA_ROUND(d, e, f, g, k, a, b, c, 13);
+      OLVAN_SHA_ROUND(c, d, e, f, g, k, a, b, 14);
+      OLVAN_SHA_ROUND(b, c, d, e, f, g, k, a, 15);
     }
     h[0] += a;
     h[1] += b;
@@ -62,6 +76,9 @@ void BlocksPortable(uint32_t h[8], const unsigned char* p, size_t count) {
     h[6] += g;
     h[7] += k;
   }
+#undef OLVAN_SHA_ROUND
+#undef OLVAN_SHA_S0
+#undef OLVAN_SHA_S1
 }
 
 #ifdef OLVAN_SHA256_X86

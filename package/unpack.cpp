@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "package/carrier_hold.h"
+#include "package/digest_slot.h"
 #include "package/file_size.h"
 #include "package/package_format.h"
 #include "package/package_walk.h"
@@ -110,6 +111,14 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
     return Fail(kUnpackErrOpenCarrier, pdwErr);
 
+  // The program's own package must be the one bound into the image; its digest is taken in
+  // the same pass as the unpack.
+  unsigned char bound[kSha256Len];
+  const bool checkDigest = dwOffset == kExeCarrierOffset && ReadBoundDigest(bound);
+  Sha256 digest;
+  Sha256Init(&digest);
+  Sha256* const pDigest = checkDigest ? &digest : nullptr;
+
   FolderTarget target;
   uint32_t err = 0;
   // CreateFileA reads the names in the ANSI code page, so the walk splits them into
@@ -125,7 +134,14 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
     return Fail(kUnpackErrMarkerRead, pdwErr);
   FileReader reader(carrier.Get());
-  int done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage);
+  int done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage, pDigest);
+  if (done && checkDigest) {
+    unsigned char read[kSha256Len];
+    Sha256Final(&digest, read);
+    // What was written stays (nothing else can write to the working folder), but the caller
+    // runs none of it.
+    if (memcmp(read, bound, kSha256Len) != 0) return Fail(kUnpackErrDigest, pdwErr);
+  }
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;

@@ -6,9 +6,11 @@
 #       of pairs (default 7), outputs removed between runs; medians and ranges of both times
 #       and of their ratio.
 #   scripts/bench-unpack.sh --processes [MiB] [runs]   whole processes, side by side, in
-#       turn: Setup.exe carrying a MiB payload file (start-up, checks, unpack, ending at the
-#       missing agent), an NSIS installer made by makensis from the same file (stored, no CRC,
-#       silent) and a CopyFileA program copying it; medians, ranges and ratios.
+#       turn: Setup.exe carrying a MiB payload file (start-up, checks, unpack with the digest
+#       check, ending at the missing agent), the same with a Setup.exe whose digest never uses
+#       the SHA extensions, NSIS installers made by makensis from the same file (stored,
+#       silent; without and with its CRC check) and a CopyFileA program copying it; medians,
+#       ranges and ratios.
 #   OLVAN_BENCH_STUB=FILE  another Setup.exe build as the stub; with --processes it is the
 #       Setup.exe that runs (an older build, to compare)
 set -euo pipefail
@@ -28,6 +30,12 @@ if [ "$MODE" = inproc ]; then
 fi
 
 command -v makensis >/dev/null || { echo "bench-unpack: makensis missing (scripts/setup-machine.sh installs it)" >&2; exit 1; }
+# The same program with the portable SHA-256 only, for the cost of the digest without the
+# processor's SHA extensions.
+PORTABLE=build/win32-sha-portable
+cmake -S . -B "$PORTABLE" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+  -DCMAKE_BUILD_TYPE=MinSizeRel -DOLVAN_SHA256_PORTABLE=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$PORTABLE" -j2 --target Setup | tail -n 1
 cmake --preset host-release >/dev/null
 cmake --build --preset host-release -j2 --target olvpack | tail -n 1
 B=build/bench
@@ -35,6 +43,7 @@ rm -rf "$B"
 mkdir -p "$B/payload"
 head -c "$((MIB << 20))" /dev/urandom > "$B/payload/payload.bin"
 build/host-release/olvpack build --stub "${OLVAN_BENCH_STUB:-build/win32/Setup.exe}" --payload "$B/payload" --output "$B/Setup.exe"
+build/host-release/olvpack build --stub "$PORTABLE/Setup.exe" --payload "$B/payload" --output "$B/SetupPortable.exe"
 cat > "$B/bench.nsi" <<'NSI'
 Name "bench"
 OutFile "nsis-bench.exe"
@@ -48,7 +57,8 @@ Section
   File "payload\payload.bin"
 SectionEnd
 NSI
-(cd "$B" && makensis -V1 bench.nsi)
+sed -e 's/^CRCCheck off$/CRCCheck force/' -e 's/^OutFile .*$/OutFile "nsis-crc.exe"/' "$B/bench.nsi" > "$B/crc.nsi"
+(cd "$B" && makensis -V1 bench.nsi && makensis -V1 crc.nsi)
 cp build/win32/bench_copy.exe "$B/"
 
 export MIB RUNS
@@ -63,7 +73,9 @@ env = dict(os.environ, WINEDEBUG="-all", LC_ALL="en_US.UTF-8")
 work, nsis_out, copy_out = C / "tmp" / "OlvanSetup0", C / "nsisout", bench / "copy.bin"
 progs = [
     ("Setup.exe", ["C:\\bench\\Setup.exe"], work),
+    ("Setup.exe, portable SHA-256", ["C:\\bench\\SetupPortable.exe"], work),
     ("NSIS", ["C:\\bench\\nsis-bench.exe", "/S"], nsis_out),
+    ("NSIS, CRC check", ["C:\\bench\\nsis-crc.exe", "/S"], nsis_out),
     ("CopyFileA", ["C:\\bench\\bench_copy.exe", "C:\\bench\\payload.bin", "C:\\bench\\copy.bin"], copy_out),
 ]
 def clear(p):
@@ -94,9 +106,12 @@ for _ in range(int(os.environ["RUNS"])):
         clear(out)
 print(f"payload: {os.environ['MIB']} MiB, {os.environ['RUNS']} runs of each, in turn")
 for name, t in times.items():
-    print(f"{name:10s} median {statistics.median(t):.3f} s  min {min(t):.3f} s  max {max(t):.3f} s")
+    print(f"{name:28s} median {statistics.median(t):.3f} s  min {min(t):.3f} s  max {max(t):.3f} s")
 s, n, c = (statistics.median(times[k]) for k in ("Setup.exe", "NSIS", "CopyFileA"))
 print(f"ratio Setup.exe / NSIS:      {s / n:.2f}")
+r, p = (statistics.median(times[k]) for k in ("NSIS, CRC check", "Setup.exe, portable SHA-256"))
+print(f"ratio Setup.exe / NSIS with its CRC check:         {s / r:.2f}")
+print(f"ratio Setup.exe, portable / NSIS with its CRC check: {p / r:.2f}")
 print(f"ratio Setup.exe / CopyFileA: {s / c:.2f}")
 print(f"ratio NSIS / CopyFileA:      {n / c:.2f}")
 PY

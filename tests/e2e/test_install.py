@@ -148,6 +148,15 @@ class InstallTest(unittest.TestCase):
                                  "--key", str(work / "cs.key"), "--name", "Olvan Setup",
                                  "--ca-file", str(work / "ca.crt")], capture_output=True)
         self.assertEqual(signed.returncode, 0, signed.stderr)
+        listed = subprocess.run([olvpack, "list", str(exe)], capture_output=True)
+        self.assertIn(b" (bound)\n", listed.stdout)
+        self.assertEqual(run_setup(exe), 0)
+        self.check_whole_upgrade()
+
+    def test_program_that_olvpack_did_not_bind_installs(self):
+        # The package appended by other means: the program's digest slot stays empty.
+        exe = self.dir / "Setup.exe"
+        exe.write_bytes(carrier(SETUP.read_bytes(), package(self.entries)))
         self.assertEqual(run_setup(exe), 0)
         self.check_whole_upgrade()
 
@@ -155,7 +164,8 @@ class InstallTest(unittest.TestCase):
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
         # A renamed download still finds "OlvanSetup.msi" in its own folder.
         exe = self.dir / "Setup (1).exe"
-        exe.write_bytes(SETUP.read_bytes())
+        # The program is bound to a package of its own; the MSI copy is not checked against it.
+        exe.write_bytes(packed(SETUP.read_bytes(), [("other.txt", b"not this package")]))
         msi = b"MSI database stand-in" * 1000
         (self.dir / "OlvanSetup.msi").write_bytes(
             packed(msi, self.entries, MSI_OFFSET))

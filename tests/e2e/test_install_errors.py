@@ -49,6 +49,18 @@ class InstallErrorTest(unittest.TestCase):
         self.assert_failed(log, 163)
         self.assertIn(b"utl_FileUnpack:Err: 163.", module_log("UtlFile"))
 
+    def test_167_package_changed_after_the_build_starts_nothing(self):
+        # The genuine program with a package that is not the one it was built with: one byte
+        # of the installer's content changed after olvpack bound the program to its package.
+        entries = [("7za.exe", STANDIN_7ZA.read_bytes())] + agent_and_installer()
+        data = bytearray(packed(SETUP.read_bytes(), entries))
+        first = EXE_OFFSET + len(PACKAGE_MARKER) + 8 + len("7za.exe")  # olvpack sorts by name
+        data[first + 10] ^= 0x01
+        log = self.run_with(bytes(data))
+        self.assert_failed(log, 167)
+        self.assertEqual(module_log("UtlFile")[-1], b"utl_FileUnpack:Err: 167.")
+        self.assertEqual(standin_calls(), [])  # neither 7-Zip, the agent nor the installer
+
     def test_355_without_the_agent(self):
         log = self.run_with(packed(SETUP.read_bytes(),
                                    [("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())]))

@@ -320,3 +320,37 @@ TEST(Walk, NullErrorPointerIsAllowed) {
 }
 
 }  // namespace
+
+namespace {
+
+// The digest that the walk takes in passing: the stored bytes through the end entry's name
+// (its data and what follows are not read), or all of a package without an end entry.
+TEST(Walk, DigestCoversTheStoredBytesThroughTheEndEntry) {
+  const std::string withEnd = Marker() + Entry("a.bin", Pattern(kPackageChunk + 77)) + EndEntry();
+  const std::string noEnd = Marker() + Entry("a.bin", Pattern(1000, 3));
+  const std::string markerOnly = Marker();
+  struct Case {
+    std::string package;  // what the carrier holds from the offset on
+    std::string covered;  // what the digest must cover
+  } cases[] = {
+      {withEnd + RawEntry(0, 5, "", "") + "behind", withEnd},
+      {noEnd, noEnd},
+      {markerOnly, markerOnly},
+  };
+  for (const Case& c : cases) {
+    RecordTarget t;
+    MemReader r(c.package);
+    Sha256 digest;
+    Sha256Init(&digest);
+    uint32_t err = 0;
+    ASSERT_EQ(WalkPackage(r, static_cast<uint32_t>(c.package.size()), kDst, t, &err,
+                          kEntryNameDefaultCodePage, &digest),
+              1);
+    unsigned char got[kSha256Len], want[kSha256Len];
+    Sha256Final(&digest, got);
+    Sha256Digest(c.covered.data(), c.covered.size(), want);
+    EXPECT_EQ(0, memcmp(got, want, kSha256Len)) << "package of " << c.package.size() << " bytes";
+  }
+}
+
+}  // namespace

@@ -28,6 +28,7 @@ class PeImage:
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
+        self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
         ndirs = struct.unpack_from("<I", data, opt + 92)[0]
         self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
         self.sections = []
@@ -126,6 +127,19 @@ class SetupImageTest(unittest.TestCase):
         self.assertIn(utf16("FileDescription") + b"\0\0" + utf16("Setup Application"),
                       self.data.replace(b"\0\0\0\0", b"\0\0"))
         self.assertIn(utf16("Setup.exe"), self.data)
+
+    def test_reserves_an_empty_digest_slot_that_the_code_reads(self):
+        # The slot olvpack fills: its own section, the marker, then 32 zero bytes ("not
+        # bound"). The unpack must read it at run time: a compiler that folded the "not
+        # bound" test away would leave no address of the slot in the code.
+        slot = [s for s in self.pe.sections if s[0] == b".olvdgst"]
+        self.assertEqual(len(slot), 1)
+        _, va, _, raw = slot[0]
+        self.assertEqual(self.data[raw:raw + 48], b"Olvan.pkg.sha256" + b"\0" * 32)
+        text = [s for s in self.pe.sections if s[0] == b".text"][0]
+        code = self.data[text[3]:text[3] + text[2]]
+        addresses = [struct.pack("<I", self.pe.image_base + va + i) for i in range(48)]
+        self.assertTrue(any(a in code for a in addresses))
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include <memory>
 #include <system_error>
 
+#include "package/digest_slot.h"
 #include "package/entry_name.h"
 #include "package/package_format.h"
 #include "package/package_walk.h"
@@ -33,6 +34,20 @@ class FileSink : public PackageSink {
 
  private:
   FILE* f_;
+};
+
+// Feeds what it passes on to a digest.
+class DigestSink : public PackageSink {
+ public:
+  DigestSink(PackageSink& out, Sha256* digest) : out_(out), digest_(digest) {}
+  bool Put(const void* data, uint32_t count) override {
+    Sha256Update(digest_, data, count);
+    return out_.Put(data, count);
+  }
+
+ private:
+  PackageSink& out_;
+  Sha256* digest_;
 };
 
 struct FileCloser {
@@ -133,17 +148,22 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
     return FailInput("carrier would be " + std::to_string(total) +
                      " bytes; Setup.exe reads carriers below 4 GiB only");
 
+  const DigestSlot slot = ReadDigestSlot(stubPath);
   std::string tmp = outputPath + ".part";
-  File out(OpenFile(tmp, "wb"));
+  // Read back as well: the PE checksum covers the whole carrier.
+  File out(OpenFile(tmp, "w+b"));
   if (!out) return FailFile("cannot create " + tmp + ": " + strerror(errno));
-  FileSink sink(out.get());
+  FileSink file(out.get());
   bool ok = true;
   {
     File stub(OpenFile(stubPath, "rb"));
-    ok = stub && CopyStream(stub.get(), sink, stubSize, false);
+    ok = stub && CopyStream(stub.get(), file, stubSize, false);
   }
   std::vector<unsigned char> zeros(static_cast<size_t>(offset - stubSize), 0);
-  ok = ok && sink.Put(zeros.data(), static_cast<uint32_t>(zeros.size()));
+  ok = ok && file.Put(zeros.data(), static_cast<uint32_t>(zeros.size()));
+  Sha256 digest;
+  Sha256Init(&digest);
+  DigestSink sink(file, &digest);
   ok = ok && WritePackageMarker(sink);
   for (const PackEntry& e : r.entries) {
     if (!ok) break;
@@ -154,6 +174,21 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
     if (!in) r.message = "cannot read " + path;
   }
   ok = ok && WritePackageEnd(sink);
+  Sha256Final(&digest, r.digest);
+  if (ok && slot.found) {
+    // The digest goes into the image before anything signs it.
+    unsigned char field[4] = {0, 0, 0, 0};
+    ok = SeekTo(out.get(), slot.digestAt) &&
+         fwrite(r.digest, 1, kSha256Len, out.get()) == kSha256Len &&
+         SeekTo(out.get(), slot.checksumAt) &&
+         fwrite(field, 1, 4, out.get()) == 4 && fflush(out.get()) == 0;
+    uint32_t sum = 0;
+    ok = ok && PeChecksum(tmp, slot.checksumAt, &sum);
+    StoreLe32(field, sum);
+    ok = ok && SeekTo(out.get(), slot.checksumAt) &&
+         fwrite(field, 1, 4, out.get()) == 4;
+    r.bound = ok;
+  }
   ok = fflush(out.get()) == 0 && ok;
   out.reset();
   if (!ok) {
@@ -245,10 +280,19 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   FileReader reader(in.get());
   CollectTarget target(r, extractDir);
   uint32_t err = 0;
+  Sha256 digest;
+  Sha256Init(&digest);
   // The names olvpack builds are ASCII, the same under every code page; other packages are
   // judged as a system with code page 1252 would unpack them.
-  r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err,
-                     1252) == 1;
+  r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err, 1252,
+                     &digest) == 1;
+  Sha256Final(&digest, r.digest);
+  r.slot = ReadDigestSlot(carrierPath);
+  if (r.ok && offset == kExeCarrierOffset && r.slot.bound &&
+      memcmp(r.slot.digest, r.digest, kSha256Len) != 0) {
+    r.ok = false;
+    err = kUnpackErrDigest;
+  }
   if (!r.ok) {
     r.error = err;
     r.message = "error " + std::to_string(err) + ": " + InstallErrorText(err);
@@ -289,4 +333,78 @@ uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
   for (unsigned char c : pad)
     if (c != 0) return 0;
   return static_cast<uint32_t>(size);
+}
+
+namespace {
+
+uint32_t Le16(const unsigned char* p) { return static_cast<uint32_t>(p[0]) | p[1] << 8; }
+
+}  // namespace
+
+DigestSlot ReadDigestSlot(const std::string& path) {
+  DigestSlot slot;
+  File f(OpenFile(path, "rb"));
+  if (!f) return slot;
+  auto at = [&](uint64_t pos, void* buf, size_t n) {
+    return SeekTo(f.get(), pos) &&
+           fread(buf, 1, n, f.get()) == n;
+  };
+  unsigned char b[40];
+  if (!at(0, b, 2) || b[0] != 'M' || b[1] != 'Z' || !at(0x3c, b, 4)) return slot;
+  const uint64_t pe = LoadLe32(b);
+  if (!at(pe, b, 24) || memcmp(b, "PE\0\0", 4) != 0) return slot;
+  const uint32_t sections = Le16(b + 6), optSize = Le16(b + 20);
+  const uint64_t opt = pe + 24;
+  if (!at(opt, b, 2) || (Le16(b) != 0x10b && Le16(b) != 0x20b) || optSize < 68) return slot;
+  for (uint32_t i = 0; i < sections && i < 96; ++i) {
+    if (!at(opt + optSize + 40ull * i, b, 40)) return slot;
+    if (memcmp(b, kDigestSlotSection, kDigestSlotSectionLen) != 0) continue;
+    const uint64_t raw = LoadLe32(b + 20);
+    unsigned char s[kDigestSlotLen];
+    if (LoadLe32(b + 16) < kDigestSlotLen || !at(raw, s, kDigestSlotLen) ||
+        memcmp(s, kDigestSlotMarker, kDigestSlotMarkerLen) != 0)
+      return slot;
+    slot.found = true;
+    slot.digestAt = raw + kDigestSlotMarkerLen;
+    slot.checksumAt = opt + 64;
+    memcpy(slot.digest, s + kDigestSlotMarkerLen, kSha256Len);
+    for (unsigned char c : slot.digest) slot.bound = slot.bound || c != 0;
+    return slot;
+  }
+  return slot;
+}
+
+bool PeChecksum(const std::string& path, uint64_t checksumAt, uint32_t* sum) {
+  File f(OpenFile(path, "rb"));
+  if (!f) return false;
+  // The sum of the file's 16-bit little-endian words, carries folded back in, plus the
+  // file's length.
+  uint64_t s = 0, pos = 0;
+  std::vector<unsigned char> buf(1 << 16);
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), f.get())) > 0) {
+    if (n % 2 != 0) buf[n++] = 0;  // only at the end: the buffer's size is even
+    for (size_t i = 0; i < n; i += 2, pos += 2) {
+      if (pos == checksumAt || pos == checksumAt + 2) continue;
+      s += static_cast<uint32_t>(buf[i]) | buf[i + 1] << 8;
+      s = (s & 0xffff) + (s >> 16);
+    }
+  }
+  if (ferror(f.get())) return false;
+  std::error_code ec;
+  uint64_t size = fs::file_size(PathOf(path), ec);
+  if (ec) return false;
+  s = (s & 0xffff) + (s >> 16);
+  *sum = static_cast<uint32_t>(s + size);
+  return true;
+}
+
+std::string DigestHex(const unsigned char digest[kSha256Len]) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (uint32_t i = 0; i < kSha256Len; ++i) {
+    s += kHex[digest[i] >> 4];
+    s += kHex[digest[i] & 15];
+  }
+  return s;
 }

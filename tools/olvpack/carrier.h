@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "package/sha256.h"
+
 struct PackEntry {
   std::string name;  // bare file name, as stored
   uint64_t size = 0;
@@ -25,7 +27,27 @@ struct BuildResult {
   std::string message;                         // why it failed, for the user
   std::vector<PackEntry> entries;
   uint64_t carrierSize = 0;
+  unsigned char digest[kSha256Len] = {};  // the package's SHA-256 (see WalkPackage)
+  bool bound = false;  // the stub has a digest slot, and digest was written into it
 };
+
+// The digest slot of a PE file (see package/digest_slot.h) and the image's checksum field.
+struct DigestSlot {
+  bool found = false;  // a ".olvdgst" section that starts with the slot's marker
+  bool bound = false;  // found, and its digest is not all zeros
+  unsigned char digest[kSha256Len] = {};
+  uint64_t digestAt = 0;    // file offset of the slot's digest
+  uint64_t checksumAt = 0;  // file offset of the PE checksum field
+};
+// found false for a file that is not a PE file or has no slot.
+DigestSlot ReadDigestSlot(const std::string& path);
+
+// The PE checksum of a whole file as the image loader computes it, the checksum field at
+// checksumAt counted as zero. False when the file cannot be read.
+bool PeChecksum(const std::string& path, uint64_t checksumAt, uint32_t* sum);
+
+// Lower-case hexadecimal of a digest.
+std::string DigestHex(const unsigned char digest[kSha256Len]);
 
 // Checks a payload folder: regular files only, directly in it, names that Setup.exe
 // accepts (ASCII, at most 64 bytes, no two equal regardless of case, not the end entry's
@@ -33,7 +55,9 @@ struct BuildResult {
 BuildResult ScanPayload(const std::string& payloadDir);
 
 // Writes output: the stub, zeros up to offset, the marker, every payload file as an entry
-// (in ScanPayload's order) and the end entry. Refuses a stub of offset bytes or more and a
+// (in ScanPayload's order) and the end entry. When the stub has a digest slot, the package's
+// digest is written into it and the PE checksum is set again for the whole carrier (it
+// changed with the slot and the package). Refuses a stub of offset bytes or more and a
 // carrier of 4 GiB or more. Output is written through a temporary file beside it and
 // appears only when complete.
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
@@ -50,6 +74,11 @@ struct ReadResult {
   // With sawEnd: the size of the Authenticode certificate table that the PE header points
   // to right after the package (at most 7 bytes of zero padding between), 0 without one.
   uint32_t signatureBytes = 0;
+  // With ok: the SHA-256 of the package as Setup.exe takes it while unpacking.
+  unsigned char digest[kSha256Len] = {};
+  // The slot of the carrier's program. For the program's own package (offset
+  // kExeCarrierOffset) a bound slot that does not hold digest makes ok false, error 167.
+  DigestSlot slot;
 };
 
 // Walks the package of carrierPath at offset with the code Setup.exe uses. extractDir

@@ -31,11 +31,15 @@ const char kUsage[] =
     "  build   --stub FILE --payload DIR --output FILE [--msi | --offset N]\n"
     "          Appends every file of DIR (files only, sorted by name) to the stub: the stub\n"
     "          is padded with zeros to the package offset, then the package follows. The\n"
-    "          stub must end before the offset. The result is verified before it appears.\n"
+    "          stub must end before the offset. When the stub has a digest slot (Setup.exe\n"
+    "          has), the package's SHA-256 is written into it, binding the program to this\n"
+    "          package, and the PE checksum is set again. The result is verified before it\n"
+    "          appears.\n"
     "  list    CARRIER [--msi | --offset N] [--log]\n"
     "          Prints each entry's size in bytes and name.\n"
     "  verify  CARRIER [--msi | --offset N] [--log]\n"
-    "          Walks the package as Setup.exe does, writing nothing.\n"
+    "          Walks the package as Setup.exe does, writing nothing, and checks it against\n"
+    "          the digest bound into the program.\n"
     "  extract CARRIER DIR [--msi | --offset N] [--log]\n"
     "          Writes every entry into the existing folder DIR.\n"
     "  sign    CARRIER (--pkcs12 FILE | --cert FILE --key FILE) [--pass-file FILE]\n"
@@ -52,6 +56,8 @@ const char kUsage[] =
     "  -h, --help  this text\n"
     "\n"
     "list and verify report a signature after the package as \"signature: N bytes\".\n"
+    "build, list and verify print the package's SHA-256 as \"package sha256: HEX\" followed\n"
+    "by \"(bound)\" when the program holds that digest, or \"(not bound)\" when it holds none.\n"
     "build and verify print the carrier's SHA-256 (\"sha256: ...\") and, for a PE image, its\n"
     "Authenticode digest (\"authenticode sha256: ...\"), which signing does not change.\n"
     "\n"
@@ -172,6 +178,12 @@ int Build(const Args& a) {
          a.output.c_str(), static_cast<unsigned long long>(r.entries.size()),
          static_cast<unsigned long long>(bytes), a.offset,
          static_cast<unsigned long long>(r.carrierSize));
+  printf("package sha256: %s %s\n", DigestHex(r.digest).c_str(),
+         r.bound ? "(bound)" : "(not bound)");
+  if (!r.bound && a.offset == kExeCarrierOffset)
+    fprintf(stderr,
+            "olvpack: warning: the stub has no digest slot; the program is not bound to its "
+            "package\n");
   return PrintDigests(a.output) ? kExitOk : kExitIo;
 }
 
@@ -200,6 +212,9 @@ int Read(const Args& a) {
       r.sawEnd ? "end entry reached" : "no end entry, the last entry ends the carrier";
   if (r.signatureBytes != 0 && a.command != "extract")
     printf("signature: %u bytes\n", static_cast<unsigned>(r.signatureBytes));
+  if (a.command != "extract")
+    printf("package sha256: %s %s\n", DigestHex(r.digest).c_str(),
+           r.slot.bound ? "(bound)" : "(not bound)");
   if (a.command == "verify") {
     printf("%s: ok, %llu entries, %llu bytes, %s\n", a.positional[0].c_str(),
            static_cast<unsigned long long>(r.entries.size()),
