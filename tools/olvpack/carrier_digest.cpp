@@ -87,13 +87,3 @@ CarrierDigests DigestCarrier(const std::string& path) {
   d.ok = true;
   return d;
 }
-
-std::string DigestHex(const unsigned char* digest) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s;
-  for (uint32_t i = 0; i < kSha256Len; ++i) {
-    s += kHex[digest[i] >> 4];
-    s += kHex[digest[i] & 15];
-  }
-  return s;
-}

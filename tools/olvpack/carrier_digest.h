@@ -20,5 +20,4 @@ struct CarrierDigests {
 
 CarrierDigests DigestCarrier(const std::string& path);
 
-// Lower-case hexadecimal of a digest.
-std::string DigestHex(const unsigned char* digest);
+// DigestHex (lower-case hexadecimal of a digest) is in carrier.h.
