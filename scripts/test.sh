@@ -57,6 +57,8 @@ if step build-win32 bash -c "cmake --preset win32 >/dev/null && cmake --build --
          "(Wine's 32-bit loader); OLVAN_WINE_QEMU=1 runs them through qemu-i386 (slow)"
     summary+=("test-win32: SKIPPED (kernel without IA-32 emulation)")
     summary+=("test-win32-heavy: SKIPPED (kernel without IA-32 emulation)")
+    # The image checks read the PE file and need no Wine.
+    step test-win32-image ctest --preset win32 -R '^setup_image_test$'
   fi
 fi
 if [ -z "${OLVAN_SKIP_REPRO:-}" ]; then
