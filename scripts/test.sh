@@ -52,7 +52,7 @@ fi
 # kernel cannot run 32-bit Linux programs (no IA-32 emulation: Wine's 32-bit loader does not
 # start); it tests the sources, not the shipped i686 Setup.exe, and has no end-to-end tests.
 # Its unit tests are cheap (about 3 minutes with the build on 2 cores) and run everywhere; the
-# unpacker sweep (about 4 minutes more) only where the i686 one cannot run.
+# unpacker sweep (1.5 to 4 minutes more) only where the i686 one cannot run.
 if step build-win64-check bash -c "cmake --preset win64-check >/dev/null && cmake --build --preset win64-check -j$JOBS"; then
   step test-win64-check env OLVAN_WINE_64_ONLY=1 scripts/with-wine.sh ctest --preset win64-check -j1 -LE heavy
   if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
