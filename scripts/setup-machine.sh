@@ -12,7 +12,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-PKGS=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth x11-utils cmake ninja-build
+PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth x11-utils cmake ninja-build
       clang libclang-rt-14-dev dpkg-dev googletest fonts-wqy-microhei imagemagick
       openssl python3 osslsigncode nsis locales qemu-user-static)
 # npm comes with whatever Node.js the machine has; Debian's own when there is none.

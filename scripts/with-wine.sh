@@ -4,13 +4,26 @@
 # OLVAN_WINE_C (the prefix's drive C on disk).
 #   scripts/with-wine.sh ctest --test-dir build/win32
 # The pristine prefix is made once per Wine version and cloned with hard links per run.
+#   OLVAN_WINE_64_ONLY=1  the command runs 64-bit Windows programs only (preset win64-check):
+#                         Wine's 64-bit loader runs everything, nothing needs the 32-bit one
 set -euo pipefail
+
+if [ -n "${OLVAN_WINE_64_ONLY:-}" ]; then
+  # Debian's `wine` script always picks the 32-bit loader when it is installed, even where
+  # the kernel cannot start it; the 64-bit loader runs 64-bit programs on any x86_64 kernel.
+  # WINELOADER is what Wine itself starts for child processes; scripts/wine-run uses it too.
+  export WINELOADER=/usr/lib/wine/wine64
+  WINE=$WINELOADER
+else
+  WINE=wine
+fi
 
 # Wine runs 32-bit Windows programs through its 32-bit loader, a Linux i386 program. Some
 # kernels cannot run those (no IA-32 emulation: "Exec format error"); there the command runs
 # in a private user and mount namespace whose own binfmt_misc hands i386 programs to
 # qemu-i386-static. Nothing outside the namespace changes. Slower, but the same Wine.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -z "${OLVAN_WINE_I386_NS:-}" ]; then
+if [ -z "${OLVAN_WINE_64_ONLY:-}" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+   [ -z "${OLVAN_WINE_I386_NS:-}" ]; then
   QEMU=$(command -v qemu-i386-static || true)
   if [ -z "$QEMU" ]; then
     echo "with-wine: this kernel cannot run Wine's 32-bit loader and qemu-i386-static is missing" >&2
@@ -27,8 +40,10 @@ if [ -n "${OLVAN_WINE_I386_NS:-}" ] && ! /usr/lib/wine/wine --version >/dev/null
 fi
 
 CACHE=${OLVAN_WINE_CACHE:-/var/tmp/olvan-wine}
-ver=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
+ver=$("$WINE" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
 TEMPLATE="$CACHE/template-$ver"
+# A prefix made by the 64-bit loader alone lacks the 32-bit side's registrations: its own.
+[ -n "${OLVAN_WINE_64_ONLY:-}" ] && TEMPLATE="$TEMPLATE-64only"
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers: the setup needs neither.
@@ -40,7 +55,7 @@ if [ ! -f "$TEMPLATE/.ready" ]; then
     flock 9
     if [ ! -f "$TEMPLATE/.ready" ]; then
       rm -rf "$TEMPLATE"
-      WINEPREFIX="$TEMPLATE" wineboot -i >/dev/null 2>&1
+      WINEPREFIX="$TEMPLATE" "$WINE" wineboot -i >/dev/null 2>&1
       WINEPREFIX="$TEMPLATE" wineserver -w
       touch "$TEMPLATE/.ready"
     fi
@@ -73,8 +88,13 @@ if [ -z "${OLVAN_NO_XVFB:-}" ]; then
 fi
 
 wineserver -p
-# A small 32-bit program first: in a fresh clone, reg.exe started first has been seen to hang.
-wine 'C:\windows\syswow64\cmd.exe' /c exit >/dev/null 2>&1 || true
+# A small program first: in a fresh clone, reg.exe started first has been seen to hang. A
+# 32-bit one for the i686 runs (it starts the 32-bit side), the 64-bit one for 64-bit runs.
+if [ -n "${OLVAN_WINE_64_ONLY:-}" ]; then
+  "$WINE" 'C:\windows\system32\cmd.exe' /c exit >/dev/null 2>&1 || true
+else
+  wine 'C:\windows\syswow64\cmd.exe' /c exit >/dev/null 2>&1 || true
+fi
 
 set +e
 "$@"

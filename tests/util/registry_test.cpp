@@ -1,4 +1,5 @@
-// Registry reads of HKEY_LOCAL_MACHINE through the 32-bit view, on values the test writes.
+// Registry reads of HKEY_LOCAL_MACHINE through the process's own view (the 32-bit one for the
+// shipped Setup.exe), on values the test writes.
 #include "util/registry.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,30 @@ TEST_F(RegistryTest, DwordIsRead) {
   DWORD got = 0;
   EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "InstallByMsi", &got));
   EXPECT_EQ(got, 7u);
+}
+
+// The shipped program is 32-bit: on 64-bit Windows it reads HKLM\SOFTWARE through the 32-bit
+// view (WOW6432Node), where the product's installer writes. The two views get different values.
+TEST_F(RegistryTest, DwordIsReadFromThe32BitView) {
+#if defined(_WIN64)
+  GTEST_SKIP() << "a 64-bit process reads the 64-bit view; the shipped Setup.exe is 32-bit";
+#else
+  const char key[] = "SOFTWARE\\OlvanRegistryViewTest";
+  const REGSAM views[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+  for (DWORD i = 0; i < 2; ++i) {
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | views[i],
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    DWORD v = 32 + 32 * i;
+    RegSetValueExA(k, "view", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+    RegCloseKey(k);
+  }
+  DWORD got = 0;
+  EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, key, "view", &got));
+  EXPECT_EQ(got, 32u);
+  for (REGSAM view : views) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
+#endif
 }
 
 TEST_F(RegistryTest, DwordFailsForMissingKeyValueOrTarget) {
