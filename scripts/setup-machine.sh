@@ -14,7 +14,7 @@ fi
 
 PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth x11-utils cmake ninja-build
       clang libclang-rt-14-dev dpkg-dev googletest fonts-wqy-microhei imagemagick
-      openssl python3 osslsigncode nsis locales qemu-user-static)
+      openssl python3 osslsigncode nsis locales)
 # npm comes with whatever Node.js the machine has; Debian's own when there is none.
 command -v npm >/dev/null 2>&1 || PKGS+=(nodejs npm)
 
@@ -67,6 +67,20 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup-machine: installing ${missing[*]}"
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine's 32-bit loader is an i386 program; kernels without IA-32 emulation run it through
+# qemu's user mode (scripts/with-wine.sh). Bookworm's qemu 7.2 takes about a minute to start
+# each 32-bit Wine process (its search for free guest memory walks page by page); the
+# backported 10.x starts one in under a second. Only qemu-user comes from backports.
+BPO_LIST=/etc/apt/sources.list.d/olvan-backports.sources
+if [ ! -e "$BPO_LIST" ]; then
+  printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\n' > "$BPO_LIST"
+  apt-get update -qq
+fi
+if ! dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null | grep -q 'install ok installed 1:\(9\.[1-9]\|[1-9][0-9]\)'; then
+  echo "setup-machine: installing qemu-user from bookworm-backports"
+  apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null
 fi
 
 mkdir -p "$DEPS"

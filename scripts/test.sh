@@ -6,8 +6,6 @@
 # closing lines.
 #   scripts/test.sh            everything
 #   OLVAN_SKIP_FUZZ=1 scripts/test.sh   without the fuzzers
-#   OLVAN_WINE_QEMU=1 scripts/test.sh   the i686 Wine suites even where the kernel cannot run
-#                                       i386 programs (through qemu-i386: slow)
 #   OLVAN_SKIP_REPRO=1 scripts/test.sh  without the two-checkout build of the committed HEAD
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -46,33 +44,16 @@ fi
 if step build-win32 bash -c "cmake --preset win32 >/dev/null && cmake --build --preset win32 -j$JOBS"; then
   # One Wine test at a time, and the heavy ones (the unpacker sweep) in a prefix of their
   # own: windows started in a prefix that the sweep has flooded were seen to hang.
-  # Wine's 32-bit loader is a Linux i386 program. A kernel without IA-32 emulation cannot
-  # run it; with-wine.sh can hand it to qemu-i386, but there every Wine process costs a
-  # minute or more, too slow for the whole suite: then these suites are skipped, loudly,
-  # unless OLVAN_WINE_QEMU=1 asks for them anyway.
-  if /usr/lib/wine/wine --version >/dev/null 2>&1 || [ -n "${OLVAN_WINE_QEMU:-}" ]; then
-    step test-win32 scripts/with-wine.sh ctest --preset win32 -j1 -LE heavy
-    step test-win32-heavy scripts/with-wine.sh ctest --preset win32 -j1 -L heavy
-  else
-    echo "== test-win32, test-win32-heavy: SKIPPED: this kernel cannot run i386 programs" \
-         "(Wine's 32-bit loader); OLVAN_WINE_QEMU=1 runs them through qemu-i386 (slow)"
-    summary+=("test-win32: SKIPPED (kernel without IA-32 emulation)")
-    summary+=("test-win32-heavy: SKIPPED (kernel without IA-32 emulation)")
-    # The image checks read the PE file and need no Wine.
-    step test-win32-image ctest --preset win32 -R '^setup_image_test$'
-  fi
+  # On a kernel without IA-32 emulation with-wine.sh hands Wine's 32-bit loader to qemu-i386.
+  step test-win32 scripts/with-wine.sh ctest --preset win32 -j1 -LE heavy
+  step test-win32-heavy scripts/with-wine.sh ctest --preset win32 -j1 -L heavy
 fi
 # The win64-check configuration: the same Win32 sources and unit test programs built as x86_64
-# programs and run under Wine's 64-bit loader. It stands in for the i686 Wine tests where the
-# kernel cannot run 32-bit Linux programs (no IA-32 emulation: Wine's 32-bit loader does not
-# start); it tests the sources, not the shipped i686 Setup.exe, and has no end-to-end tests.
-# Its unit tests are cheap (about 3 minutes with the build on 2 cores) and run everywhere; the
-# unpacker sweep (1.5 to 4 minutes more) only where the i686 one cannot run.
+# programs and run under Wine's 64-bit loader, for faults that only one of the two builds
+# shows (pointer sizes, the registry views). It tests the sources, not the shipped i686
+# Setup.exe, and has no end-to-end tests.
 if step build-win64-check bash -c "cmake --preset win64-check >/dev/null && cmake --build --preset win64-check -j$JOBS"; then
   step test-win64-check env OLVAN_WINE_64_ONLY=1 scripts/with-wine.sh ctest --preset win64-check -j1 -LE heavy
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    step test-win64-check-heavy env OLVAN_WINE_64_ONLY=1 scripts/with-wine.sh ctest --preset win64-check -j1 -L heavy
-  fi
 fi
 if [ -z "${OLVAN_SKIP_REPRO:-}" ]; then
   step reproducible scripts/check-reproducible.sh

@@ -21,12 +21,13 @@ fi
 # Wine runs 32-bit Windows programs through its 32-bit loader, a Linux i386 program. Some
 # kernels cannot run those (no IA-32 emulation: "Exec format error"); there the command runs
 # in a private user and mount namespace whose own binfmt_misc hands i386 programs to
-# qemu-i386-static. Nothing outside the namespace changes. Slower, but the same Wine.
+# qemu-i386. Nothing outside the namespace changes. The same Wine, a little slower.
 if [ -z "${OLVAN_WINE_64_ONLY:-}" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
    [ -z "${OLVAN_WINE_I386_NS:-}" ]; then
-  QEMU=$(command -v qemu-i386-static || true)
+  # qemu-user 9.1 and later ship static programs under the plain name.
+  QEMU=$(command -v qemu-i386 || command -v qemu-i386-static || true)
   if [ -z "$QEMU" ]; then
-    echo "with-wine: this kernel cannot run Wine's 32-bit loader and qemu-i386-static is missing" >&2
+    echo "with-wine: this kernel cannot run Wine's 32-bit loader and qemu-i386 is missing (scripts/setup-machine.sh installs it)" >&2
     exit 1
   fi
   export OLVAN_WINE_I386_NS="$QEMU"
