@@ -40,21 +40,23 @@ apt_update() {
   for ((try = 1; try <= APT_TRIES; try++)); do
     rc=0
     out=$(apt-get update -qq 2>&1) || rc=$?
-    if [ "$rc" -eq 0 ] && ! grep -q '^E:' <<<"$out"; then
-      return 0
-    fi
+    # Before the exit code: when a signature fails on a suite fetched before, apt keeps its
+    # old indexes, warns and exits 0.
     if grep -Eqi 'NO_PUBKEY|EXPKEYSIG|REVKEYSIG|BADSIG|signature|not signed|GPG error|is not valid yet|no longer (signed|valid)' <<<"$out"; then
       printf '%s\n' "$out" >&2
       echo "setup-machine: apt-get update failed on a signature; not going on" >&2
       return 1
+    fi
+    if [ "$rc" -eq 0 ] && ! grep -q '^E:' <<<"$out"; then
+      return 0
     fi
     if [ "$try" -lt "$APT_TRIES" ]; then
       echo "setup-machine: apt-get update failed (try $try of $APT_TRIES), again in ${APT_PAUSE}s" >&2
       sleep "$APT_PAUSE"
     fi
   done
-  # Every remaining error line must be an index that could not be fetched.
-  if grep '^E:' <<<"$out" | grep -Evq 'Failed to fetch|Some index files failed to download|unexpected size|Hash Sum mismatch|Mirror sync in progress'; then
+  # There must be error lines, and each must be an index that could not be fetched.
+  if ! grep -q '^E:' <<<"$out" || grep '^E:' <<<"$out" | grep -Evq 'Failed to fetch|Some index files failed to download|unexpected size|Hash Sum mismatch|Mirror sync in progress'; then
     printf '%s\n' "$out" >&2
     echo "setup-machine: apt-get update failed" >&2
     return 1
@@ -80,12 +82,12 @@ not_fetched() {  # glob under APT_LISTS
 
 need_update=0
 
-# 32-bit Wine needs the i386 architecture.
+# 32-bit Wine needs the i386 architecture. Any package missing makes an update anyway; one
+# that is not leaves the indexes alone, fetched or not.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   need_update=1
 fi
-not_fetched '*_binary-i386_Packages*' && need_update=1
 
 # Source packages: derive a deb-src entry from the machine's own deb entries, so that
 # whatever mirror this machine uses also serves the sources.
