@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -66,6 +70,37 @@ TEST(Sha256, MatchesOpenSslWithPortableCode) {
   Sha256ForcePortable(true);
   CheckAll();
   Sha256ForcePortable(false);
+}
+
+// Final leaves the context as Init does: the next message's digest is its own.
+TEST(Sha256, ContextFinishedOnceDigestsTheNextMessageAlone) {
+  const Vector& v = kVectors[100];
+  std::vector<unsigned char> m = Message(v.length);
+  Sha256 ctx;
+  Sha256Init(&ctx);
+  unsigned char d[kSha256Len];
+  for (int round = 0; round < 2; ++round) {
+    Sha256Update(&ctx, m.data(), m.size());
+    Sha256Final(&ctx, d);
+    EXPECT_EQ(Hex(d), v.hex) << "round " << round;
+  }
+}
+
+// The choice of code agrees with the processor's own answer: SSSE3 and SSE4.1 (leaf 1 ECX
+// bits 9 and 19) and the SHA extensions (leaf 7 EBX bit 29).
+TEST(Sha256, UsesShaExtensionsExactlyWhenTheProcessorHasThem) {
+#if defined(__i386__) || defined(__x86_64__)
+  unsigned a, b, c, d;
+  bool has = __get_cpuid(1, &a, &b, &c, &d) && (c >> 9 & 1) && (c >> 19 & 1) &&
+             __get_cpuid_max(0, nullptr) >= 7;
+  if (has) {
+    __cpuid_count(7, 0, a, b, c, d);
+    has = (b >> 29 & 1) != 0;
+  }
+  EXPECT_EQ(Sha256HasShaExtensions(), has);
+#else
+  EXPECT_FALSE(Sha256HasShaExtensions());
+#endif
 }
 
 }  // namespace
