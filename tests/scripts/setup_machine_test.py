@@ -151,7 +151,8 @@ class SetupMachineTest(unittest.TestCase):
                    OLVAN_APT_TRIES="2", OLVAN_APT_PAUSE="0")
         if os.path.exists(os.path.join(self.state, "calls")):
             os.remove(os.path.join(self.state, "calls"))
-        p = subprocess.run(["bash", SCRIPT], env=env, capture_output=True, text=True, timeout=60)
+        p = subprocess.run(["bash", SCRIPT], env=env, cwd=self.tmp, capture_output=True, text=True,
+                           timeout=60)
         calls = []
         if os.path.exists(os.path.join(self.state, "calls")):
             with open(os.path.join(self.state, "calls")) as f:

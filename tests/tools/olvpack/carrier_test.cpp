@@ -259,6 +259,97 @@ TEST_F(CarrierTest, BuildBindsTheProgramToItsPackage) {
   EXPECT_TRUE(ReadCarrier(P("Unbound.exe"), kExeCarrierOffset, "").ok);
 }
 
+// The PE checksum as the image loader defines it, written out independently of PeChecksum:
+// 16-bit words summed with their carries, the checksum field left out, then the length.
+uint32_t LoaderChecksum(const std::string& b, size_t field) {
+  uint64_t s = 0;
+  for (size_t i = 0; i < b.size(); i += 2) {
+    if (i == field || i == field + 2) continue;
+    s += static_cast<unsigned char>(b[i]) |
+         (i + 1 < b.size() ? static_cast<unsigned char>(b[i + 1]) : 0u) << 8;
+  }
+  while (s >> 16) s = (s & 0xffff) + (s >> 16);
+  return static_cast<uint32_t>(s + b.size());
+}
+
+// Setup.exe as MinimalPe(true) carries it, changed by one case of the table below at a time.
+// In MinimalPe, the number of data directories is at 0xB4, the certificate table's entry
+// at 0xD8, the slot section's SizeOfRawData at 0x1A8.
+struct PeCase {
+  const char* what;
+  void (*change)(std::string& carrier, uint64_t packageEnd);
+  uint32_t signatureBytes;  // what ReadCarrier finds after the package
+  bool isPe;                // whether DigestCarrier takes it as a PE image
+  bool certTableLeftOut;    // whether the authenticode digest leaves the tail out
+};
+void PutLe32(std::string& b, size_t at, uint32_t v) {
+  StoreLe32(reinterpret_cast<unsigned char*>(&b[at]), v);
+}
+const PeCase kPeCases[] = {
+    {"a certificate table right after the package",
+     [](std::string& b, uint64_t end) {
+       b.append(16, 'S');
+       PutLe32(b, 0xD8, static_cast<uint32_t>(end)), PutLe32(b, 0xDC, 16);
+     },
+     16, true, true},
+    {"the same with only four data directories",
+     [](std::string& b, uint64_t end) {
+       b.append(16, 'S');
+       PutLe32(b, 0xD8, static_cast<uint32_t>(end)), PutLe32(b, 0xDC, 16);
+       PutLe32(b, 0xB4, 4);
+     },
+     0, false, false},
+    {"a certificate table pointing into the headers",
+     [](std::string& b, uint64_t) {
+       PutLe32(b, 0xD8, 0x80), PutLe32(b, 0xDC, static_cast<uint32_t>(b.size() - 0x80));
+     },
+     0, true, false},
+};
+
+TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
+  // 400,000 bytes of 0xFE behind the sections: their words' sum needs its carries folded
+  // more than once.
+  Write("stub.exe", MinimalPe(true) + std::string(400000, '\xfe'));
+  Write("payload/7za.exe", Pattern(70000, 1));
+  BuildResult built = BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("c.exe"));
+  ASSERT_TRUE(built.ok && built.bound) << built.message;
+  const std::string carrier = Read("c.exe");
+  const size_t checksumAt = 0x58 + 64;
+  EXPECT_EQ(LoaderChecksum(carrier, checksumAt),
+            LoadLe32(reinterpret_cast<const unsigned char*>(carrier.data()) + checksumAt));
+  const uint64_t packageEnd = ReadCarrier(P("c.exe"), kExeCarrierOffset, "").packageEnd;
+  ASSERT_NE(packageEnd, 0u);
+
+  for (const PeCase& c : kPeCases) {
+    std::string b = carrier;
+    c.change(b, packageEnd);
+    Write("case.exe", b);
+    ReadResult r = ReadCarrier(P("case.exe"), kExeCarrierOffset, "");
+    EXPECT_TRUE(r.ok) << c.what << ": " << r.message;
+    EXPECT_EQ(r.signatureBytes, c.signatureBytes) << c.what;
+    CarrierDigests d = DigestCarrier(P("case.exe"));
+    ASSERT_TRUE(d.ok) << c.what;
+    EXPECT_EQ(d.isPe, c.isPe) << c.what;
+    if (!c.isPe) continue;
+    // The image without the checksum and the certificate entry (and the table when it is
+    // left out), padded with zeros to a multiple of 8 bytes.
+    std::string image = b.substr(0, checksumAt) + b.substr(checksumAt + 4, 0xD8 - checksumAt - 4) +
+                        b.substr(0xD8 + 8, (c.certTableLeftOut ? packageEnd : b.size()) - 0xE0);
+    image.append((8 - (image.size() + 12) % 8) % 8, '\0');
+    unsigned char want[kSha256Len];
+    Sha256Digest(image.data(), image.size(), want);
+    EXPECT_EQ(DigestHex(d.authenticode), DigestHex(want)) << c.what;
+  }
+
+  // A slot section shorter than the slot is no slot: the stub is not bound.
+  std::string stub = MinimalPe(true);
+  PutLe32(stub, 0x58 + 0xE0 + 40 + 16, kDigestSlotMarkerLen);
+  Write("short-slot.exe", stub);
+  EXPECT_FALSE(ReadDigestSlot(P("short-slot.exe")).found);
+  BuildResult r = BuildCarrier(P("short-slot.exe"), P("payload"), kExeCarrierOffset, P("s.exe"));
+  EXPECT_TRUE(r.ok && !r.bound) << r.message;
+}
+
 // Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and
 // checking with osslsigncode, as olvpack sign does.
 class SignedCarrierTest : public CarrierTest {
