@@ -1,0 +1,121 @@
+// HeldFolder itself: what it holds, lists, opens and names, on real folders under Wine.
+#include "util/held_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+class HeldFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = NewTempFolder("olvheld");
+    ASSERT_TRUE(Hold(dir_, &held_));
+  }
+  void TearDown() override {
+    held_.Close();
+    RemoveTree(dir_);
+  }
+  // Holds the folder at path ("C:\a\b"), one component after the other from the drive.
+  static bool Hold(const std::string& path, HeldFolder* out) {
+    std::vector<std::string> parts;
+    for (size_t b = 3, e; b < path.size(); b = e + 1) {
+      e = path.find('\\', b);
+      if (e == std::string::npos) e = path.size();
+      if (e > b) parts.push_back(path.substr(b, e - b));
+    }
+    HeldFolder a, b;
+    HeldFolder *cur = &a, *next = &b;
+    if (parts.empty() || !a.OpenDriveRoot(path[0])) return false;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      HeldFolder* dst = i + 1 == parts.size() ? out : next;
+      if (dst->Open(*cur, parts[i].c_str(), false) != HoldResult::kHeld) return false;
+      std::swap(cur, next);
+    }
+    return true;
+  }
+  HeldEntry Listed(const char* name) {
+    HeldEntry e{};
+    EXPECT_TRUE(held_.Find(name, &e)) << name;
+    return e;
+  }
+
+  std::string dir_;
+  HeldFolder held_;
+};
+
+TEST_F(HeldFolderTest, MakeNewRefusesAFolderThatExists) {
+  ASSERT_TRUE(CreateDirectoryA((dir_ + "\\there").c_str(), nullptr));
+  HeldFolder f;
+  EXPECT_FALSE(f.MakeNew(held_, "there", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(f.Valid());
+  EXPECT_TRUE(f.MakeNew(held_, "new", nullptr));
+}
+
+TEST_F(HeldFolderTest, ListingShowsANameOf255Characters) {
+  const std::string name(255, 'n');
+  UniqueHandle h(held_.OpenEntry(name.c_str(), GENERIC_WRITE, 0, FILE_CREATE,
+                                 FILE_NON_DIRECTORY_FILE));
+  ASSERT_TRUE(h.Valid()) << GetLastError();
+  EXPECT_EQ(Listed(name.c_str()).nameChars, 255u);
+}
+
+// The name the system gives an open entry must end in the listed name as a whole name:
+// "b" is the end of "ab" but not its name.
+TEST_F(HeldFolderTest, NamesEntryTakesTheWholeLastName) {
+  ASSERT_TRUE(CreateDirectoryA((dir_ + "\\ab").c_str(), nullptr));
+  HeldEntry e = Listed("ab");
+  UniqueHandle h(held_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE));
+  ASSERT_TRUE(h.Valid());
+  EXPECT_TRUE(held_.NamesEntry(h.Get(), e));
+  HeldEntry tail = e;
+  tail.name[0] = L'b';
+  tail.nameChars = 1;
+  EXPECT_FALSE(held_.NamesEntry(h.Get(), tail));
+  HeldEntry other = e;
+  other.name[1] = L'c';
+  EXPECT_FALSE(held_.NamesEntry(h.Get(), other));
+}
+
+// C:\olvtest-held\link: a Linux symbolic link to the folder Dup beside it (the
+// held_folder_made fixture), which Wine lists as a reparse point.
+TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
+  HeldFolder parent;
+  HeldEntry e{};
+  if (!Hold("C:\\olvtest-held", &parent) || !parent.Find("link", &e))
+    GTEST_SKIP() << "C:\\olvtest-held\\link not made";
+  ASSERT_TRUE(e.IsLink());
+  EXPECT_EQ(parent.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE), INVALID_HANDLE_VALUE);
+  HeldFolder f;
+  EXPECT_EQ(f.Open(parent, "link", false), HoldResult::kRefused);
+}
+
+// Two folders whose names differ only in case, made on the Linux side (tests/util's
+// held_folder_made fixture): Wine opens the exact name, while the case-insensitive listing
+// finds the other first. The handle then holds a folder that the listing does not show
+// under that name.
+TEST_F(HeldFolderTest, OpenRefusesAFolderWhoseListedIdIsAnother) {
+  HeldFolder parent;
+  if (!Hold("C:\\olvtest-held", &parent)) GTEST_SKIP() << "C:\\olvtest-held not made";
+  std::string first;
+  parent.List([&](const HeldEntry& e) {
+    char n[8];
+    if (e.AnsiName(n, sizeof n) && (std::string(n) == "Dup" || std::string(n) == "dup")) {
+      first = n;
+      return false;
+    }
+    return true;
+  });
+  if (first.empty()) GTEST_SKIP() << "no Dup and dup";
+  HeldFolder f;
+  EXPECT_EQ(f.Open(parent, first == "Dup" ? "dup" : "Dup", false), HoldResult::kRefused);
+  EXPECT_EQ(f.Open(parent, first.c_str(), false), HoldResult::kHeld);
+}
+
+}  // namespace
