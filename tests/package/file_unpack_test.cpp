@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/digest_slot.h"
 #include "package/package_format.h"
 #include "tests/package/package_craft.h"
 #include "tests/util/win_test_util.h"
@@ -19,6 +20,40 @@ const DWORD kOffset = 1000;
 
 bool Exists(const std::string& p) {
   return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Puts digest into the slot of this test program's own image, as the release tool puts one
+// into Setup.exe: the program then reads as bound to it. All zeros: not bound again.
+void PutOwnSlotDigest(const unsigned char digest[kSha256Len]) {
+  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  IMAGE_SECTION_HEADER* s = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+    BYTE* slot = base + s->VirtualAddress;
+    if (memcmp(s->Name, kDigestSlotSection, kDigestSlotSectionLen) != 0 ||
+        memcmp(slot, kDigestSlotMarker, kDigestSlotMarkerLen) != 0)
+      continue;
+    DWORD was;
+    ASSERT_TRUE(VirtualProtect(slot, kDigestSlotLen, PAGE_READWRITE, &was));
+    memcpy(slot + kDigestSlotMarkerLen, digest, kSha256Len);
+    VirtualProtect(slot, kDigestSlotLen, was, &was);
+    return;
+  }
+  FAIL() << "no digest slot in the test program";
+}
+
+// Any byte of the digest makes the program bound, a last byte of zero too.
+TEST(DigestSlot, BoundByADigestThatEndsInZero) {
+  unsigned char digest[kSha256Len], read[kSha256Len];
+  memset(digest, 0x11, sizeof digest);
+  digest[kSha256Len - 1] = 0;
+  PutOwnSlotDigest(digest);
+  EXPECT_TRUE(ReadBoundDigest(read));
+  EXPECT_EQ(memcmp(read, digest, kSha256Len), 0);
+  memset(digest, 0, sizeof digest);
+  PutOwnSlotDigest(digest);
+  EXPECT_FALSE(ReadBoundDigest(read));
 }
 
 class FileUnpackTest : public ::testing::Test {
@@ -172,6 +207,19 @@ TEST_F(FileUnpackTest, ShortDataLengthIs162AndOverlongEntryIs163) {
   EXPECT_EQ(Unpack(0), 163u);
   EXPECT_EQ(Out("kept"), "k");
   EXPECT_FALSE(Exists(dst_ + "\\lost"));
+}
+
+// A bound program whose own package is cut short reports the walk's error, not a digest
+// that could not match.
+TEST_F(FileUnpackTest, BoundProgramWithATruncatedPackageReportsTheWalksError) {
+  unsigned char digest[kSha256Len];
+  memset(digest, 0x5a, sizeof digest);
+  PutOwnSlotDigest(digest);
+  WriteFileBytes(root_ + "\\carrier.bin", std::string(kExeCarrierOffset, 'S') + Marker() +
+                                              Entry("a", "b") + Le32(1) + "\x05");
+  EXPECT_EQ(Unpack(0, kExeCarrierOffset), 162u);
+  memset(digest, 0, sizeof digest);
+  PutOwnSlotDigest(digest);
 }
 
 TEST_F(FileUnpackTest, FolderOfTheEntrysNameIs165) {
