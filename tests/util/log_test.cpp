@@ -191,6 +191,49 @@ TEST_F(LogTest, HardLinkPlantedAsTodaysLogIsNotWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(victim), "precious");
 }
 
+// Someone holding today's log with delete access, about to move it aside, keeps the writer
+// out until it lets go: the line goes to the log at today's name, not into the moved file.
+struct MoveAside {
+  HANDLE held;
+  std::string from, to;
+};
+DWORD WINAPI MoveAsideSoon(void* p) {
+  MoveAside* m = static_cast<MoveAside*>(p);
+  Sleep(30);
+  MoveFileA(m->from.c_str(), m->to.c_str());
+  CloseHandle(m->held);
+  return 0;
+}
+TEST_F(LogTest, HolderThatMayMoveTodaysLogKeepsTheWriterOut) {
+  SetupLog("first");
+  MoveAside m{nullptr, TodayLogPath("setup"), TodayLogPath("setup") + ".aside"};
+  m.held = CreateFileA(m.from.c_str(), DELETE | GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(m.held, INVALID_HANDLE_VALUE);
+  HANDLE mover = CreateThread(nullptr, 0, MoveAsideSoon, &m, 0, nullptr);
+  SetupLog("second");
+  WaitForSingleObject(mover, INFINITE);
+  CloseHandle(mover);
+  EXPECT_EQ(ReadFileBytes(m.to).find("second"), std::string::npos);
+  EXPECT_EQ(ReadLogMessages("setup"), std::vector<std::string>{"second"});
+  DeleteFileA(m.to.c_str());
+}
+
+// A second name of someone else's file planted as today's log while the writer clears last
+// week's: the create that follows does not open it.
+std::string g_victim;
+TEST_F(LogTest, HardLinkPlantedAsTodaysLogDuringTheCleanupIsNotWrittenThrough) {
+  g_victim = NewTempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(g_victim, "precious");
+  SetLogCleanupHookForTest(
+      [] { CreateHardLinkA(TodayLogPath("setup").c_str(), g_victim.c_str(), nullptr); });
+  SetupLog("through the link");
+  SetLogCleanupHookForTest(nullptr);
+  ASSERT_TRUE(Exists(TodayLogPath("setup")));
+  EXPECT_EQ(ReadFileBytes(g_victim), "precious");
+}
+
 // A second name of someone else's read-only file planted as last week's log: the clean-up
 // neither deletes through it nor clears the file's read-only attribute.
 TEST_F(LogTest, HardLinkPlantedAsLastWeeksLogIsLeftAlone) {
