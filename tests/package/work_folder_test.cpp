@@ -282,6 +282,63 @@ TEST_F(WorkFolderTest, TreeDeeperThanTheLimitIsMovedAsideUnderAFreeName) {
   utl_RemoveFolderTree(aside.c_str());
 }
 
+// 16 levels, the working folder and 15 nested folders with a file in the last, are removed
+// whole; a tree one level deeper stays aside.
+TEST_F(WorkFolderTest, TreeOf16LevelsIsRemovedAndOneMoreStaysAside) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  char out[260];
+  for (int levels : {16, 17}) {
+    std::string p = kWork;
+    ASSERT_TRUE(CreateDirectoryA(p.c_str(), nullptr));
+    for (int i = 1; i < levels; ++i) ASSERT_TRUE(CreateDirectoryA((p += "\\d").c_str(), nullptr));
+    WriteFileBytes(p + "\\deep.txt", "deep");
+    utl_SetAsideTickForTest(FixedTick);
+    int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+    utl_SetAsideTickForTest(nullptr);
+    ASSERT_EQ(made, 1);
+    utl_ReleaseWorkFolder();
+    ASSERT_TRUE(RemoveDirectoryA(kWork));
+    EXPECT_EQ(Asides(), levels == 16 ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"OlvanSetup0.7-0"})
+        << levels << " levels";
+  }
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
+}
+
+// Only names that a move aside gives are removed as such: "OlvanSetup0.7-1.keep" stays.
+TEST_F(WorkFolderTest, NameWithTextAfterTheAsideFormStays) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  for (const char* n : {"C:\\tmp\\OlvanSetup0.7-1.keep", "C:\\tmp\\OlvanSetup0.7-2"}) {
+    CreateDirectoryA(n, nullptr);
+    WriteFileBytes(std::string(n) + "\\f.txt", "f");
+  }
+  char out[260];
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_EQ(Asides(), std::vector<std::string>{"OlvanSetup0.7-1.keep"});
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-1.keep");
+}
+
+// Someone else's read-only file with a second name in the old folder keeps its attribute.
+TEST_F(WorkFolderTest, HardLinkedReadOnlyFileOfSomeoneElseKeepsItsAttribute) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  CreateDirectoryA(kWork, nullptr);
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(victim, "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(CreateHardLinkA((std::string(kWork) + "\\planted.txt").c_str(), victim.c_str(),
+                              nullptr));
+  utl_SetAsideTickForTest(FixedTick);
+  char out[260];
+  int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetAsideTickForTest(nullptr);
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(GetFileAttributesA(victim.c_str()) & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(ReadFileBytes(victim), "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
+}
+
 // An entry that another account made, owns and shut Administrators out of is removed
 // through the backup and restore privileges, its security untouched.
 TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {
