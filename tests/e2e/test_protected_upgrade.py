@@ -1,6 +1,7 @@
 """A whole upgrade of a client protected by an uninstall password, for each place the
 password can come from: the dialog asks, the right password lets the packed Setup.exe
 unpack, run the agent three times and the installer once."""
+import subprocess
 import unittest
 
 from gate_fixtures import *  # noqa: F401,F403
@@ -108,6 +109,24 @@ class ProtectedUpgradeTest(unittest.TestCase):
         self.assertEqual(self.exe.read_bytes(), genuine)
         self.assertFalse((WORK / "evil.txt").exists())
 
+
+    def test_program_held_by_another_at_its_start_is_held_once_the_other_lets_go(self):
+        """Another program (a scanner, the browser finishing the download) has Setup.exe
+        open with delete access as it starts, so its own hold fails; the other lets go while
+        the dialog waits, and the hold tried again before the unpack lets the upgrade go
+        through."""
+        put(REGINFO, "OlvanCustom.xml", custom_xml(1, stored(PASSWORD)))
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-file", win_path(self.exe), "10000"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+
+        def let_go():
+            holder.stdin.close()
+            self.assertEqual(holder.wait(timeout=60), 0)
+            holder.stdout.close()
+
+        self.upgrade([PASSWORD], while_asking=let_go)
 
 if __name__ == "__main__":
     unittest.main()

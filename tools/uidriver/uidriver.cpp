@@ -22,6 +22,8 @@
 //   uidriver sleep MS                       just runs for MS milliseconds (a process to find)
 //   uidriver hold-event NAME MS             holds a named event for MS milliseconds
 //   uidriver hold-mutex NAME MS             holds a named mutex for MS milliseconds
+//   uidriver hold-file PATH ACCESS          holds the file open with ACCESS (hex), sharing
+//                                           everything, until its input ends
 //
 // A window line is: hwnd pid style caption-hex text-hex, where text is the box text
 // (control 0xFFFF) or "-" when there is none. Exit code 0 on success, 1 on timeout or
@@ -195,7 +197,7 @@ int Usage() {
   fprintf(stderr,
           "usage: uidriver [--cp N] "
           "boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-"
-          "event ... (see the comment at the top of uidriver.cpp)\n");
+          "event|hold-file ... (see the comment at the top of uidriver.cpp)\n");
   return 2;
 }
 
@@ -340,6 +342,18 @@ int main(int argc, char** argv) {
     fflush(stdout);
     Sleep(strtoul(argv[3], nullptr, 0));
     CloseHandle(e);
+    return 0;
+  }
+  if (strcmp(cmd, "hold-file") == 0 && argc == 4) {
+    HANDLE f = CreateFileA(argv[2], strtoul(argv[3], nullptr, 16),
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    printf("held\n");
+    fflush(stdout);
+    while (getchar() != EOF) {
+    }
+    CloseHandle(f);
     return 0;
   }
   return Usage();
