@@ -43,6 +43,9 @@ case " $* " in
     echo "W: An error occurred during the signature verification. The repository is not updated and the previous index files will be used. GPG error: http://deb.debian.org/debian bookworm InRelease: The following signatures were invalid: EXPKEYSIG 6ED0E7B82643E131" >&2
     exit 0 ;;
   silent) exit 100 ;;
+  lock)
+    echo "E: Could not get lock /var/lib/apt/lists/lock. It is held by process 4242 (apt-get)" >&2
+    exit 100 ;;
   esac
   for a in amd64 $(cat "$STATE/arch" 2>/dev/null); do
     : > "$L/deb.debian.org_debian_dists_bookworm_main_binary-${a}_Packages"
@@ -179,17 +182,36 @@ class SetupMachineTest(unittest.TestCase):
         self.assertNotEqual(p.returncode, 0)
         self.assertEqual(calls[-1], "apt-get update")  # stopped there, once
         self.assertEqual(calls.count("apt-get update"), 1)
-        # Everything else came in meanwhile; only the backports and the sources are wanted.
+        # Everything else came in meanwhile; one list written by the failed run is wanted.
         self.installed_machine()
-        self.write("state/installed", "".join(p + " 1.0\n" for p in PKGS) + "qemu-user 1:7.2\n")
-        shutil.rmtree(os.path.join(self.deps, "tinyxml"))
-        for a in ("amd64", "i386"):
-            self.write("lists/deb.debian.org_debian_dists_bookworm_main_binary-%s_Packages" % a, "")
+        main = ["deb.debian.org_debian_dists_bookworm_main_binary-%s_Packages" % a
+                for a in ("amd64", "i386")]
+        backports = "deb.debian.org_debian_dists_bookworm-backports_main_binary-amd64_Packages"
+        sources = "deb.debian.org_debian_dists_bookworm_main_source_Sources"
+        for wanted, fetched, then in (("qemu", sources, ["apt-get install -t bookworm-backports"]),
+                                      ("tinyxml", backports, ["apt-get source", "patch -s"])):
+            shutil.rmtree(self.lists)
+            os.makedirs(self.lists)
+            for name in main + [fetched]:
+                self.write("lists/" + name, "")
+            qemu = "1:7.2" if wanted == "qemu" else "1:10.0.2+ds-1~bpo12+1"
+            self.write("state/installed", "".join(p + " 1.0\n" for p in PKGS) +
+                       "qemu-user %s\n" % qemu)
+            if wanted == "tinyxml":
+                shutil.rmtree(os.path.join(self.deps, "tinyxml"))
+            p, calls = self.run_script()
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertEqual(calls, ["dpkg --print-foreign-architectures", "apt-get update"] + then,
+                             wanted)
+
+    def test_missing_package_is_installed_after_an_update(self):
+        self.installed_machine()
+        self.write("state/installed", "".join(p + " 1.0\n" for p in PKGS if p != "nsis") +
+                   "qemu-user 1:10.0.2+ds-1~bpo12+1\n")
         p, calls = self.run_script()
         self.assertEqual(p.returncode, 0, p.stderr)
         self.assertEqual(calls, ["dpkg --print-foreign-architectures", "apt-get update",
-                                 "apt-get install -t bookworm-backports", "apt-get source",
-                                 "patch -s"])
+                                 "apt-get install"])
 
     def test_signature_error_stops_even_when_apt_keeps_old_indexes(self):
         self.write("state/update.plan", "sigwarn\n")
@@ -197,11 +219,12 @@ class SetupMachineTest(unittest.TestCase):
         self.assertNotEqual(p.returncode, 0)
         self.assertEqual(calls[-1], "apt-get update")
 
-    def test_failed_update_without_an_error_line_stops(self):
-        self.write("state/update.plan", "silent\nsilent\n")
-        p, calls = self.run_script()
-        self.assertNotEqual(p.returncode, 0)
-        self.assertEqual(calls[-1], "apt-get update")
+    def test_failed_update_that_is_no_index_fetch_stops(self):
+        for plan in ("silent", "lock"):  # no error line at all; an error of another kind
+            self.write("state/update.plan", plan + "\n" + plan + "\n")
+            p, calls = self.run_script()
+            self.assertNotEqual(p.returncode, 0, plan)
+            self.assertEqual(calls[-1], "apt-get update", plan)
 
     def test_installed_machine_runs_no_apt_get(self):
         self.installed_machine()  # and no index fetched at all: apt's lists were cleaned
