@@ -93,6 +93,11 @@ cat > /dev/null
 ''',
 }
 
+# Other programs that change the package set-up: a call reaching one fails the test instead of
+# the machine's own.
+for _name in ("apt", "apt-cache", "apt-key", "apt-mark", "aptitude", "add-apt-repository"):
+    STUBS[_name] = 'echo "$(basename "$0") $*" >> "$STATE/calls"\nexit 1\n'
+
 PKGS = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth "
         "x11-utils cmake ninja-build clang libclang-rt-14-dev dpkg-dev googletest "
         "fonts-wqy-microhei imagemagick openssl python3 osslsigncode nsis locales").split()
