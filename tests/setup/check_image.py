@@ -108,6 +108,21 @@ class SetupImageTest(unittest.TestCase):
         print(f"Setup.exe: {size} bytes, {CEILING - size} to spare below {CEILING}")
         self.assertLessEqual(size, CEILING)
 
+    def test_has_only_the_sections_it_needs(self):
+        # setup.ld: the run-time's tables and the TLS template live in .data, no unwind
+        # frames; each further section would cost at least 512 bytes.
+        names = [s[0] for s in self.pe.sections]
+        self.assertEqual(names, [b".text", b".data", b".rdata", b".bss", b".idata", b".rsrc",
+                                 b".reloc"])
+
+    def test_tls_template_starts_its_section(self):
+        # Thread-local data is addressed from the start of the section holding the template.
+        va, size = self.pe.dirs[9]
+        self.assertNotEqual(size, 0)
+        start = struct.unpack_from("<I", self.data, self.pe.off(va))[0]
+        data = [s for s in self.pe.sections if s[0] == b".data"][0]
+        self.assertEqual(start, self.pe.image_base + data[1])
+
     def test_imports_only_dlls_that_load_from_system32(self):
         names = [n.lower() for n in self.pe.imports() + self.pe.delay_imports()]
         print("imports:", ", ".join(names))
