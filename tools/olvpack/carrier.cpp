@@ -389,7 +389,8 @@ DigestSlot ReadDigestSlot(const std::string& path) {
     for (auto it = data.begin();; ++it) {
       it = std::search(it, data.end(), kDigestSlotMarker, kDigestSlotMarker + kDigestSlotMarkerLen);
       if (it == data.end()) break;
-      if (++count > 1 || static_cast<size_t>(data.end() - it) < kDigestSlotLen) return slot;
+      if (static_cast<size_t>(data.end() - it) < kDigestSlotLen) return slot;
+      ++count;
       found = offset + (it - data.begin());
       memcpy(s, &*it, kDigestSlotLen);
     }
