@@ -384,8 +384,9 @@ DigestSlot ReadDigestSlot(const std::string& path) {
   unsigned char s[kDigestSlotLen];
   int count = 0;
   for (const auto& [offset, size] : raw) {
+    if (size > 64u << 20) return slot;  // no stub's section is that large
     std::vector<unsigned char> data(size);
-    if (size > 64u << 20 || !at(offset, data.data(), size)) return slot;
+    if (!at(offset, data.data(), size)) return slot;
     for (auto it = data.begin();; ++it) {
       it = std::search(it, data.end(), kDigestSlotMarker, kDigestSlotMarker + kDigestSlotMarkerLen);
       if (it == data.end()) break;

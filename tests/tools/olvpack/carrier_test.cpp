@@ -288,7 +288,8 @@ TEST_F(CarrierTest, SlotMarkerCountsOnlyOnceInTheImage) {
   BuildResult b = BuildCarrier(P("twice.exe"), P("payload"), kExeCarrierOffset, P("t.exe"));
   EXPECT_TRUE(b.ok && !b.bound);
 
-  std::string cut = MinimalPe();  // one byte too few after the marker for the whole slot
+  // A second marker with one byte too few after it for the whole slot.
+  std::string cut = pe;
   cut.replace(0x400 - kDigestSlotLen + 1, kDigestSlotMarkerLen, kDigestSlotMarker);
   Write("cut.exe", cut);
   EXPECT_FALSE(ReadDigestSlot(P("cut.exe")).found);
