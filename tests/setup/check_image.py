@@ -2,6 +2,7 @@
 ends before the package offset, imports only DLLs that Windows always loads from System32,
 and carries its manifest and version record."""
 import os
+import re
 import struct
 import sys
 import unittest
@@ -177,6 +178,20 @@ class SetupImageTest(unittest.TestCase):
         slot = self.pe.image_base + va + at - raw
         addresses = [struct.pack("<I", slot + i) for i in range(48)]
         self.assertTrue(any(a in code for a in addresses))
+
+class LinkerScriptTest(unittest.TestCase):
+    def test_every_discarded_function_has_its_slot_redirected(self):
+        # A function left out whose symbol is not redirected still links: its table slots
+        # would point into nothing instead of ending the process.
+        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "setup",
+                            "setup.ld")
+        with open(path) as f:
+            script = f.read()
+        discarded = set(re.findall(r"\*\(\.text\$(\w+)\)", script))
+        redirected = set(re.findall(r"^\s*_(\w+) = ___cxa_pure_virtual;", script, re.M))
+        self.assertTrue(discarded)
+        self.assertEqual(discarded, redirected)
+
 
 if __name__ == "__main__":
     unittest.main()
