@@ -11,6 +11,9 @@ if(WIN32)
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
     # No unwind tables: nothing in the program unwinds the stack.
     -fno-asynchronous-unwind-tables -fno-unwind-tables
+    # No frame pointer (MinGW's i686 compiler keeps one by default): EBP is one register more
+    # and about 450 bytes less code in Setup.exe; only stack walks without symbols lose it.
+    -fomit-frame-pointer
     # Functions in sections of their own so that the linker drops unused ones. No data
     # sections: MinGW's linker script would put the zero-filled ones (.bss.*) into .data,
     # in the file.

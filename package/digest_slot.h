@@ -7,8 +7,10 @@
 // package (see WalkPackage's digest) into the image before it is signed, and the unpack of
 // the program's own package refuses a package that does not match it.
 //
-// The slot is a section of its own, ".olvdgst": the 16-byte marker, then the 32-byte
-// digest. A digest of all zeros means "not bound" (a program that the tool did not build).
+// The slot is the 16-byte marker, then the 32-byte digest, among the image's read-only
+// data; the marker occurs nowhere else in the image. Earlier programs held it in a section
+// of its own, ".olvdgst" (the release tool still binds those). A digest of all zeros means
+// "not bound" (a program that the tool did not build).
 #pragma once
 #include <stdint.h>
 

@@ -2,12 +2,16 @@
 ends before the package offset, imports only DLLs that Windows always loads from System32,
 and carries its manifest and version record."""
 import os
+import re
 import struct
 import sys
 import unittest
 
 EXE = os.environ.get("OLVAN_SETUP_EXE", "Setup.exe")
 LIMIT = int(os.environ.get("OLVAN_STUB_LIMIT", "530000"))
+# Setup.exe's own ceiling, in bytes: no larger than the largest stub of a widespread
+# installer, well below the package offset.
+CEILING = 98304
 # Known DLLs: Windows maps these from System32 whatever folder the program starts from.
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
               "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comdlg32.dll", "shlwapi.dll",
@@ -32,11 +36,14 @@ class PeImage:
         ndirs = struct.unpack_from("<I", data, opt + 92)[0]
         self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
         self.sections = []
+        self.raw = []  # name, file offset, size in the file, characteristics
         for i in range(nsec):
             off = opt + optsize + 40 * i
             name = data[off:off + 8].rstrip(b"\0")
             vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, off + 8)
+            flags = struct.unpack_from("<I", data, off + 36)[0]
             self.sections.append((name, va, max(vsize, rawsize), rawptr))
+            self.raw.append((name, rawptr, rawsize, flags))
 
     def off(self, rva):
         for _, va, size, raw in self.sections:
@@ -97,6 +104,26 @@ class SetupImageTest(unittest.TestCase):
         print(f"Setup.exe: {size} bytes, {LIMIT - size} to spare before {LIMIT}")
         self.assertLess(size, LIMIT)
 
+    def test_stays_within_its_ceiling(self):
+        size = len(self.data)
+        print(f"Setup.exe: {size} bytes, {CEILING - size} to spare below {CEILING}")
+        self.assertLessEqual(size, CEILING)
+
+    def test_has_only_the_sections_it_needs(self):
+        # setup.ld: the run-time's tables and the TLS template live in .data, no unwind
+        # frames; each further section would cost at least 512 bytes.
+        names = [s[0] for s in self.pe.sections]
+        self.assertEqual(names, [b".text", b".data", b".rdata", b".bss", b".idata", b".rsrc",
+                                 b".reloc"])
+
+    def test_tls_template_starts_its_section(self):
+        # Thread-local data is addressed from the start of the section holding the template.
+        va, size = self.pe.dirs[9]
+        self.assertNotEqual(size, 0)
+        start = struct.unpack_from("<I", self.data, self.pe.off(va))[0]
+        data = [s for s in self.pe.sections if s[0] == b".data"][0]
+        self.assertEqual(start, self.pe.image_base + data[1])
+
     def test_imports_only_dlls_that_load_from_system32(self):
         names = [n.lower() for n in self.pe.imports() + self.pe.delay_imports()]
         print("imports:", ", ".join(names))
@@ -129,17 +156,41 @@ class SetupImageTest(unittest.TestCase):
         self.assertIn(utf16("Setup.exe"), self.data)
 
     def test_reserves_an_empty_digest_slot_that_the_code_reads(self):
-        # The slot olvpack fills: its own section, the marker, then 32 zero bytes ("not
-        # bound"). The unpack must read it at run time: a compiler that folded the "not
+        # The slot olvpack fills: the marker, then 32 zero bytes ("not bound"), exactly once
+        # among the sections' contents (olvpack finds it there), in a section the program
+        # cannot write. The unpack must read it at run time: a compiler that folded the "not
         # bound" test away would leave no address of the slot in the code.
-        slot = [s for s in self.pe.sections if s[0] == b".olvdgst"]
-        self.assertEqual(len(slot), 1)
-        _, va, _, raw = slot[0]
-        self.assertEqual(self.data[raw:raw + 48], b"Olvan.pkg.sha256" + b"\0" * 32)
+        marker = b"Olvan.pkg.sha256"
+        found = []
+        for name, raw, size, flags in self.pe.raw:
+            at = self.data.find(marker, raw, raw + size)
+            while at >= 0:
+                found.append((name, at, raw + size, flags))
+                at = self.data.find(marker, at + 1, raw + size)
+        self.assertEqual(len(found), 1, found)
+        name, at, end, flags = found[0]
+        self.assertLessEqual(at + 48, end)
+        self.assertEqual(self.data[at:at + 48], marker + b"\0" * 32)
+        self.assertEqual(flags & 0x80000000, 0, name)  # IMAGE_SCN_MEM_WRITE
+        _, va, _, raw = [s for s in self.pe.sections if s[0] == name][0]
         text = [s for s in self.pe.sections if s[0] == b".text"][0]
         code = self.data[text[3]:text[3] + text[2]]
-        addresses = [struct.pack("<I", self.pe.image_base + va + i) for i in range(48)]
+        slot = self.pe.image_base + va + at - raw
+        addresses = [struct.pack("<I", slot + i) for i in range(48)]
         self.assertTrue(any(a in code for a in addresses))
+
+class LinkerScriptTest(unittest.TestCase):
+    def test_every_discarded_function_has_its_slot_redirected(self):
+        # A function left out whose symbol is not redirected still links: its table slots
+        # would point into nothing instead of ending the process.
+        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "setup",
+                            "setup.ld")
+        with open(path) as f:
+            script = f.read()
+        discarded = set(re.findall(r"\*\(\.text\$(\w+)\)", script))
+        redirected = set(re.findall(r"^\s*_(\w+) = ___cxa_pure_virtual;", script, re.M))
+        self.assertTrue(discarded)
+        self.assertEqual(discarded, redirected)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "package/digest_slot.h"
 #include "package/entry_name.h"
@@ -356,21 +357,46 @@ DigestSlot ReadDigestSlot(const std::string& path) {
   const uint32_t sections = Le16(b + 6), optSize = Le16(b + 20);
   const uint64_t opt = pe + 24;
   if (!at(opt, b, 2) || (Le16(b) != 0x10b && Le16(b) != 0x20b) || optSize < 68) return slot;
-  for (uint32_t i = 0; i < sections && i < 96; ++i) {
-    if (!at(opt + optSize + 40ull * i, b, 40)) return slot;
-    if (memcmp(b, kDigestSlotSection, kDigestSlotSectionLen) != 0) continue;
-    const uint64_t raw = LoadLe32(b + 20);
-    unsigned char s[kDigestSlotLen];
-    if (LoadLe32(b + 16) < kDigestSlotLen || !at(raw, s, kDigestSlotLen) ||
-        memcmp(s, kDigestSlotMarker, kDigestSlotMarkerLen) != 0)
-      return slot;
+  auto take = [&](uint64_t digestAt, const unsigned char* s) {
     slot.found = true;
-    slot.digestAt = raw + kDigestSlotMarkerLen;
+    slot.digestAt = digestAt;
     slot.checksumAt = opt + 64;
     memcpy(slot.digest, s + kDigestSlotMarkerLen, kSha256Len);
     for (unsigned char c : slot.digest) slot.bound = slot.bound || c != 0;
+  };
+  // Earlier programs: a section of its own that starts with the slot.
+  std::vector<std::pair<uint64_t, uint32_t>> raw;  // each section's file offset and size
+  for (uint32_t i = 0; i < sections && i < 96; ++i) {
+    if (!at(opt + optSize + 40ull * i, b, 40)) return slot;
+    raw.emplace_back(LoadLe32(b + 20), LoadLe32(b + 16));
+    if (memcmp(b, kDigestSlotSection, kDigestSlotSectionLen) != 0) continue;
+    unsigned char s[kDigestSlotLen];
+    if (LoadLe32(b + 16) < kDigestSlotLen || !at(raw.back().first, s, kDigestSlotLen) ||
+        memcmp(s, kDigestSlotMarker, kDigestSlotMarkerLen) != 0)
+      return slot;
+    take(raw.back().first + kDigestSlotMarkerLen, s);
     return slot;
   }
+  // Otherwise the slot lies in one of the sections, wherever the linker put it: the marker
+  // must occur exactly once in the sections' contents, with the whole slot in its section.
+  // Only the image is searched: the package behind it may hold the marker too.
+  uint64_t found = 0;
+  unsigned char s[kDigestSlotLen];
+  int count = 0;
+  for (const auto& [offset, size] : raw) {
+    if (size > 64u << 20) return slot;  // no stub's section is that large
+    std::vector<unsigned char> data(size);
+    if (!at(offset, data.data(), size)) return slot;
+    for (auto it = data.begin();; ++it) {
+      it = std::search(it, data.end(), kDigestSlotMarker, kDigestSlotMarker + kDigestSlotMarkerLen);
+      if (it == data.end()) break;
+      if (static_cast<size_t>(data.end() - it) < kDigestSlotLen) return slot;
+      ++count;
+      found = offset + (it - data.begin());
+      memcpy(s, &*it, kDigestSlotLen);
+    }
+  }
+  if (count == 1) take(found + kDigestSlotMarkerLen, s);
   return slot;
 }
 

@@ -33,7 +33,9 @@ struct BuildResult {
 
 // The digest slot of a PE file (see package/digest_slot.h) and the image's checksum field.
 struct DigestSlot {
-  bool found = false;  // a ".olvdgst" section that starts with the slot's marker
+  // A ".olvdgst" section that starts with the slot's marker, or else the marker exactly once
+  // in the contents of the image's sections, with the whole slot in its section.
+  bool found = false;
   bool bound = false;  // found, and its digest is not all zeros
   unsigned char digest[kSha256Len] = {};
   uint64_t digestAt = 0;    // file offset of the slot's digest

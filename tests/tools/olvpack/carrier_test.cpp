@@ -159,10 +159,14 @@ TEST_F(CarrierTest, ReadingReportsTheUnpackerErrors) {
   EXPECT_EQ(ReadCarrier(P("short.exe"), kExeCarrierOffset, "").error, 155u);
 }
 
-// The smallest PE32 image that signing tools accept: headers and one empty section.
-// A PE32 image with one code section and, with slot, the digest slot's section after it.
-std::string MinimalPe(bool slot = false) {
-  std::string b(slot ? 0x600 : 0x400, '\0');
+// Where MinimalPe puts the digest slot: none, among the code section's bytes (as the linker
+// places it today), or in a section of its own after the code (earlier programs).
+enum class Slot { kNone, kInSection, kOwnSection };
+
+// The smallest PE32 image that signing tools accept: headers and one section, with slot.
+std::string MinimalPe(Slot slot = Slot::kNone) {
+  const bool own = slot == Slot::kOwnSection;
+  std::string b(own ? 0x600 : 0x400, '\0');
   auto put16 = [&](size_t at, unsigned v) { b[at] = char(v), b[at + 1] = char(v >> 8); };
   auto put32 = [&](size_t at, uint32_t v) {
     StoreLe32(reinterpret_cast<unsigned char*>(&b[at]), v);
@@ -170,7 +174,7 @@ std::string MinimalPe(bool slot = false) {
   b[0] = 'M', b[1] = 'Z';
   put32(0x3c, 0x40);
   b.replace(0x40, 4, std::string("PE\0\0", 4));
-  put16(0x44, 0x14c), put16(0x46, slot ? 2 : 1), put16(0x54, 0xE0), put16(0x56, 0x0102);
+  put16(0x44, 0x14c), put16(0x46, own ? 2 : 1), put16(0x54, 0xE0), put16(0x56, 0x0102);
   const size_t o = 0x58;  // optional header
   put16(o, 0x10b), put32(o + 16, 0x1000), put32(o + 28, 0x400000);
   put32(o + 32, 0x1000), put32(o + 36, 0x200), put16(o + 40, 4), put16(o + 48, 4);
@@ -179,11 +183,13 @@ std::string MinimalPe(bool slot = false) {
   b.replace(sec, 5, ".text");
   put32(sec + 8, 0x200), put32(sec + 12, 0x1000), put32(sec + 16, 0x200), put32(sec + 20, 0x200);
   put32(sec + 36, 0x60000020);
-  if (slot) {
+  if (own) {
     b.replace(sec + 40, kDigestSlotSectionLen, kDigestSlotSection);
     put32(sec + 48, kDigestSlotLen), put32(sec + 52, 0x2000), put32(sec + 56, 0x200);
     put32(sec + 60, 0x400), put32(sec + 76, 0x40000040), put32(o + 56, 0x3000);
     b.replace(0x400, kDigestSlotMarkerLen, kDigestSlotMarker);
+  } else if (slot == Slot::kInSection) {
+    b.replace(0x300, kDigestSlotMarkerLen, kDigestSlotMarker);
   }
   return b;
 }
@@ -228,35 +234,65 @@ TEST_F(CarrierTest, SignRefusesASignedCarrierThatLostItsTail) {
 }
 
 // The program's slot gets the digest of the package it carries, the checksum is set again,
-// and a package changed afterwards no longer reads as the program's (Setup.exe: 167).
+// and a package changed afterwards no longer reads as the program's (Setup.exe: 167); the
+// slot of earlier programs, in a section of its own, as well.
 TEST_F(CarrierTest, BuildBindsTheProgramToItsPackage) {
-  Write("stub.exe", MinimalPe(true));
   Write("payload/7za.exe", Pattern(70000, 1));
-  BuildResult b = BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe"));
-  ASSERT_TRUE(b.ok && b.bound) << b.message;
-  const std::string c = Read("Setup.exe");
-  unsigned char want[kSha256Len];
-  Sha256Digest(c.data() + kExeCarrierOffset, c.size() - kExeCarrierOffset, want);
-  DigestSlot slot = ReadDigestSlot(P("Setup.exe"));
-  ASSERT_TRUE(slot.bound);
-  EXPECT_EQ(DigestHex(slot.digest), DigestHex(want));
-  uint32_t sum = 0;
-  ASSERT_TRUE(PeChecksum(P("Setup.exe"), slot.checksumAt, &sum));
-  EXPECT_EQ(sum, LoadLe32(reinterpret_cast<const unsigned char*>(c.data()) + slot.checksumAt));
-  ReadResult r = ReadCarrier(P("Setup.exe"), kExeCarrierOffset, "");
-  ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(DigestHex(r.digest), DigestHex(want));
+  for (Slot layout : {Slot::kInSection, Slot::kOwnSection}) {
+    SCOPED_TRACE(layout == Slot::kInSection ? "in a section" : "own section");
+    Write("stub.exe", MinimalPe(layout));
+    BuildResult b = BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe"));
+    ASSERT_TRUE(b.ok && b.bound) << b.message;
+    const std::string c = Read("Setup.exe");
+    unsigned char want[kSha256Len];
+    Sha256Digest(c.data() + kExeCarrierOffset, c.size() - kExeCarrierOffset, want);
+    DigestSlot slot = ReadDigestSlot(P("Setup.exe"));
+    ASSERT_TRUE(slot.bound);
+    EXPECT_EQ(slot.digestAt, layout == Slot::kInSection ? 0x310u : 0x410u);
+    EXPECT_EQ(DigestHex(slot.digest), DigestHex(want));
+    uint32_t sum = 0;
+    ASSERT_TRUE(PeChecksum(P("Setup.exe"), slot.checksumAt, &sum));
+    EXPECT_EQ(sum, LoadLe32(reinterpret_cast<const unsigned char*>(c.data()) + slot.checksumAt));
+    ReadResult r = ReadCarrier(P("Setup.exe"), kExeCarrierOffset, "");
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(DigestHex(r.digest), DigestHex(want));
 
-  std::string changed = c;
-  changed[kExeCarrierOffset + 100] ^= 1;  // inside 7za.exe's content
-  Write("Changed.exe", changed);
-  r = ReadCarrier(P("Changed.exe"), kExeCarrierOffset, "");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, 167u);
-  // The same package behind a program that holds no digest reads as before.
-  changed.replace(slot.digestAt, kSha256Len, std::string(kSha256Len, '\0'));
-  Write("Unbound.exe", changed);
-  EXPECT_TRUE(ReadCarrier(P("Unbound.exe"), kExeCarrierOffset, "").ok);
+    std::string changed = c;
+    changed[kExeCarrierOffset + 100] ^= 1;  // inside 7za.exe's content
+    Write("Changed.exe", changed);
+    r = ReadCarrier(P("Changed.exe"), kExeCarrierOffset, "");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, 167u);
+    // The same package behind a program that holds no digest reads as before.
+    changed.replace(slot.digestAt, kSha256Len, std::string(kSha256Len, '\0'));
+    Write("Unbound.exe", changed);
+    EXPECT_TRUE(ReadCarrier(P("Unbound.exe"), kExeCarrierOffset, "").ok);
+  }
+}
+
+// A slot found by its marker is taken only when the marker occurs once in the image, with
+// the whole slot inside the section; the marker in the package behind the image (a payload
+// file that is itself a program) is no slot.
+TEST_F(CarrierTest, SlotMarkerCountsOnlyOnceInTheImage) {
+  std::string pe = MinimalPe(Slot::kInSection);
+  Write("payload/inner.exe", pe);
+  Write("stub.exe", MinimalPe());
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("c.exe")).ok);
+  EXPECT_FALSE(ReadDigestSlot(P("c.exe")).found);
+  EXPECT_TRUE(ReadDigestSlot(P("payload/inner.exe")).found);
+
+  std::string twice = pe;
+  twice.replace(0x380, kDigestSlotMarkerLen, kDigestSlotMarker);
+  Write("twice.exe", twice);
+  EXPECT_FALSE(ReadDigestSlot(P("twice.exe")).found);
+  BuildResult b = BuildCarrier(P("twice.exe"), P("payload"), kExeCarrierOffset, P("t.exe"));
+  EXPECT_TRUE(b.ok && !b.bound);
+
+  // A second marker with one byte too few after it for the whole slot.
+  std::string cut = pe;
+  cut.replace(0x400 - kDigestSlotLen + 1, kDigestSlotMarkerLen, kDigestSlotMarker);
+  Write("cut.exe", cut);
+  EXPECT_FALSE(ReadDigestSlot(P("cut.exe")).found);
 }
 
 // The PE checksum as the image loader defines it, written out independently of PeChecksum:
@@ -376,7 +412,7 @@ class SignedCarrierTest : public CarrierTest {
         "cs.p12";
     ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
     Write("pass.txt", "pw\n");
-    Write("stub.exe", MinimalPe(true));
+    Write("stub.exe", MinimalPe(Slot::kInSection));
     Write("payload/7za.exe", Pattern(70000, 1));
     Write("payload/Qt.7z", Pattern(4099, 2));
     ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe")).ok);
