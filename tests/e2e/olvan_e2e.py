@@ -335,8 +335,13 @@ def install_folder(name="setupdir"):
     return d
 
 
+def exit_code(code):
+    """The setup's exit code as Linux sees a Wine program's: its low 8 bits."""
+    return code & 0xFF
+
+
 def run_setup(exe, env=None, timeout=240):
-    """Runs a Setup.exe copy to its end; returns its exit code."""
+    """Runs a Setup.exe copy to its end; returns its exit code (low 8 bits)."""
     r = wine(win_path(exe), env=env or ENGLISH, timeout=timeout)
     return r.returncode
 
