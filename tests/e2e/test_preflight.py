@@ -88,6 +88,22 @@ class PreflightTest(unittest.TestCase):
         self.assertEqual(wait_exit(p), exit_code(1618))
         self.assertEqual(setup_log(), [])
 
+    def test_running_copy_where_nobody_can_see_a_box_is_logged_and_ends(self):
+        """Started on a window station nobody sees (a service's, session 0), a refusal shows
+        no box that would wait for ever: its text goes to the log and the process ends."""
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-event", "evnt_Olvan_stpDamon",
+                                   "60000"], env=dict(os.environ, WINEDEBUG="-all"),
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        exe = self.stand / "Setup.exe"
+        shutil.copy(SETUP, exe)
+        flags, code = run_hidden(win_path(exe))
+        self.assertEqual(flags, 0)  # no WSF_VISIBLE
+        self.assertEqual(code, 1618)
+        self.assertEqual(setup_log(), [b"A previous instance is still running. \\nPlease try it later."])
+
     def check_updater_blocks(self, image_name):
         self.updater(image_name)
         p = self.setup(ENGLISH)

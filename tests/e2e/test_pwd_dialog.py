@@ -189,6 +189,14 @@ class PasswordDialogTest(unittest.TestCase):
         driver("click", self.dlg, "2")
         self.assert_no_install(self.finish())
 
+    def test_nobody_to_answer_on_a_hidden_window_station_installs_nothing(self):
+        self.protect("x")
+        exe = C / "Setup.exe"
+        exe.write_bytes(SETUP.read_bytes())
+        flags, code = run_hidden(win_path(exe))
+        self.assertEqual((flags, code), (0, 1603))
+        self.assertEqual(setup_log()[-2:], [b"no user can answer the password dialog", b"Exit main"])
+
     def test_dialog_that_cannot_be_made_installs_nothing(self):
         self.protect("x")
         exe = C / "Setup_nodialog.exe"
