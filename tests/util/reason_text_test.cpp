@@ -25,6 +25,12 @@ TEST(ReasonName, LongNamesAreCutWithoutSplittingAnEscape) {
   char small[8];
   EXPECT_FALSE(ReasonName(small, "0123456789"));
   EXPECT_STREQ(small, "");
+  EXPECT_FALSE(ReasonName(small, "01234567"));  // no room for the NUL
+  EXPECT_TRUE(ReasonName(small, "0123456"));
+  EXPECT_STREQ(small, "0123456");
+  char noRoomForTheCut[kReasonNameMax + 1];
+  EXPECT_FALSE(ReasonName(noRoomForTheCut, std::string(kReasonNameMax + 1, 'x').c_str()));
+  EXPECT_STREQ(noRoomForTheCut, "");
 }
 
 TEST(ReasonName, WideNamesShowOnlyPrintableAscii) {
