@@ -151,17 +151,17 @@ const DWORD kRemoveFileAccess = DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 
 // Deletes the link e of parent itself, only when a handle opened on the name without
 // following it reports a link: Wine follows a Unix symbolic link whatever the open asks,
-// and its handle then shows the target, which must never be deleted.
-void DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
+// and its handle then shows the target, which must never be deleted. True when it was
+// marked.
+bool DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
   char name[MAX_PATH];
-  if (!e.AnsiName(name, sizeof name)) return;
+  if (!e.AnsiName(name, sizeof name)) return false;
   UniqueHandle h(parent.OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                   FILE_OPEN_FOR_BACKUP_INTENT));
   DWORD attributes;
-  if (h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
-      IsLinkAttributes(attributes))
-    DeleteWhenClosed(h.Get());
+  return h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
+         IsLinkAttributes(attributes) && DeleteWhenClosed(h.Get());
 }
 
 bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth);
@@ -198,10 +198,8 @@ bool EmptyListed(const HeldFolder& parent, const HeldEntry& e, int depth, HeldFo
 // ID, no link) and is neither descended into nor deleted through otherwise. True when the
 // entry was marked; the caller judges by listing parent again.
 bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
-  if (e.IsLink()) {
-    DeleteProvenLink(parent, e);
-    return true;
-  }
+  // A link no handle proves to be one stays, and its folder with it: nothing to wait for.
+  if (e.IsLink()) return DeleteProvenLink(parent, e);
   DWORD attributes, links;
   if (!e.IsFolder()) {
     UniqueHandle file(parent.OpenListed(e, kRemoveFileAccess, FILE_NON_DIRECTORY_FILE));
