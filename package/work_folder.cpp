@@ -1,6 +1,7 @@
 #include "package/work_folder.h"
 
 #include <aclapi.h>
+#include <stdarg.h>
 #include <string.h>
 
 #include "util/file_basics.h"
@@ -8,6 +9,7 @@
 #include "util/handles.h"
 #include "util/held_folder.h"
 #include "util/links.h"
+#include "util/reason_text.h"
 #include "util/system_info.h"
 
 namespace {
@@ -15,6 +17,39 @@ namespace {
 // Entries below the working folder deeper than this are not removed: the folder is then
 // moved aside whole and stays there. The tree the setup itself makes is three levels deep.
 const int kMaxRemoveDepth = 16;
+// A scanner or an indexer holds a file of the old folder for a moment: the removal is tried
+// again for about this long, in short pauses, before the run gives up.
+const DWORD kClearForMs = 5000;
+const DWORD kClearPauseMs = 100;
+
+// Why the last utl_GetTempWorkPath failed, for the setup log; "" after a success.
+char g_reason[512];
+// The first entry of this pass that could not be removed, and whether what stood in the way
+// may pass by itself (another program holding an entry, a deletion still pending).
+struct RemovalSnag {
+  bool seen;
+  bool transient;
+  char name[kReasonNameMax * 6 + 4];
+  DWORD error;
+} g_snag;
+
+// Notes the listed entry e as the pass's first that could not be removed, with error.
+void NoteSnag(const HeldEntry& e, DWORD error, bool transient) {
+  g_snag.transient = g_snag.transient || transient;
+  if (g_snag.seen) return;
+  g_snag.seen = true;
+  g_snag.error = error;
+  ReasonNameW(g_snag.name, sizeof g_snag.name, reinterpret_cast<const uint16_t*>(e.name),
+              e.nameChars);
+}
+
+void SetReason(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void SetReason(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  if (!StrFormatV(g_reason, sizeof g_reason, fmt, ap)) StrCopy(g_reason, "utl_GetTempWorkPath");
+  va_end(ap);
+}
 
 // <d>:\tmp and the working folder, held from their making until the install sequence ends,
 // and the working folder's identity.
@@ -116,17 +151,17 @@ const DWORD kRemoveFileAccess = DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 
 // Deletes the link e of parent itself, only when a handle opened on the name without
 // following it reports a link: Wine follows a Unix symbolic link whatever the open asks,
-// and its handle then shows the target, which must never be deleted.
-void DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
+// and its handle then shows the target, which must never be deleted. True when it was
+// marked.
+bool DeleteProvenLink(const HeldFolder& parent, const HeldEntry& e) {
   char name[MAX_PATH];
-  if (!e.AnsiName(name, sizeof name)) return;
+  if (!e.AnsiName(name, sizeof name)) return false;
   UniqueHandle h(parent.OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                   FILE_OPEN_FOR_BACKUP_INTENT));
   DWORD attributes;
-  if (h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
-      IsLinkAttributes(attributes))
-    DeleteWhenClosed(h.Get());
+  return h.Valid() && EntryFacts(h.Get(), &attributes, nullptr, nullptr) &&
+         IsLinkAttributes(attributes) && DeleteWhenClosed(h.Get());
 }
 
 bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth);
@@ -135,15 +170,27 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth);
 // when its listing is empty afterwards.
 bool EmptyListed(const HeldFolder& parent, const HeldEntry& e, int depth, HeldFolder* folder,
                  DWORD* attributes) {
-  if (depth >= kMaxRemoveDepth) return false;
+  if (depth >= kMaxRemoveDepth) {
+    NoteSnag(e, ERROR_FILENAME_EXCED_RANGE, false);
+    return false;
+  }
   folder->Adopt(parent.OpenListed(e, kRemoveFolderAccess, FILE_DIRECTORY_FILE));
-  if (!folder->Valid() || !EntryFacts(folder->Get(), attributes, nullptr, nullptr)) return false;
+  if (!folder->Valid()) {
+    DWORD err = GetLastError();
+    NoteSnag(e, err, err == ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  if (!EntryFacts(folder->Get(), attributes, nullptr, nullptr)) return false;
+  bool allMarked = true;
   bool listed = folder->List([&](const HeldEntry& child) {
-    RemoveListed(*folder, child, depth + 1);
+    allMarked = RemoveListed(*folder, child, depth + 1) && allMarked;
     return true;
   });
-  // Judged by what is left, not by the calls' results.
-  return listed && folder->IsEmpty();
+  // Judged by what is left, not by the calls' results. Left although every entry was
+  // marked: a deletion still pending until another program closes its handle.
+  bool empty = listed && folder->IsEmpty();
+  if (listed && !empty && allMarked) NoteSnag(e, ERROR_DIR_NOT_EMPTY, true);
+  return empty;
 }
 
 // Marks the listed entry e of parent and everything below it for deletion, through handles
@@ -151,15 +198,18 @@ bool EmptyListed(const HeldFolder& parent, const HeldEntry& e, int depth, HeldFo
 // ID, no link) and is neither descended into nor deleted through otherwise. True when the
 // entry was marked; the caller judges by listing parent again.
 bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
-  if (e.IsLink()) {
-    DeleteProvenLink(parent, e);
-    return true;
-  }
+  // A link no handle proves to be one stays, and its folder with it: nothing to wait for.
+  if (e.IsLink()) return DeleteProvenLink(parent, e);
   DWORD attributes, links;
   if (!e.IsFolder()) {
     UniqueHandle file(parent.OpenListed(e, kRemoveFileAccess, FILE_NON_DIRECTORY_FILE));
+    if (!file.Valid()) {
+      DWORD err = GetLastError();
+      NoteSnag(e, err, err == ERROR_SHARING_VIOLATION);
+      return false;
+    }
     // A file with more names is someone else's too: its attributes are not touched.
-    if (!file.Valid() || !EntryFacts(file.Get(), &attributes, &links, nullptr) ||
+    if (!EntryFacts(file.Get(), &attributes, &links, nullptr) ||
         (links > 1 && (attributes & FILE_ATTRIBUTE_READONLY)) ||
         (links <= 1 && !ClearReadOnly(file.Get(), attributes)))
       return false;
@@ -211,7 +261,13 @@ bool ClearName(const HeldFolder& tmp, const char* name) {
   } else {
     RemoveListed(tmp, old, 0);
   }
-  return !tmp.Find(name, &old) || MoveAside(tmp, old, name);
+  if (!tmp.Find(name, &old)) return true;
+  // What another program holds for a moment is waited for, not moved aside: Windows refuses
+  // to rename a folder with an open handle beneath it anyway.
+  if (g_snag.transient) return false;
+  if (MoveAside(tmp, old, name)) return true;
+  if (!g_snag.seen) NoteSnag(old, GetLastError(), false);
+  return false;
 }
 
 // True when entry is "<name>.<digits>-<digits>", a name MoveAside gives.
@@ -248,29 +304,65 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   if (out == nullptr || base == nullptr) return 0;
   utl_ReleaseWorkFolder();
   char drive = SystemDriveLetter();
-  if (drive == '\0') return 0;
+  if (drive == '\0') {
+    SetReason("utl_GetTempWorkPath: the system directory cannot be read, error %lu.",
+              GetLastError());
+    return 0;
+  }
 
   unsigned suffix = withTickSuffix ? static_cast<unsigned>(GetTickCount()) : 0u;
   char name[MAX_PATH], path[MAX_PATH + 1];
   if (!StrFormat(name, sizeof name, "%s%u", base, suffix) ||
-      !StrFormat(path, sizeof path, "%c:\\tmp\\%s", drive, name) || strlen(path) >= capacity)
+      !StrFormat(path, sizeof path, "%c:\\tmp\\%s", drive, name) || strlen(path) >= capacity) {
+    SetReason("utl_GetTempWorkPath: the working folder's path does not fit.");
     return 0;
+  }
 
   WorkFolderAcl acl;
   HeldFolder root;
-  if (!acl.Init() || !root.OpenDriveRoot(drive)) return 0;
+  if (!acl.Init() || !root.OpenDriveRoot(drive)) {
+    SetReason("utl_GetTempWorkPath: %c:\\ cannot be opened, error %lu.", drive, GetLastError());
+    return 0;
+  }
   // <d>:\tmp is opened, or made, by one call that follows no link; every later step goes
   // through that handle. A link or a file there stops the run.
-  if (g_tmp.Open(root, "tmp", true) != HoldResult::kHeld) return 0;
-  {
-    RemovalPrivileges privileges;
-    // Nothing that stands at the name is adopted, whoever made it: it is removed, or moved
-    // aside when it cannot be removed whole, and what earlier runs moved aside is removed.
-    if (!ClearName(g_tmp, name)) {
+  HoldResult tmpHold = g_tmp.Open(root, "tmp", true);
+  if (tmpHold != HoldResult::kHeld) {
+    DWORD err = GetLastError();
+    HeldEntry e;
+    e.attributes = 0;
+    if (tmpHold == HoldResult::kFailed)
+      SetReason("utl_GetTempWorkPath: %c:\\tmp cannot be opened or made, error %lu.", drive, err);
+    else
+      SetReason("utl_GetTempWorkPath: %s stands at %c:\\tmp.",
+                !root.Find("tmp", &e) ? "something that vanished"
+                : e.IsLink()          ? "a link"
+                : e.IsFolder()        ? "a folder that changed while it was opened"
+                                      : "a file",
+                drive);
+    return 0;
+  }
+  // Nothing that stands at the name is adopted, whoever made it: it is removed, or moved
+  // aside when it cannot be removed whole, and what earlier runs moved aside is removed.
+  // What another program holds for a moment is tried again, the privileges off meanwhile.
+  for (DWORD start = GetTickCount();;) {
+    memset(&g_snag, 0, sizeof g_snag);
+    bool cleared;
+    {
+      RemovalPrivileges privileges;
+      cleared = ClearName(g_tmp, name);
+      if (cleared) RemoveAsides(g_tmp, name);
+    }
+    if (cleared) break;
+    if (!g_snag.transient || GetTickCount() - start >= kClearForMs) {
+      SetReason("utl_GetTempWorkPath: %s below %c:\\tmp could not be removed or moved aside, "
+                "error %lu%s.",
+                g_snag.seen ? g_snag.name : name, drive, g_snag.error,
+                g_snag.error == ERROR_SHARING_VIOLATION ? " (another program holds it)" : "");
       utl_ReleaseWorkFolder();
       return 0;
     }
-    RemoveAsides(g_tmp, name);
+    Sleep(kClearPauseMs);
   }
   // Made new, with its DACL, by a create that must succeed; its handle is the hold and the
   // identity that every later check compares with.
@@ -278,9 +370,11 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
       SetSecurityInfo(g_work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
                       nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
       !g_work.Identity(&g_workId)) {
+    SetReason("utl_GetTempWorkPath: %s cannot be made, error %lu.", path, GetLastError());
     utl_ReleaseWorkFolder();
     return 0;
   }
+  g_reason[0] = '\0';
   memcpy(out, path, strlen(path) + 1);
   return 1;
 }
@@ -305,3 +399,5 @@ void utl_ReleaseWorkFolder() {
 void utl_SetAsideTickForTest(DWORD(WINAPI* tick)()) {
   g_asideTick = tick != nullptr ? tick : GetTickCount;
 }
+
+const char* utl_WorkFolderFailure() { return g_reason; }

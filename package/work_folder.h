@@ -28,6 +28,12 @@
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
                         BOOL clearIfExists);
 
+// Why the last utl_GetTempWorkPath returned 0, as one line for the setup log: what stood at
+// <d>:\tmp, or which entry of the old working folder could not be removed or moved aside and
+// the system's error code (32: another program holds it; such a hold is waited for about
+// 5 s first). Names are escaped (util/reason_text.h). "" after a success.
+const char* utl_WorkFolderFailure();
+
 // True when path (the working folder's path) still leads to the very folder that the last
 // successful utl_GetTempWorkPath made and holds (same volume serial number and file index)
 // and is no link. Wine lets a held folder be renamed: this check is what notices a swap

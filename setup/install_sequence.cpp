@@ -102,8 +102,13 @@ bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
 }
 
 // Whether the working folder is still the one the setup made; every program is started
-// from it by path.
-bool WorkIntact() { return utl_IsWorkFolderIntact(g_szWorkPath); }
+// from it by path. When it is not, the line says before which step that was noticed.
+bool WorkIntact(const char* step, const char* what = "") {
+  if (utl_IsWorkFolderIntact(g_szWorkPath)) return true;
+  SetupLogF("%s no longer leads to the folder the setup made; stopped before %s%s.", g_szWorkPath,
+            step, what);
+  return false;
+}
 
 // Extracts the archive named name of the working folder into the working folder with the
 // package's own 7za.exe. True when 7-Zip ran and reported success. The working folder
@@ -127,7 +132,7 @@ bool ExtractIfPresent(const char* name) {
   if (!InWork(path, name)) return true;
   SetupLog(path);
   if (!FileExists(path)) return true;
-  if (!WorkIntact()) return false;
+  if (!WorkIntact("extracting ", name)) return false;
   Extract(name);
   return true;
 }
@@ -193,7 +198,7 @@ bool PlaceManagedConfig() {
   if (!DirectoryExists(folder)) return true;
   SetupLog(archive);
   if (!FileExists(archive)) return true;
-  if (!WorkIntact()) return false;
+  if (!WorkIntact("extracting ", "UrlCmdCustomCfg.7z")) return false;
   if (!Extract("UrlCmdCustomCfg.7z")) SetupLog("unpack managecfg fail!");
   return true;
 }
@@ -203,26 +208,31 @@ bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(log
 // Starts the program at path (a full path) by that path, with option as its argument when
 // given, in the setup's own current folder. The program is named as the application, never
 // looked up in the file classes, which the user's own HKCU\Software\Classes may redirect
-// for an elevated process too. No handle is inherited. A failed start is not reported: the
-// waits then find no process.
-void StartProgram(const char* path, const char* option, WORD show) {
+// for an elevated process too. No handle is inherited. Returns the process handle, or an
+// invalid one when the start failed (logged with its path and error); the waits by name
+// then find no process.
+UniqueHandle StartProgram(const char* path, const char* option, WORD show) {
   char cmd[MAX_PATH + 64];
   bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
                                   : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
-  if (!formed) return;
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = show;
   PROCESS_INFORMATION pi;
-  if (!CreateProcessA(path, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  if (!formed) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  if (!formed ||
+      !CreateProcessA(path, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    SetupLogLastError("%s could not be started, error %lu.", path);
+    return UniqueHandle();
+  }
   CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  return UniqueHandle(pi.hProcess);
 }
 
 // False, with nothing started, when the working folder was swapped.
 bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
-  if (!WorkIntact()) return false;
+  if (!WorkIntact("starting wexApxSvr.exe ", option)) return false;
   StartProgram(path, option, SW_HIDE);
   Sleep(pauseMs);
   if (!wait) return true;
@@ -232,7 +242,7 @@ bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
   return true;
 }
 
-BOOL Sequence(DWORD* pdwErr) {
+BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
   wchar_t carrier[MAX_PATH];
   DWORD offset;
   if (InstallByMsi()) {
@@ -255,6 +265,7 @@ BOOL Sequence(DWORD* pdwErr) {
   }
 
   if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
+    SetupLog(utl_WorkFolderFailure());
     *pdwErr = kSeqErrWorkFolder;
     return FALSE;
   }
@@ -276,7 +287,7 @@ BOOL Sequence(DWORD* pdwErr) {
     return FALSE;
   }
 
-  if (!WorkIntact()) {
+  if (!WorkIntact("the unpack")) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
@@ -311,16 +322,17 @@ BOOL Sequence(DWORD* pdwErr) {
     return FALSE;
   }
 
-  char installer[MAX_PATH];
-  if (!InWork(installer, kInstallerExe) || !FileExists(installer)) {
+  char installerPath[MAX_PATH];
+  if (!InWork(installerPath, kInstallerExe) || !FileExists(installerPath)) {
     *pdwErr = kSeqErrNoInstaller;
     return FALSE;
   }
-  if (!WorkIntact()) {
+  if (!WorkIntact("starting ", kInstallerExe)) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  StartProgram(installer, nullptr, SW_SHOW);
+  UniqueHandle process = StartProgram(installerPath, nullptr, SW_SHOW);
+  installer->started = process.Valid();
   unsigned started = 0;
   while (started < kInstallerStartPolls && !ProcessRuns("waitSetup", kInstallerExe)) {
     Sleep(kInstallerStartPollMs);
@@ -335,14 +347,20 @@ BOOL Sequence(DWORD* pdwErr) {
     ++ended;
   }
   SetupLogF("is-stp ended at %u.", ended);
+  // The waits by name may end before the process started here does (a process list that
+  // cannot be read): its own handle tells when it has ended.
+  if (process.Valid() && WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.Get(), &installer->exitCode))
+    SetupLogF("%s ended with exit code %lu.", kInstallerExe, installer->exitCode);
   return TRUE;
 }
 
 }  // namespace
 
-BOOL UnpackAndSetup(DWORD* pdwErr) {
+BOOL UnpackAndSetup(DWORD* pdwErr, InstallerEnd* installer) {
   DWORD ignored = 0;
-  BOOL ok = Sequence(pdwErr != nullptr ? pdwErr : &ignored);
+  InstallerEnd unused;
+  BOOL ok = Sequence(pdwErr != nullptr ? pdwErr : &ignored, installer != nullptr ? installer : &unused);
   utl_ReleaseWorkFolder();
   ReleaseInstanceEvent();
   return ok;

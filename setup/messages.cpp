@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "setup/exit_code.h"
+#include "util/log.h"
+#include "util/reason_text.h"
 #include "util/system_info.h"
 
 const char kCaptionEn[] = "Olvan Setup";
@@ -19,7 +22,21 @@ const char* MessageTextEn(SetupMessage m) {
   }
 }
 
+bool CanShowWindows() {
+  USEROBJECTFLAGS flags;
+  HWINSTA station = GetProcessWindowStation();
+  bool read = station != nullptr &&
+              GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr);
+  return WindowStationVisible(read, read ? flags.dwFlags : 0);
+}
+
 void ShowSetupWarning(SetupMessage m) {
+  if (!CanShowWindows()) {
+    // One line: the text's line break is written as "\n".
+    char line[256];
+    if (ReasonName(line, MessageTextEn(m))) SetupLog(line);
+    return;
+  }
   bool zh = IsSystemLanguageChinesePrc();
   MessageBoxA(nullptr, zh ? MessageTextZh(m) : MessageTextEn(m), zh ? kCaptionZh : kCaptionEn,
               MB_ICONWARNING);

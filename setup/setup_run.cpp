@@ -4,6 +4,7 @@
 #include "gate/pwd_dialog.h"
 #include "package/proc_check.h"
 #include "setup/app_state.h"
+#include "setup/exit_code.h"
 #include "setup/install_sequence.h"
 #include "setup/messages.h"
 #include "setup/preflight.h"
@@ -25,15 +26,16 @@ void LogFreeSpace(const char* drive, long long freeBytes) {
 }
 
 // Shows the password dialog topmost in the middle of the desktop and runs the thread's
-// message loop until the dialog ends. True when the right password was typed. A dialog
-// that cannot be made counts as a refusal: nobody may upgrade a protected client unasked.
-bool AskForPassword(HINSTANCE instance, const char* storedPwd) {
+// message loop until the dialog ends. kInstalled stands for the right password typed. A
+// dialog that cannot be made counts as a refusal: nobody may upgrade a protected client
+// unasked.
+RunEnd AskForPassword(HINSTANCE instance, const char* storedPwd) {
   PwdDialogParams params = {storedPwd, false};
   HWND dlg = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CHKPWD_DLG), nullptr, ChkPwdDlgProc,
                                 reinterpret_cast<LPARAM>(&params));
   if (dlg == nullptr) {
     SetupLogLastError("CreateDialogParam failed with err %lu.");
-    return false;
+    return RunEnd::kNoPasswordDialog;
   }
   RECT desk, rc;
   GetWindowRect(GetDesktopWindow(), &desk);
@@ -57,13 +59,16 @@ bool AskForPassword(HINSTANCE instance, const char* storedPwd) {
     }
   }
   DestroyWindow(dlg);
-  return g_bExit != FALSE;
+  return g_bExit != FALSE ? RunEnd::kInstalled : RunEnd::kPasswordRefused;
 }
 
 bool UpdaterRuns() {
   return chkProcExist("waitSetup", kUpdaterExe) == 0 ||
          chkProcExist("waitSetup", kUpdaterExeCut) == 0;
 }
+
+// The exit code of a refusal before the install sequence.
+int Refused(RunEnd end) { return static_cast<int>(SetupExitCode(end, 0, 0)); }
 
 }  // namespace
 
@@ -73,19 +78,19 @@ int RunSetup(HINSTANCE instance) {
     // The name is taken by an object of another type (or one this process may not open):
     // no guard against a second copy can be had, so the setup stops as for a running one.
     ShowSetupWarning(kMsgRunningCopy);
-    return 0;
+    return Refused(RunEnd::kBusy);
   }
   g_hInstanceEvent = event;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     ReleaseInstanceEvent();
     ShowSetupWarning(kMsgRunningCopy);
-    return 0;
+    return Refused(RunEnd::kBusy);
   }
 
   // After a refusal the end of the process releases the event.
   if (!IsCurUserAdmin()) {
     ShowSetupWarning(kMsgNoAdmin);
-    return 0;
+    return Refused(RunEnd::kNotAdmin);
   }
 
   char drive[261];
@@ -97,29 +102,42 @@ int RunSetup(HINSTANCE instance) {
   LogFreeSpace(drive, freeBytes);
   if (!DiskSpaceAllows(freeBytes)) {
     ShowSetupWarning(kMsgDiskSpace);
-    return 0;
+    return Refused(RunEnd::kDiskSpace);
   }
 
   if (UpdaterRuns()) {
     ShowSetupWarning(kMsgCustomUpdate);
-    return 0;
+    return Refused(RunEnd::kBusy);
   }
 
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
-    bool allowed = AskForPassword(instance, g_szStoredPwd);
+    // Where nobody can see the dialog, it would wait for ever: a protected client is then
+    // not upgraded.
+    RunEnd asked = RunEnd::kNoPasswordDialog;
+    if (CanShowWindows())
+      asked = AskForPassword(instance, g_szStoredPwd);
+    else
+      SetupLog("no user can answer the password dialog");
     // The stored password is not needed any more.
     WipeBytes(g_szStoredPwd, sizeof g_szStoredPwd);
-    if (!allowed) {
+    if (asked != RunEnd::kInstalled) {
       ReleaseInstanceEvent();
       SetupLog("Exit main");
-      return 0;
+      return Refused(asked);
     }
     SetupLog("Begin UnpackAndSetup");
   }
 
   DWORD err = 0;
-  if (!UnpackAndSetup(&err)) SetupLogF("install failed with Err %lu.", err);
+  InstallerEnd installer;
+  RunEnd end = RunEnd::kInstalled;
+  if (!UnpackAndSetup(&err, &installer)) {
+    SetupLogF("install failed with Err %lu.", err);
+    end = RunEnd::kInstallFailed;
+  } else if (!installer.started) {
+    end = RunEnd::kInstallerNotStarted;
+  }
   ReleaseInstanceEvent();
   SetupLog("Exit main");
-  return 0;
+  return static_cast<int>(SetupExitCode(end, err, installer.exitCode));
 }

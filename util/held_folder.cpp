@@ -54,6 +54,8 @@ const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const ULONG kFileIdBothDirectoryInformation = 37;
 const ULONG kFileRenameInformation = 10;
 const ULONG kFileInternalInformation = 6;
+const ULONG kFileDispositionInformationEx = 64;
+const ULONG kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
 // The hold: listing takes part in sharing checks; no FILE_SHARE_DELETE refuses a rename.
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -140,6 +142,15 @@ bool EntryFacts(HANDLE entry, DWORD* attributes, DWORD* links, LARGE_INTEGER* fi
 }
 
 bool DeleteWhenClosed(HANDLE entry) {
+  // POSIX semantics first: the name goes at once, even while another program (a scanner,
+  // an indexer) still holds the file open, so its folder can be removed right after. The
+  // classic deletion keeps the name until the last handle closes; it is used where the
+  // system refuses the class (older Windows, file systems without it).
+  ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
+  IO_STATUS_BLOCK io;
+  if (Nt().ok && Nt().setInformation(entry, &io, &flags, sizeof flags,
+                                     kFileDispositionInformationEx) >= 0)
+    return true;
   FILE_DISPOSITION_INFO dispose;
   dispose.DeleteFile = TRUE;
   return SetFileInformationByHandle(entry, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;

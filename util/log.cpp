@@ -34,19 +34,61 @@ const int kTurnAttempts = 1000;
 struct LogFolderHold {
   char path[MAX_PATH];
   HeldFolder folder;
+  // What was moved aside to make the folder, for the first line written into it; "" once
+  // written.
+  char note[2 * MAX_PATH];
 };
+// Names under which something planted at a log folder's name is moved aside:
+// "<name>.<tick>-<n>" for n below this.
+const unsigned kAsideNames = 100;
 const int kMaxLogFolders = 2;
 LogFolderHold g_logFolders[kMaxLogFolders];
 
 void (*g_beforeCleanup)() = nullptr;
 
+// Renames what stands at name in root (the drive's root) aside, under a free
+// "<name>.<tick>-<n>", when it is a link (a mount point or a symbolic link, told by its
+// reparse tag on a handle that did not follow it) or not a folder at all; it is never
+// followed, deleted or touched otherwise, and the aside is never removed later (it may be
+// someone's, such as an administrator's junction to a log volume). note receives the line
+// that says so. False when it is a real folder or another kind of reparse point, is not
+// the entry that root's listing shows, or cannot be moved.
+bool MoveLogFolderAside(const HeldFolder& root, const char* name, const char* path,
+                        char (&note)[2 * MAX_PATH]) {
+  HeldEntry listed;
+  if (!root.Find(name, &listed)) return false;
+  UniqueHandle h(root.OpenEntry(name, DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                0));
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  LARGE_INTEGER id;
+  if (!h.Valid() || !GetFileInformationByHandleEx(h.Get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+      !EntryFacts(h.Get(), nullptr, nullptr, &id) || id.QuadPart != listed.fileId.QuadPart)
+    return false;
+  bool link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+              (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT || tag.ReparseTag == IO_REPARSE_TAG_SYMLINK);
+  if (!link && (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+    return false;
+  DWORD tick = GetTickCount();
+  for (unsigned n = 0; n < kAsideNames; ++n) {
+    char aside[MAX_PATH];
+    if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", name, tick, n)) return false;
+    if (root.MoveHere(h.Get(), aside))
+      return StrFormat(note, sizeof note, "%s stood at %s; moved aside to %.2s\\%s.",
+                       link ? "A link" : "Something that is not a folder", path, path, aside);
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
 // The held folder for "<d>:\<name>", opened or made (with inherited security) on first use
-// without following a link. Null when a link or something that is not a folder stands
-// there, or it cannot be made: the line is then dropped, and the next line tries again.
-const HeldFolder* HeldLogFolder(const char* path) {
+// without following a link; a link or a file there is moved aside first. Null when that
+// fails, or the folder cannot be made: the line is then dropped, and the next line tries
+// again.
+LogFolderHold* HeldLogFolder(const char* path) {
   LogFolderHold* slot = nullptr;
   for (LogFolderHold& h : g_logFolders) {
-    if (h.folder.Valid() && lstrcmpiA(h.path, path) == 0) return &h.folder;
+    if (h.folder.Valid() && lstrcmpiA(h.path, path) == 0) return &h;
     if (slot == nullptr && !h.folder.Valid()) slot = &h;
   }
   size_t len = strlen(path);
@@ -54,10 +96,13 @@ const HeldFolder* HeldLogFolder(const char* path) {
       strchr(path + 3, '\\') != nullptr)
     return nullptr;
   HeldFolder root;
-  if (!root.OpenDriveRoot(path[0]) || slot->folder.Open(root, path + 3, true) != HoldResult::kHeld)
-    return nullptr;
+  if (!root.OpenDriveRoot(path[0])) return nullptr;
+  HoldResult held = slot->folder.Open(root, path + 3, true);
+  if (held == HoldResult::kRefused && MoveLogFolderAside(root, path + 3, path, slot->note))
+    held = slot->folder.Open(root, path + 3, true);
+  if (held != HoldResult::kHeld) return nullptr;
   memcpy(slot->path, path, len + 1);
-  return &slot->folder;
+  return slot;
 }
 
 // An existing log is appended to only when it is a plain file with no other name: a link,
@@ -138,8 +183,9 @@ HANDLE OpenOrCreate(const HeldFolder& folder, const char* base, const char* name
 
 void WriteLine(const char* folderPath, const char* base, bool detailMark, LogThreadForm form,
                const char* message) {
-  const HeldFolder* folder = HeldLogFolder(folderPath);
-  if (folder == nullptr) return;
+  LogFolderHold* hold = HeldLogFolder(folderPath);
+  if (hold == nullptr) return;
+  const HeldFolder* folder = &hold->folder;
 
   SYSTEMTIME st;
   GetLocalTime(&st);
@@ -156,6 +202,13 @@ void WriteLine(const char* folderPath, const char* base, bool detailMark, LogThr
 
   UniqueHandle file(OpenOrCreate(*folder, base, name, t.weekday));
   if (!file.Valid()) return;
+  if (hold->note[0] != '\0') {
+    char note[3 * MAX_PATH];
+    size_t n = LogComposeLine(note, sizeof note, t, detailMark, form, GetCurrentThreadId(),
+                              hold->note);
+    if (n > 0) AppendLine(file.Get(), note, static_cast<DWORD>(n));
+    hold->note[0] = '\0';
+  }
   AppendLine(file.Get(), line.Get(), static_cast<DWORD>(len));
 }
 
@@ -227,6 +280,12 @@ void SetupLogLastError(const char* fmt) {
   DWORD err = GetLastError();
   char msg[kFormattedMax];
   if (FormatLastError(msg, fmt, err)) SetupLog(msg);
+}
+
+void SetupLogLastError(const char* fmt, const char* prefix) {
+  DWORD err = GetLastError();
+  char msg[kFormattedMax];
+  if (StrFormat(msg, sizeof msg, fmt, prefix, err)) SetupLog(msg);
 }
 
 void ModuleLogLastError(const char* name, const char* fmt) {

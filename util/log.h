@@ -21,6 +21,8 @@ void ModuleLogF(const char* name, const char* fmt, ...) __attribute__((format(pr
 // into fmt, which holds exactly one conversion for it: %lu, or %d where the line shows the
 // code as a signed number.
 void SetupLogLastError(const char* fmt);
+// The same with a text ahead of the code: fmt holds %s for prefix, then the code's %lu.
+void SetupLogLastError(const char* fmt, const char* prefix);
 void ModuleLogLastError(const char* name, const char* fmt);
 // The same with a text ahead of the code: fmt holds %s for prefix, then the code's %lu.
 void ModuleLogLastError(const char* name, const char* fmt, const char* prefix);

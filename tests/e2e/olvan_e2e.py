@@ -335,8 +335,22 @@ def install_folder(name="setupdir"):
     return d
 
 
+def exit_code(code):
+    """The setup's exit code as Linux sees a Wine program's: its low 8 bits."""
+    return code & 0xFF
+
+
+def run_hidden(exe, timeout=30):
+    """Runs a Setup.exe on a window station nobody sees (as under a service); returns the
+    station's UOI_FLAGS and the setup's whole exit code, or None when it did not end."""
+    out = driver("hidden-station", exe, str(int(timeout * 1000)), timeout=timeout + 60,
+                 check=False)
+    flags, code = (int(v) for v in out.split()[1::2]) if out.startswith("flags") else (0, None)
+    return flags, (None if code == 0xFFFFFFFF else code)
+
+
 def run_setup(exe, env=None, timeout=240):
-    """Runs a Setup.exe copy to its end; returns its exit code."""
+    """Runs a Setup.exe copy to its end; returns its exit code (low 8 bits)."""
     r = wine(win_path(exe), env=env or ENGLISH, timeout=timeout)
     return r.returncode
 

@@ -4,6 +4,7 @@
 // an output without the archiver's success line.
 //   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
 //   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
+//   OLVAN_STANDIN_EXIT the exit code (default 0)
 // The agent and the installer also write how they were started, one line per start, to
 // C:\standin_starts.txt: "<name>|<command line>|<show state or ->|<current folder>".
 // A file standin.tag beside the program marks its calls as "<name>@<tag>": the copies an
@@ -103,5 +104,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     stay = strtoul(ms, nullptr, 10);
   Sleep(stay);
   Record(self, "end");
-  return 0;
+  char code[32] = "";
+  GetEnvironmentVariableA("OLVAN_STANDIN_EXIT", code, sizeof code);
+  return static_cast<int>(strtoul(code, nullptr, 10));
 }

@@ -1,5 +1,5 @@
-"""Where the install sequence stops, with the number the setup log gives, and the failures
-it goes on after."""
+"""Where the install sequence stops, with the number the setup log gives, the reason line
+before it and the exit code a deployment tool reads, and the failures it goes on after."""
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -20,19 +20,24 @@ class InstallErrorTest(unittest.TestCase):
     def tearDown(self):
         kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
 
-    def run_with(self, data):
+    def run_with(self, data, code=None, env=None):
+        """Runs the carrier; the exit code must be code, or the failure's own number."""
         self.exe.write_bytes(data)
-        self.assertEqual(run_setup(self.exe), 0)
+        self.code = run_setup(self.exe, env)
+        if code is not None:
+            self.assertEqual(self.code, exit_code(code))
         return setup_log()
 
     def assert_failed(self, log, number):
         self.assertIn(f"install failed with Err {number}.".encode(), log)
         self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual(self.code, exit_code(number))
 
     def test_351_working_folder_cannot_be_made(self):
         (C / "tmp").write_bytes(b"a file where the folder belongs")
         log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
         self.assert_failed(log, 351)
+        self.assertEqual(log[-3], b"utl_GetTempWorkPath: a file stands at C:\\tmp.")
 
     def test_352_at_exactly_530000_bytes_and_530001_passes_the_size_check(self):
         stub = SETUP.read_bytes()
@@ -85,7 +90,9 @@ class InstallErrorTest(unittest.TestCase):
         # fail to extract, Qt.7z is not there at all; the upgrade still runs to its end.
         entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),
                    ("UrlCmdCustomCfg.7z", b"7z?")] + agent_and_installer()
-        log = self.run_with(packed(SETUP.read_bytes(), entries))
+        log = self.run_with(packed(SETUP.read_bytes(), entries), code=3010,
+                            env={**ENGLISH, "OLVAN_STANDIN_EXIT": "3010"})
+        self.assertEqual(log[-2], b"OlvanSetup.exe ended with exit code 3010.")
         wp = "C:\\tmp\\OlvanSetup0"
         self.assertIn(f"{wp}\\Qt.7z".encode(), log)
         self.assertNotIn(f'{wp}\\7za.exe x "{wp}\\Qt.7z" -o"{wp}" -y'.encode(), log)
@@ -100,7 +107,9 @@ class InstallErrorTest(unittest.TestCase):
     def test_installer_that_never_appears(self):
         entries = [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
                    ("OlvanSetup.exe", b"not a program")]
-        log = self.run_with(packed(SETUP.read_bytes(), entries))
+        log = self.run_with(packed(SETUP.read_bytes(), entries), code=1603)
+        self.assertIn(b"C:\\tmp\\OlvanSetup0\\OlvanSetup.exe could not be started, error 193.",
+                      log)
         i = log.index(b"is-stp started at 600")
         self.assertEqual(log[i + 1], b"is-stp ended at 0.")
         self.assertFalse(any(l.startswith(b"install failed") for l in log), log)

@@ -58,7 +58,7 @@ class InstallSafetyTest(unittest.TestCase):
                          ["Data", "OlvanSetup.exe", "Qt", "^Olvan_end^", "wexApxSvr.exe"])
 
     def assert_refused_untouched(self, link):
-        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(run_setup(self.exe), exit_code(351))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 351.", b"Exit main"])
         self.assertEqual(os.readlink(link), str(self.victim))
         self.assert_victim_untouched()
@@ -111,7 +111,7 @@ class InstallSafetyTest(unittest.TestCase):
                                  timeout=120, step=0.02), setup_log())
         os.rename(C / "tmp", C / "tmp-renamed")
         plant_standins(WORK)
-        self.assertEqual(wait_exit(p, 180), 0)
+        self.assertEqual(wait_exit(p, 180), exit_code(358))
         log = setup_log()
         self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
@@ -141,7 +141,7 @@ class InstallSafetyTest(unittest.TestCase):
         def trigger(fake):
             # The first program the setup starts, the package's 7za.exe, creates the record.
             w = watch(C, "create", CALLS.name, C / "tmp", C / "tmp-renamed", "move", fake)
-            self.assertEqual(run_setup(self.exe), 0)
+            self.assertEqual(run_setup(self.exe), exit_code(358))
             self.assertTrue(fired(w))
             return setup_log()
         log = self.swap_when(trigger, [("7za.exe", STANDIN_7ZA.read_bytes()),
@@ -157,10 +157,12 @@ class InstallSafetyTest(unittest.TestCase):
                 lambda: ("wexApxSvr.exe", "-exitwexclient") in standin_calls(), 120, 0.02))
             os.rename(C / "tmp", C / "tmp-renamed")
             os.rename(fake, C / "tmp")
-            self.assertEqual(wait_exit(p, 180), 0)
+            self.assertEqual(wait_exit(p, 180), exit_code(358))
             return setup_log()
         log = self.swap_when(trigger)
-        self.assertEqual(log[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(log[-3:], [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the setup "
+                                    b"made; stopped before starting OlvanSetup.exe.",
+                                    b"install failed with Err 358.", b"Exit main"])
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
                          [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
                           ("wexApxSvr.exe", "-exitwexclient")])
@@ -176,7 +178,7 @@ class InstallSafetyTest(unittest.TestCase):
         plant_standins(impostor)
         planted = contents(impostor)
         w = watch(C / "tmp", "open", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor)
-        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(run_setup(self.exe), exit_code(358))
         self.assertTrue(fired(w))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
         self.assertEqual(contents(WORK), planted)
@@ -189,7 +191,7 @@ class InstallSafetyTest(unittest.TestCase):
         (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
         before = contents(self.victim)
         w = watch(C, "open", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
-        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(run_setup(self.exe), exit_code(358))
         self.assertTrue(fired(w))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
         self.assertEqual(contents(self.victim), before)
@@ -220,7 +222,7 @@ class InstallSafetyTest(unittest.TestCase):
         (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
         before = contents(self.victim)
         w = watch(WORK, "open", ".", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
-        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(run_setup(self.exe), exit_code(351))
         self.assertTrue(fired(w))
         self.assertEqual(setup_log()[-2:], [b"install failed with Err 351.", b"Exit main"])
         self.assertEqual(contents(self.victim), before)
@@ -267,7 +269,7 @@ class InstallSafetyTest(unittest.TestCase):
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
             ("ok.txt", b"ok"), ("..\\escaped.dll", b"evil")])))
-        self.assertEqual(run_setup(self.exe), 0)
+        self.assertEqual(run_setup(self.exe), exit_code(165))
         self.assertIn(b"install failed with Err 165.", setup_log())
         self.assertEqual((WORK / "ok.txt").read_bytes(), b"ok")
         self.assertFalse((C / "tmp" / "escaped.dll").exists())

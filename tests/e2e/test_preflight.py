@@ -58,11 +58,11 @@ class PreflightTest(unittest.TestCase):
         self.assertEqual(box2.text, second_text)
         self.assertEqual(driver("icon", box2.hwnd), "warning")
         driver("click", box2.hwnd, 1)
-        self.assertEqual(wait_exit(second), 0)
+        self.assertEqual(wait_exit(second), exit_code(1618))
         # The second copy stops before it writes anything.
         self.assertEqual(setup_log(), lines_before)
         driver("click", box1.hwnd, 1)
-        self.assertEqual(wait_exit(first), 0)
+        self.assertEqual(wait_exit(first), exit_code(1618))
 
     def test_second_copy_english(self):
         self.check_two_copies(ENGLISH, EN_CAPTION, EN_RUNNING, EN_RUNNING)
@@ -85,8 +85,24 @@ class PreflightTest(unittest.TestCase):
         box = wait_box()
         self.assertEqual((box.caption, box.text), (EN_CAPTION, EN_RUNNING))
         driver("click", box.hwnd, 1)
-        self.assertEqual(wait_exit(p), 0)
+        self.assertEqual(wait_exit(p), exit_code(1618))
         self.assertEqual(setup_log(), [])
+
+    def test_running_copy_where_nobody_can_see_a_box_is_logged_and_ends(self):
+        """Started on a window station nobody sees (a service's, session 0), a refusal shows
+        no box that would wait for ever: its text goes to the log and the process ends."""
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-event", "evnt_Olvan_stpDamon",
+                                   "60000"], env=dict(os.environ, WINEDEBUG="-all"),
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        exe = self.stand / "Setup.exe"
+        shutil.copy(SETUP, exe)
+        flags, code = run_hidden(win_path(exe))
+        self.assertEqual(flags, 0)  # no WSF_VISIBLE
+        self.assertEqual(code, 1618)
+        self.assertEqual(setup_log(), [b"A previous instance is still running. \\nPlease try it later."])
 
     def check_updater_blocks(self, image_name):
         self.updater(image_name)
@@ -94,7 +110,7 @@ class PreflightTest(unittest.TestCase):
         box = wait_box()
         self.assertEqual((box.caption, box.text), (EN_CAPTION, EN_RUNNING))
         driver("click", box.hwnd, 1)
-        self.assertEqual(wait_exit(p), 0)
+        self.assertEqual(wait_exit(p), exit_code(1618))
         log = setup_log()
         self.assertEqual(len(log), 1, log)
         self.assertRegex(log[0], rb"^The C: free space is \d+M\.$")
@@ -109,7 +125,7 @@ class PreflightTest(unittest.TestCase):
         st = os.statvfs(C)
         before = st.f_bavail * st.f_frsize // 1048576
         p = self.setup(ENGLISH)
-        self.assertEqual(wait_exit(p, 120), 0)
+        self.assertEqual(wait_exit(p, 120), exit_code(352))  # no package
         st = os.statvfs(C)
         after = st.f_bavail * st.f_frsize // 1048576
         log = setup_log()

@@ -259,6 +259,89 @@ TEST_F(WorkFolderTest, OldFolderHeldOpenElsewhereIsMovedAside) {
   other.Reset();
 }
 
+// Whether a deletion with POSIX semantics takes a file's name at once while another handle
+// keeps it open (Windows 10 1709 and later on NTFS).
+bool PosixDeletionWorks() {
+  const char probe[] = "C:\\posix_probe.txt";
+  WriteFileBytes(probe, "x");
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  UniqueHandle other(CreateFileA(probe, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueHandle h(CreateFileA(probe, DELETE, share, nullptr, OPEN_EXISTING, 0, nullptr));
+  typedef LONG(NTAPI * SetInfo)(HANDLE, void*, void*, ULONG, ULONG);
+  SetInfo set = reinterpret_cast<SetInfo>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile"));
+  ULONG flags = 0x3;  // delete, POSIX semantics
+  ULONG_PTR io[2];
+  bool gone = set != nullptr && h.Valid() && set(h.Get(), io, &flags, sizeof flags, 64) >= 0 &&
+              !Exists(probe);
+  h.Reset();
+  other.Reset();
+  DeleteFileA(probe);
+  return gone;
+}
+
+DWORD WINAPI LetGoAfterASecond(void* handle) {
+  Sleep(1000);
+  return CloseHandle(handle);
+}
+
+// A file of the old folder that another program holds without delete sharing (a scanner)
+// is waited for: let go after a second, the run goes on and nothing stays aside; never let
+// go, the call gives up within about five seconds and says which entry and why.
+TEST_F(WorkFolderTest, EntryHeldForAMomentIsWaitedForAndOneHeldForeverIsNamed) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  for (const std::string& a : Asides()) utl_RemoveFolderTree(("C:\\tmp\\" + a).c_str());
+  CreateDirectoryA(kWork, nullptr);
+  const std::string held = std::string(kWork) + "\\scanned.dll";
+  WriteFileBytes(held, "x");
+  HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  HANDLE letGo = CreateThread(nullptr, 0, LetGoAfterASecond, h, 0, nullptr);
+  char out[260];
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  WaitForSingleObject(letGo, INFINITE);
+  CloseHandle(letGo);
+  EXPECT_FALSE(Exists(held));
+  EXPECT_TRUE(Asides().empty());
+  utl_ReleaseWorkFolder();
+
+  WriteFileBytes(held, "x");
+  UniqueHandle forever(CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  DWORD t0 = GetTickCount();
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
+  EXPECT_LT(GetTickCount() - t0, 7000u);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: scanned.dll below C:\\tmp could not be removed or moved "
+               "aside, error 32 (another program holds it).");
+  EXPECT_TRUE(Exists(held));
+}
+
+// A file another program holds open with delete sharing leaves the old folder at once (its
+// name goes on deletion, not when that program closes it), so the folder is removed, not
+// left aside.
+TEST_F(WorkFolderTest, FileHeldOpenWithDeleteSharingLeavesTheFolderAtOnce) {
+  if (!PosixDeletionWorks())
+    GTEST_SKIP() << "the system keeps a deleted file's name while it is open (no POSIX-semantics "
+                    "deletion): the old folder is waited for, then 351";
+  CreateDirectoryA("C:\\tmp", nullptr);
+  for (const std::string& a : Asides()) utl_RemoveFolderTree(("C:\\tmp\\" + a).c_str());
+  CreateDirectoryA(kWork, nullptr);
+  const std::string held = std::string(kWork) + "\\indexed.txt";
+  WriteFileBytes(held, "x");
+  UniqueHandle indexer(CreateFileA(held.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(indexer.Valid());
+  char out[260];
+  DWORD t0 = GetTickCount();
+  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  EXPECT_LT(GetTickCount() - t0, 2000u);
+  EXPECT_FALSE(Exists(held));
+  EXPECT_TRUE(Asides().empty());
+}
+
 // A tree deeper than the remover descends is moved aside whole, under a name nobody
 // planted (a planted one is skipped, never replaced), and the run goes on.
 TEST_F(WorkFolderTest, TreeDeeperThanTheLimitIsMovedAsideUnderAFreeName) {

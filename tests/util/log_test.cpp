@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/util/link_test_util.h"
 #include "tests/util/win_test_util.h"
 #include "util/file_basics.h"
 #include "util/log_line.h"
@@ -137,17 +138,57 @@ TEST_F(LogTest, FirstLineOfTheDayRemovesLastWeeksFileOfTheSameWeekday) {
   SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_F(LogTest, NoFolderNoLineNoFailure) {
-  // A plain file where the log folder should be: nothing is written anywhere.
+// A plain file where the log folder should be is moved aside, kept as it was, and the
+// first line of the new folder names it.
+TEST_F(LogTest, FileAtTheLogFolderIsMovedAsideAndNamed) {
   std::string folder = LogFolder();
   ClearLogFolder();
   ReleaseLogFoldersForTest();
   ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
   WriteFileBytes(folder, "not a folder");
-  SetupLog("lost");
-  ModuleLog("UtlFile", "lost", 0);
-  EXPECT_EQ(ReadFileBytes(folder), "not a folder");
-  DeleteFileA(folder.c_str());
+  SetupLog("kept");
+  ModuleLog("UtlFile", "kept too", 0);
+  auto lines = ReadLogLines("setup");
+  ASSERT_EQ(lines.size(), 2u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(lines[0], m,
+                                std::regex(R"(\] Something that is not a folder stood at (.:\\OlvanLog); )"
+                                           R"(moved aside to (.:\\OlvanLog\.\d+-0)\.$)")))
+      << lines[0];
+  EXPECT_EQ(m[1].str(), folder);
+  EXPECT_EQ(ReadFileBytes(m[2].str()), "not a folder");
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 6), "] kept");
+  EXPECT_EQ(ReadLogLines("stp_UtlFile").size(), 1u);
+  DeleteFileA(m[2].str().c_str());
+}
+
+// A junction planted at the log folder's name is moved aside, never followed or deleted (an
+// administrator's junction to a log volume survives under the new name); the setup logs
+// into a real folder made in its place.
+TEST_F(LogTest, LinkAtTheLogFolderIsMovedAsideAndNamed) {
+  std::string folder = LogFolder();
+  std::string target = folder + "-target";
+  ClearLogFolder();
+  ReleaseLogFoldersForTest();
+  ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
+  CreateDirectoryA(target.c_str(), nullptr);
+  WriteFileBytes(target + "\\notes.txt", "notes");
+  if (!MakeFolderLink(folder, target)) {
+    RemoveDirectoryA(folder.c_str());
+    GTEST_SKIP() << "this system makes no folder links through Win32";
+  }
+  SetupLog("kept");
+  auto lines = ReadLogLines("setup");
+  ASSERT_EQ(lines.size(), 2u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(lines[0], m, std::regex(R"(\] A link stood at .:\\OlvanLog; )"
+                                                        R"(moved aside to (.:\\OlvanLog\.\d+-0)\.$)")))
+      << lines[0];
+  EXPECT_NE(GetFileAttributesA(m[1].str().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_EQ(ReadFileBytes(target + "\\notes.txt"), "notes");
+  EXPECT_FALSE(Exists(target + "\\" + TodayLogPath("setup").substr(folder.size() + 1)));
+  RemoveDirectoryA(m[1].str().c_str());
 }
 
 DWORD WINAPI CloseSoon(void* h) {

@@ -24,6 +24,9 @@
 //   uidriver hold-mutex NAME MS             holds a named mutex for MS milliseconds
 //   uidriver hold-file PATH ACCESS          holds the file open with ACCESS (hex), sharing
 //                                           everything, until its input ends
+//   uidriver hidden-station EXE MS          runs EXE on a desktop of a window station made for
+//                                           it (as a service's: nobody sees it), waits up to MS;
+//                                           prints the station's UOI_FLAGS and EXE's exit code
 //
 // A window line is: hwnd pid style caption-hex text-hex, where text is the box text
 // (control 0xFFFF) or "-" when there is none. Exit code 0 on success, 1 on timeout or
@@ -197,7 +200,7 @@ int Usage() {
   fprintf(stderr,
           "usage: uidriver [--cp N] "
           "boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-"
-          "event|hold-file ... (see the comment at the top of uidriver.cpp)\n");
+          "event|hold-file|hidden-station ... (see the comment at the top of uidriver.cpp)\n");
   return 2;
 }
 
@@ -355,6 +358,28 @@ int main(int argc, char** argv) {
     }
     CloseHandle(f);
     return 0;
+  }
+  if (strcmp(cmd, "hidden-station") == 0 && argc == 4) {
+    HWINSTA station = CreateWindowStationA("olvan_hidden", 0, WINSTA_ALL_ACCESS, nullptr);
+    HWINSTA own = GetProcessWindowStation();
+    if (!station || !SetProcessWindowStation(station)) return 1;
+    HDESK desk = CreateDesktopA("olvan_desk", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(own);
+    USEROBJECTFLAGS flags = {};
+    GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr);
+    if (!desk) return 1;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.lpDesktop = const_cast<char*>("olvan_hidden\\olvan_desk");
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(argv[2], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return 1;
+    DWORD code = 0;
+    bool ended = WaitForSingleObject(pi.hProcess, strtoul(argv[3], nullptr, 0)) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(pi.hProcess, 1);
+    GetExitCodeProcess(pi.hProcess, &code);
+    printf("flags %lu exit %lu\n", flags.dwFlags, ended ? code : 0xFFFFFFFFul);
+    return ended ? 0 : 1;
   }
   return Usage();
 }

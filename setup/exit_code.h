@@ -1,0 +1,36 @@
+// The exit code of Setup.exe, chosen from the way the run ended, in the conventions that
+// deployment tools already read (those of Windows Installer). No operating system needed.
+#pragma once
+#include <stdint.h>
+
+enum class RunEnd {
+  kInstalled,            // the installer was started and has ended
+  kInstallFailed,        // the sequence stopped early, with its install error number
+  kInstallerNotStarted,  // the sequence went on, but the installer could not be started
+  kPasswordRefused,      // the password dialog ended without the right password
+  kNoPasswordDialog,     // the password dialog could not be made, or nobody can answer it
+  kBusy,                 // another copy runs, the instance name is taken, the updater runs
+  kNotAdmin,
+  kDiskSpace,
+};
+
+// Windows Installer's codes that the setup gives.
+const uint32_t kExitSuccess = 0;
+const uint32_t kExitInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
+const uint32_t kExitUserExit = 1602;        // ERROR_INSTALL_USEREXIT
+const uint32_t kExitAlreadyRunning = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
+const uint32_t kExitElevationRequired = 740;
+const uint32_t kExitDiskFull = 112;  // ERROR_DISK_FULL
+const uint32_t kExitRebootRequired = 3010;
+const uint32_t kExitRebootInitiated = 1641;
+
+// installErr is the install error number (kInstallFailed only): the setup's own numbers
+// 150-168 and 351-358 are passed on as they are, any other (0 included) gives 1603.
+// installerExit is the installer's exit code (kInstalled only): a restart it asks for
+// (3010, 1641) is passed on, anything else gives 0, since the installer may hand over to a
+// copy of itself whose outcome its own code does not tell.
+uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit);
+
+// Whether anybody can answer a window of the setup: false only when the flags of the
+// process's window station could be read and lack WSF_VISIBLE (session 0, a service).
+bool WindowStationVisible(bool flagsRead, uint32_t flags);
