@@ -3,11 +3,13 @@
 #include <aclapi.h>
 #include <string.h>
 
+#include "package/install_errors.h"
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/held_folder.h"
 #include "util/links.h"
+#include "util/log.h"
 #include "util/system_info.h"
 
 namespace {
@@ -16,11 +18,9 @@ namespace {
 // moved aside whole and stays there. The tree the setup itself makes is three levels deep.
 const int kMaxRemoveDepth = 16;
 
-// <d>:\tmp and the working folder, held from their making until the install sequence ends,
-// and the working folder's identity.
+// <d>:\tmp and the working folder, held from their making until the install sequence ends.
 HeldFolder g_tmp;
 HeldFolder g_work;
-FileIdentity g_workId;
 
 // SYSTEM and Administrators with full control, inherited by what is made inside. The
 // owner is set separately: a descriptor naming one would make creation fail for a token
@@ -244,7 +244,7 @@ void RemoveAsides(const HeldFolder& tmp, const char* name) {
 }  // namespace
 
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
-                        BOOL clearIfExists) {
+                        BOOL clearIfExists, DWORD* pdwErr) {
   if (out == nullptr || base == nullptr) return 0;
   utl_ReleaseWorkFolder();
   char drive = SystemDriveLetter();
@@ -273,11 +273,42 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
     RemoveAsides(g_tmp, name);
   }
   // Made new, with its DACL, by a create that must succeed; its handle is the hold and the
-  // identity that every later check compares with.
-  if (!g_work.MakeNew(g_tmp, name, acl.Descriptor(), WRITE_OWNER) ||
-      SetSecurityInfo(g_work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
-                      nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-      !g_work.Identity(&g_workId)) {
+  // identity that every later check compares with. FILE_WRITE_ATTRIBUTES clears the
+  // case-sensitivity flag, WRITE_OWNER sets the owner.
+  // Under Wine the create makes the folder and then opens it by name: a link or folder put
+  // at the name in between is what the handle gets. A link, or a name that no longer leads
+  // to what the handle holds, fails the listing; a folder moved in is not empty, whereas a
+  // folder just made is.
+  HoldResult made =
+      g_work.MakeNew(g_tmp, name, acl.Descriptor(), WRITE_OWNER | FILE_WRITE_ATTRIBUTES);
+  bool empty = true;
+  if (made != HoldResult::kHeld || !g_work.List([&](const HeldEntry&) {
+        empty = false;
+        return false;
+      })) {
+    if (made == HoldResult::kRefused) {
+      SetupLog("utl_GetTempWorkPath: the working folder's name does not lead to the folder made.");
+      if (pdwErr != nullptr) *pdwErr = kSeqErrWorkFolderSwapped;
+    }
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  if (!empty) {
+    SetupLog("utl_GetTempWorkPath: the working folder is not empty right after it is made.");
+    if (pdwErr != nullptr) *pdwErr = kSeqErrWorkFolderSwapped;
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  // Inherited from <d>:\tmp, whose owner may have set it: "Data" and "data" would then be
+  // two folders and the customization files would not be found where they are placed.
+  if (!g_work.ClearCaseSensitive()) {
+    SetupLogLastError(
+        "utl_GetTempWorkPath: case-sensitivity flag set and cannot be cleared, err %lu.");
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  if (SetSecurityInfo(g_work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
+                      nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
     utl_ReleaseWorkFolder();
     return 0;
   }
@@ -285,17 +316,7 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   return 1;
 }
 
-bool utl_IsWorkFolderIntact(const char* path) {
-  if (!g_work.Valid() || path == nullptr || IsLink(path)) return false;
-  UniqueHandle h(CreateFileA(
-      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  FileIdentity id;
-  BY_HANDLE_FILE_INFORMATION info;
-  return h.Valid() && GetFileInformationByHandle(h.Get(), &info) &&
-         !IsLinkAttributes(info.dwFileAttributes) && IdentityOf(h.Get(), &id) &&
-         SameIdentity(id, g_workId);
-}
+bool utl_IsWorkFolderIntact(const char* path) { return g_work.IsAt(path); }
 
 void utl_ReleaseWorkFolder() {
   g_work.Close();

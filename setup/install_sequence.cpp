@@ -254,8 +254,11 @@ BOOL Sequence(DWORD* pdwErr) {
     file = slash + 1;
   }
 
-  if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
-    *pdwErr = kSeqErrWorkFolder;
+  // 358 when a folder with content was swapped in as the working folder was made.
+  DWORD workErr = kSeqErrWorkFolder;
+  if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE,
+                           &workErr)) {
+    *pdwErr = workErr;
     return FALSE;
   }
   char vyx[MAX_PATH];

@@ -195,6 +195,37 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual(contents(self.victim), before)
         self.assertEqual(standin_calls(), [])
 
+    def test_working_folder_swapped_the_moment_it_is_made_starts_nothing(self):
+        """The owner of C:\\tmp moves its own working folder in between the making of the
+        folder and its open by name (Wine's two steps): the folder held is not empty, so the
+        run stops before anything is unpacked or started."""
+        (C / "tmp").mkdir()
+        impostor = install_folder("impostor")
+        plant_standins(impostor)
+        planted = contents(impostor)
+        w = watch(C / "tmp", "create", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor)
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(contents(WORK), planted)
+        self.assertEqual(standin_calls(), [])
+
+    def test_tmp_replaced_by_a_link_the_moment_it_is_made_is_never_followed(self):
+        """C:\\tmp is renamed away between its making and its open by name, and a link put
+        in its place to a folder with a working folder of its own: whichever folder the open
+        reached, nothing in the link's target is touched and nothing is started (351 when the
+        open reached the target, 358 when it still reached the folder made)."""
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(C, "create", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertIn(setup_log()[-2], [b"install failed with Err 351.",
+                                        b"install failed with Err 358."])
+        self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
+
     # Wine cannot remove the link either: no log is written, and the old-named file that the
     # first line of a day would delete stays.
     def test_link_at_the_log_folder_is_not_followed(self):
