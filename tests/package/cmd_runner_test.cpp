@@ -73,6 +73,23 @@ TEST(GetCmd, WaitsForChildThatRunsLongerThanTheFirstWait) {
   EXPECT_GE(GetTickCount() - start, 600u);
 }
 
+// The child holds no read end of its pipe (its own end of the pipe stays open only while it
+// writes, so a read end there would be nobody's) and gets no standard input of the setup.
+TEST(GetCmd, ChildGetsNoStandardInputAndNoReadEnd) {
+  EXPECT_EQ(RunCmd(Child() + " handles").output, "stdin=0 readers=0");
+}
+
+// The handle list passes the pipe's write end and nothing else the setup could inherit
+// (Wine 8 honours the list too: without it the child holds the event).
+TEST(GetCmd, ChildInheritsNoOtherHandleOfTheSetup) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE event = CreateEventA(&sa, TRUE, TRUE, nullptr);
+  ASSERT_NE(event, nullptr);
+  CmdResult r = RunCmd(Child() + " has " + std::to_string(reinterpret_cast<ULONG_PTR>(event)));
+  CloseHandle(event);
+  EXPECT_EQ(r.output, "none");
+}
+
 // Starts a copy of the child under another image name and keeps it running.
 class RunningProcess {
  public:
