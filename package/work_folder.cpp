@@ -273,12 +273,11 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
     RemoveAsides(g_tmp, name);
   }
   // Made new, with its DACL, by a create that must succeed; its handle is the hold and the
-  // identity that every later check compares with. FILE_WRITE_ATTRIBUTES clears the
-  // case-sensitivity flag, WRITE_OWNER sets the owner.
-  // Under Wine the create makes the folder and then opens it by name: a link or folder put
-  // at the name in between is what the handle gets. A link, or a name that no longer leads
-  // to what the handle holds, fails the listing; a folder moved in is not empty, whereas a
-  // folder just made is.
+  // identity that every later check compares with (FILE_WRITE_ATTRIBUTES clears the
+  // case-sensitivity flag, WRITE_OWNER sets the owner). Under Wine the create makes the
+  // folder and then opens it by name, and the handle gets whatever was put at the name in
+  // between: a link, or a name that no longer leads to what the handle holds, fails the
+  // listing; a folder moved in is not empty, whereas a folder just made is.
   HoldResult made =
       g_work.MakeNew(g_tmp, name, acl.Descriptor(), WRITE_OWNER | FILE_WRITE_ATTRIBUTES);
   bool empty = true;
