@@ -13,3 +13,17 @@ CaseFlag ReadCaseFlagAnswer(int32_t status, uint32_t flags) {
       return CaseFlag::kUnknown;
   }
 }
+
+int32_t SettleCaseFlag(int32_t status, uint32_t flags, int32_t (*clear)(void* ctx, uint32_t flags),
+                       void* ctx) {
+  switch (ReadCaseFlagAnswer(status, flags)) {
+    case CaseFlag::kClear:
+      return 0;
+    case CaseFlag::kSet: {
+      int32_t changed = clear(ctx, flags & ~kCaseSensitiveDirFlag);
+      return changed < 0 ? changed : 0;
+    }
+    default:
+      return status;
+  }
+}

@@ -225,13 +225,17 @@ bool HeldFolder::ClearCaseSensitive() const {
   IO_STATUS_BLOCK io;
   NTSTATUS st =
       Nt().queryInformation(h_.Get(), &io, &flags, sizeof flags, kFileCaseSensitiveInformation);
-  CaseFlag answer = ReadCaseFlagAnswer(st, flags);
-  if (answer == CaseFlag::kClear) return true;
-  if (answer == CaseFlag::kSet) {
-    flags &= ~kCaseSensitiveDirFlag;
-    st = Nt().setInformation(h_.Get(), &io, &flags, sizeof flags, kFileCaseSensitiveInformation);
-    if (st >= 0) return true;
-  }
+  HANDLE h = h_.Get();
+  st = SettleCaseFlag(
+      st, flags,
+      [](void* ctx, uint32_t cleared) -> int32_t {
+        ULONG value = cleared;
+        IO_STATUS_BLOCK status;
+        return Nt().setInformation(*static_cast<HANDLE*>(ctx), &status, &value, sizeof value,
+                                   kFileCaseSensitiveInformation);
+      },
+      &h);
+  if (st >= 0) return true;
   SetNtError(st);
   return false;
 }

@@ -24,4 +24,39 @@ TEST(CaseFlag, OtherFailureMayHideASetFlag) {
   EXPECT_EQ(ReadCaseFlagAnswer(static_cast<int32_t>(0x80000005u), 0), CaseFlag::kUnknown);
 }
 
+// A fake change of the flag: records the flags it was given and answers status.
+struct Change {
+  int calls = 0;
+  uint32_t flags = 0xFFFFFFFF;
+  int32_t status = 0;
+  static int32_t Run(void* ctx, uint32_t flags) {
+    Change* c = static_cast<Change*>(ctx);
+    ++c->calls;
+    c->flags = flags;
+    return c->status;
+  }
+};
+
+TEST(CaseFlag, SetFlagIsClearedKeepingTheOtherBits) {
+  Change c;
+  EXPECT_EQ(SettleCaseFlag(0, 0x3, Change::Run, &c), 0);
+  EXPECT_EQ(c.calls, 1);
+  EXPECT_EQ(c.flags, 0x2u);
+}
+
+TEST(CaseFlag, SetFlagThatCannotBeClearedFails) {
+  Change c;
+  c.status = static_cast<int32_t>(0xC0000022u);
+  EXPECT_EQ(SettleCaseFlag(0, kCaseSensitiveDirFlag, Change::Run, &c), c.status);
+}
+
+TEST(CaseFlag, NothingIsChangedWithoutAFlagAndAnUnreadableFlagFails) {
+  Change c;
+  EXPECT_EQ(SettleCaseFlag(0, 0, Change::Run, &c), 0);
+  EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(0xC0000003u), 0, Change::Run, &c), 0);
+  EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(0xC0000022u), 0, Change::Run, &c),
+            static_cast<int32_t>(0xC0000022u));
+  EXPECT_EQ(c.calls, 0);
+}
+
 }  // namespace
