@@ -8,20 +8,11 @@
 // FILE_CS_FLAG_CASE_SENSITIVE_DIR of FILE_CASE_SENSITIVE_INFORMATION.Flags.
 const uint32_t kCaseSensitiveDirFlag = 0x1;
 
-enum class CaseFlag {
-  kClear,    // not set, or the folder cannot carry it
-  kSet,      // set: to be cleared
-  kUnknown,  // the query failed otherwise: it may be set
-};
-
-// What the answer to a FileCaseSensitiveInformation query (its NTSTATUS and flags) says.
-// A file system or a system that does not know the query cannot carry the flag.
-CaseFlag ReadCaseFlagAnswer(int32_t status, uint32_t flags);
-
-// Settles the flag of a folder from the answer to its query (status, flags): nothing is
-// done when it is not set or cannot be carried; when it is set, clear(ctx, flags without
-// it) is called and returns the NTSTATUS of the change. Returns 0 when the folder is not
-// case-sensitive afterwards, else the failing NTSTATUS (the query's when it failed
-// otherwise, the change's when that failed).
+// Settles the flag of a folder from the answer to its FileCaseSensitiveInformation query
+// (status, flags). Nothing is done when the flag is not set, or when the query is one the
+// system or file system does not know (such a folder cannot carry the flag); when it is
+// set, clear(ctx, flags without it) is called and returns the NTSTATUS of the change.
+// Returns 0 when the folder is not case-sensitive afterwards, else the failing NTSTATUS:
+// the query's when it failed otherwise (the flag may be set), the change's when that failed.
 int32_t SettleCaseFlag(int32_t status, uint32_t flags, int32_t (*clear)(void* ctx, uint32_t flags),
                        void* ctx);

@@ -1,30 +1,11 @@
-// The answer to the case-sensitivity query, on plain data.
+// Settling the case-sensitivity flag from the answer to its query, on plain data.
 #include "util/case_flag.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(CaseFlag, SetFlagIsToBeCleared) {
-  EXPECT_EQ(ReadCaseFlagAnswer(0, kCaseSensitiveDirFlag), CaseFlag::kSet);
-  EXPECT_EQ(ReadCaseFlagAnswer(0, 0x3), CaseFlag::kSet);
-  EXPECT_EQ(ReadCaseFlagAnswer(0, 0x2), CaseFlag::kClear);
-  EXPECT_EQ(ReadCaseFlagAnswer(0, 0), CaseFlag::kClear);
-}
-
-TEST(CaseFlag, QueryTheSystemDoesNotKnowMeansNoFlag) {
-  for (uint32_t status : {0xC0000002u, 0xC0000003u, 0xC000000Du, 0xC0000010u, 0xC00000BBu})
-    EXPECT_EQ(ReadCaseFlagAnswer(static_cast<int32_t>(status), kCaseSensitiveDirFlag),
-              CaseFlag::kClear)
-        << std::hex << status;
-}
-
-TEST(CaseFlag, OtherFailureMayHideASetFlag) {
-  EXPECT_EQ(ReadCaseFlagAnswer(static_cast<int32_t>(0xC0000022u), 0), CaseFlag::kUnknown);
-  EXPECT_EQ(ReadCaseFlagAnswer(static_cast<int32_t>(0x80000005u), 0), CaseFlag::kUnknown);
-}
-
-// A fake change of the flag: records the flags it was given and answers status.
+// A fake change of the flag: counts its calls, keeps the flags given, answers status.
 struct Change {
   int calls = 0;
   uint32_t flags = 0xFFFFFFFF;
@@ -36,26 +17,30 @@ struct Change {
     return c->status;
   }
 };
+const int32_t kAccessDenied = static_cast<int32_t>(0xC0000022u);
 
-TEST(CaseFlag, SetFlagIsClearedKeepingTheOtherBits) {
+TEST(CaseFlag, SetFlagIsClearedAloneAndAFailedClearFails) {
   Change c;
   EXPECT_EQ(SettleCaseFlag(0, 0x3, Change::Run, &c), 0);
   EXPECT_EQ(c.calls, 1);
   EXPECT_EQ(c.flags, 0x2u);
+  c.status = kAccessDenied;
+  EXPECT_EQ(SettleCaseFlag(0, kCaseSensitiveDirFlag, Change::Run, &c), kAccessDenied);
 }
 
-TEST(CaseFlag, SetFlagThatCannotBeClearedFails) {
+TEST(CaseFlag, NoFlagOrAQueryTheSystemDoesNotKnowChangesNothing) {
   Change c;
-  c.status = static_cast<int32_t>(0xC0000022u);
-  EXPECT_EQ(SettleCaseFlag(0, kCaseSensitiveDirFlag, Change::Run, &c), c.status);
+  EXPECT_EQ(SettleCaseFlag(0, 0x2, Change::Run, &c), 0);
+  for (uint32_t status : {0xC0000002u, 0xC0000003u, 0xC000000Du, 0xC0000010u, 0xC00000BBu})
+    EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(status), 1, Change::Run, &c), 0) << status;
+  EXPECT_EQ(c.calls, 0);
 }
 
-TEST(CaseFlag, NothingIsChangedWithoutAFlagAndAnUnreadableFlagFails) {
+TEST(CaseFlag, OtherFailureOfTheQueryMayHideASetFlag) {
   Change c;
-  EXPECT_EQ(SettleCaseFlag(0, 0, Change::Run, &c), 0);
-  EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(0xC0000003u), 0, Change::Run, &c), 0);
-  EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(0xC0000022u), 0, Change::Run, &c),
-            static_cast<int32_t>(0xC0000022u));
+  EXPECT_EQ(SettleCaseFlag(kAccessDenied, 0, Change::Run, &c), kAccessDenied);
+  EXPECT_EQ(SettleCaseFlag(static_cast<int32_t>(0x80000005u), 0, Change::Run, &c),
+            static_cast<int32_t>(0x80000005u));
   EXPECT_EQ(c.calls, 0);
 }
 
