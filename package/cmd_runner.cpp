@@ -14,29 +14,42 @@ const DWORD kFirstWaitMs = 20;
 }  // namespace
 
 int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
+  // The child gets the pipe's write end and nothing else of the setup: the read end stays
+  // the setup's own, there is no standard input, and the handle list names the write end as
+  // the one handle to inherit (else every inheritable handle of the setup would go along).
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   UniqueHandle readEnd, writeEnd;
-  if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &sa, 0)) {
+  if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &sa, 0) ||
+      !SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0)) {
     ModuleLogLastError(logName, "GetCmd: Create Pipe Failed with ErrCode:%lu");
     return 0;
   }
 
-  STARTUPINFOA si;
-  memset(&si, 0, sizeof si);
-  si.cb = sizeof si;
+  STARTUPINFOEXA six;
+  memset(&six, 0, sizeof six);
+  STARTUPINFOA& si = six.StartupInfo;
   GetStartupInfoA(&si);
+  si.cb = sizeof six;
+  si.hStdInput = nullptr;
   si.hStdOutput = writeEnd.Get();
   si.hStdError = writeEnd.Get();
   si.wShowWindow = SW_HIDE;
   si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  // The list points at inherit, which must outlive CreateProcessA.
+  HANDLE inherit = writeEnd.Get();
+  ProcAttributeList attributes(1);
+  six.lpAttributeList = attributes.Get();
 
   // CreateProcessA may write into the command line, so it gets its own copy.
   TextBuf cmd;
   if (!cmd.Append(cmdLine)) return 0;
   PROCESS_INFORMATION pi;
   memset(&pi, 0, sizeof pi);
-  if (!CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &si, &pi)) {
+  if (six.lpAttributeList == nullptr ||
+      !UpdateProcThreadAttribute(six.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                 &inherit, sizeof inherit, nullptr, nullptr) ||
+      !CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE,
+                      EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si, &pi)) {
     ModuleLogLastError(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu");
     return 0;
   }

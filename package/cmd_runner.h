@@ -4,7 +4,8 @@
 class TextBuf;
 
 // Runs cmdLine (first token: the program) as a hidden child with standard output and
-// standard error on a pipe, and waits until every writer of the pipe has ended.
+// standard error on a pipe, and waits until every writer of the pipe has ended. The child
+// gets no standard input and inherits the pipe's write end only.
 // Returns 1 when the child ran and its output was collected, 0 when the pipe, the process
 // or the first wait failed (logged under logName). output is replaced only when the child
 // wrote at least one byte; text after a NUL byte within one read is dropped.

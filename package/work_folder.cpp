@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include "package/install_errors.h"
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/handles.h"
@@ -51,11 +52,9 @@ void SetReason(const char* fmt, ...) {
   va_end(ap);
 }
 
-// <d>:\tmp and the working folder, held from their making until the install sequence ends,
-// and the working folder's identity.
+// <d>:\tmp and the working folder, held from their making until the install sequence ends.
 HeldFolder g_tmp;
 HeldFolder g_work;
-FileIdentity g_workId;
 
 // SYSTEM and Administrators with full control, inherited by what is made inside. The
 // owner is set separately: a descriptor naming one would make creation fail for a token
@@ -300,7 +299,7 @@ void RemoveAsides(const HeldFolder& tmp, const char* name) {
 }  // namespace
 
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
-                        BOOL clearIfExists) {
+                        BOOL clearIfExists, DWORD* pdwErr) {
   if (out == nullptr || base == nullptr) return 0;
   utl_ReleaseWorkFolder();
   char drive = SystemDriveLetter();
@@ -365,12 +364,45 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
     Sleep(kClearPauseMs);
   }
   // Made new, with its DACL, by a create that must succeed; its handle is the hold and the
-  // identity that every later check compares with.
-  if (!g_work.MakeNew(g_tmp, name, acl.Descriptor(), WRITE_OWNER) ||
-      SetSecurityInfo(g_work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, acl.Admins(),
-                      nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-      !g_work.Identity(&g_workId)) {
-    SetReason("utl_GetTempWorkPath: %s cannot be made, error %lu.", path, GetLastError());
+  // identity that every later check compares with (FILE_WRITE_ATTRIBUTES clears the
+  // case-sensitivity flag, WRITE_OWNER sets the owner). Under Wine the create makes the
+  // folder and then opens it by name, and the handle gets whatever was put at the name in
+  // between: a link, or a name that no longer leads to what the handle holds, fails the
+  // listing; a folder moved in is not empty, whereas a folder just made is.
+  HoldResult made =
+      g_work.MakeNew(g_tmp, name, acl.Descriptor(), WRITE_OWNER | FILE_WRITE_ATTRIBUTES);
+  bool empty = true;
+  if (made != HoldResult::kHeld || !g_work.List([&](const HeldEntry&) {
+        empty = false;
+        return false;
+      })) {
+    if (made == HoldResult::kRefused) {
+      SetReason("utl_GetTempWorkPath: the working folder's name does not lead to the folder made.");
+      if (pdwErr != nullptr) *pdwErr = kSeqErrWorkFolderSwapped;
+    } else {
+      SetReason("utl_GetTempWorkPath: %s cannot be made, error %lu.", path, GetLastError());
+    }
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  if (!empty) {
+    SetReason("utl_GetTempWorkPath: the working folder is not empty right after it is made.");
+    if (pdwErr != nullptr) *pdwErr = kSeqErrWorkFolderSwapped;
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  // Inherited from <d>:\tmp, whose owner may have set it: "Data" and "data" would then be
+  // two folders and the customization files would not be found where they are placed.
+  if (!g_work.ClearCaseSensitive()) {
+    SetReason("utl_GetTempWorkPath: the case-sensitivity flag is set and cannot be cleared, "
+              "error %lu.", GetLastError());
+    utl_ReleaseWorkFolder();
+    return 0;
+  }
+  DWORD ownerErr = SetSecurityInfo(g_work.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                   acl.Admins(), nullptr, nullptr, nullptr);
+  if (ownerErr != ERROR_SUCCESS) {
+    SetReason("utl_GetTempWorkPath: %s cannot be given its owner, error %lu.", path, ownerErr);
     utl_ReleaseWorkFolder();
     return 0;
   }
@@ -379,17 +411,7 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
   return 1;
 }
 
-bool utl_IsWorkFolderIntact(const char* path) {
-  if (!g_work.Valid() || path == nullptr || IsLink(path)) return false;
-  UniqueHandle h(CreateFileA(
-      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  FileIdentity id;
-  BY_HANDLE_FILE_INFORMATION info;
-  return h.Valid() && GetFileInformationByHandle(h.Get(), &info) &&
-         !IsLinkAttributes(info.dwFileAttributes) && IdentityOf(h.Get(), &id) &&
-         SameIdentity(id, g_workId);
-}
+bool utl_IsWorkFolderIntact(const char* path) { return g_work.IsAt(path); }
 
 void utl_ReleaseWorkFolder() {
   g_work.Close();

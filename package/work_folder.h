@@ -21,12 +21,18 @@
 //   must succeed, with SYSTEM and Administrators as its only (protected, not inherited)
 //   full-control entries and Administrators as its owner; that create's handle holds it
 //   until utl_ReleaseWorkFolder and gives the identity that utl_IsWorkFolderIntact checks.
-// Returns 1 on success; 0, without logging, when the system directory cannot be read, a
-// link or file stands at <d>:\tmp, what stands at the working folder's name can be neither
-// moved aside nor removed, the folder cannot be made, or the path does not fit (out is then
-// unchanged).
+//   It must be a real folder in <d>:\tmp's listing with the handle's file ID, and empty;
+//   a case-sensitivity flag that it inherited is cleared.
+// Returns 1 on success; 0 when the system directory cannot be read, a link or file stands
+// at <d>:\tmp, what stands at the working folder's name can be neither moved aside nor
+// removed, the folder cannot be made, the path does not fit, or the case-sensitivity flag
+// is set and cannot be cleared (out is then unchanged). A folder swapped in as it was made
+// (its name no longer leads to what the create's handle holds, or that is not empty) also
+// gives 0, and kSeqErrWorkFolderSwapped in *pdwErr (when given); the other failures leave
+// *pdwErr unchanged. The swap and the flag are logged, with a line of their own in the
+// setup log.
 int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTickSuffix,
-                        BOOL clearIfExists);
+                        BOOL clearIfExists, DWORD* pdwErr = nullptr);
 
 // Why the last utl_GetTempWorkPath returned 0, as one line for the setup log: what stood at
 // <d>:\tmp, or which entry of the old working folder could not be removed or moved aside and
@@ -36,8 +42,8 @@ const char* utl_WorkFolderFailure();
 
 // True when path (the working folder's path) still leads to the very folder that the last
 // successful utl_GetTempWorkPath made and holds (same volume serial number and file index)
-// and is no link. Wine lets a held folder be renamed: this check is what notices a swap
-// there.
+// and is no link (HeldFolder::IsAt). Wine lets a held folder be renamed: this check is what
+// notices a swap there.
 bool utl_IsWorkFolderIntact(const char* path);
 
 // The tick count that names folders moved aside; null restores GetTickCount. For tests.

@@ -264,9 +264,12 @@ BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
     file = slash + 1;
   }
 
-  if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE)) {
+  // 358 when a folder with content was swapped in as the working folder was made.
+  DWORD workErr = kSeqErrWorkFolder;
+  if (!utl_GetTempWorkPath(g_szWorkPath, sizeof g_szWorkPath, "OlvanSetup", FALSE, TRUE,
+                           &workErr)) {
     SetupLog(utl_WorkFolderFailure());
-    *pdwErr = kSeqErrWorkFolder;
+    *pdwErr = workErr;
     return FALSE;
   }
   char vyx[MAX_PATH];

@@ -98,3 +98,31 @@ class HeapBuffer {
  private:
   void* p_ = nullptr;
 };
+
+// A process and thread attribute list of count attributes on the process heap; Get() is
+// null when it could not be made (GetLastError tells why). Deleted and freed with the owner.
+class ProcAttributeList {
+ public:
+  explicit ProcAttributeList(DWORD count) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    void* p = size != 0 ? ::HeapAlloc(::GetProcessHeap(), 0, size) : nullptr;
+    if (p != nullptr &&
+        ::InitializeProcThreadAttributeList(static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(p), count, 0,
+                                            &size))
+      list_ = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(p);
+    else if (p != nullptr)
+      ::HeapFree(::GetProcessHeap(), 0, p);
+  }
+  ~ProcAttributeList() {
+    if (list_ == nullptr) return;
+    ::DeleteProcThreadAttributeList(list_);
+    ::HeapFree(::GetProcessHeap(), 0, list_);
+  }
+  ProcAttributeList(const ProcAttributeList&) = delete;
+  ProcAttributeList& operator=(const ProcAttributeList&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
+
+ private:
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "util/case_flag.h"
+
 namespace {
 
 // The native calls that open relative to a handle, list through it and rename into it.
@@ -56,6 +58,7 @@ const ULONG kFileRenameInformation = 10;
 const ULONG kFileInternalInformation = 6;
 const ULONG kFileDispositionInformationEx = 64;
 const ULONG kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
+const ULONG kFileCaseSensitiveInformation = 71;
 // The hold: listing takes part in sharing checks; no FILE_SHARE_DELETE refuses a rename.
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -179,36 +182,73 @@ HoldResult HeldFolder::Open(const HeldFolder& parent, const char* name, bool mak
   WCHAR wide[MAX_PATH];
   unsigned chars;
   if (!parent.Valid() || !Wide(name, wide, &chars)) return HoldResult::kFailed;
-  ULONG information = 0;
-  UniqueHandle h(NtOpen(parent.Get(), wide, chars, kHoldAccess | extraAccess, kHoldShare,
-                        make ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, sd, &information));
-  if (!h.Valid())
+  HANDLE h = NtOpen(parent.Get(), wide, chars, kHoldAccess | extraAccess, kHoldShare,
+                    make ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE, sd, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_DIRECTORY ? HoldResult::kRefused : HoldResult::kFailed;
+  return Prove(parent, name, h);
+}
+
+HoldResult HeldFolder::MakeNew(const HeldFolder& parent, const char* name,
+                               PSECURITY_DESCRIPTOR sd, DWORD extraAccess) {
+  h_.Reset();
+  WCHAR wide[MAX_PATH];
+  unsigned chars;
+  if (!parent.Valid() || !Wide(name, wide, &chars)) return HoldResult::kFailed;
+  HANDLE h = NtOpen(parent.Get(), wide, chars, kHoldAccess | extraAccess, kHoldShare, FILE_CREATE,
+                    FILE_DIRECTORY_FILE, sd, nullptr);
+  return h != INVALID_HANDLE_VALUE ? Prove(parent, name, h) : HoldResult::kFailed;
+}
+
+HoldResult HeldFolder::Prove(const HeldFolder& parent, const char* name, HANDLE handle) {
+  // Made or found alike: Windows makes and opens a folder in one step, Wine makes it and
+  // then opens whatever stands at the name, so only the listing tells what the handle got.
+  UniqueHandle h(handle);
   DWORD attributes;
   LARGE_INTEGER id;
-  if (!EntryFacts(h.Get(), &attributes, nullptr, &id)) return HoldResult::kFailed;
+  if (!EntryFacts(h.Get(), &attributes, nullptr, &id) || !IdentityOf(h.Get(), &id_))
+    return HoldResult::kFailed;
   if (IsLinkAttributes(attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return HoldResult::kRefused;
-  if (information != FILE_CREATED) {
-    // Found, not made: it was a real folder when the parent was listed, and the handle
-    // holds that very folder.
-    HeldEntry e;
-    if (!parent.Find(name, &e) || e.IsLink() || !e.IsFolder() || e.fileId.QuadPart != id.QuadPart)
-      return HoldResult::kRefused;
-  }
+  HeldEntry e;
+  if (!parent.Find(name, &e) || e.IsLink() || !e.IsFolder() || e.fileId.QuadPart != id.QuadPart)
+    return HoldResult::kRefused;
   h_.Reset(h.Release());
   return HoldResult::kHeld;
 }
 
-bool HeldFolder::MakeNew(const HeldFolder& parent, const char* name, PSECURITY_DESCRIPTOR sd,
-                         DWORD extraAccess) {
-  h_.Reset();
-  WCHAR wide[MAX_PATH];
-  unsigned chars;
-  if (!parent.Valid() || !Wide(name, wide, &chars)) return false;
-  h_.Reset(NtOpen(parent.Get(), wide, chars, kHoldAccess | extraAccess, kHoldShare, FILE_CREATE,
-                  FILE_DIRECTORY_FILE, sd, nullptr));
-  return h_.Valid();
+bool HeldFolder::IsAt(const char* path) const {
+  if (!Valid() || path == nullptr || IsLink(path)) return false;
+  UniqueHandle h(CreateFileA(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!h.Valid() || !GetFileInformationByHandle(h.Get(), &info) ||
+      IsLinkAttributes(info.dwFileAttributes))
+    return false;
+  FileIdentity id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return SameIdentity(id, id_);
+}
+
+bool HeldFolder::ClearCaseSensitive() const {
+  if (!Valid() || !Nt().ok) return false;
+  ULONG flags = 0;
+  IO_STATUS_BLOCK io;
+  NTSTATUS st =
+      Nt().queryInformation(h_.Get(), &io, &flags, sizeof flags, kFileCaseSensitiveInformation);
+  HANDLE h = h_.Get();
+  st = SettleCaseFlag(
+      st, flags,
+      [](void* ctx, uint32_t cleared) -> int32_t {
+        ULONG value = cleared;
+        IO_STATUS_BLOCK status;
+        return Nt().setInformation(*static_cast<HANDLE*>(ctx), &status, &value, sizeof value,
+                                   kFileCaseSensitiveInformation);
+      },
+      &h);
+  if (st >= 0) return true;
+  SetNtError(st);
+  return false;
 }
 
 bool HeldFolder::ListRaw(bool (*visit)(const HeldEntry&, void*), void* ctx) const {

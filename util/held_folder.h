@@ -45,23 +45,39 @@ class HeldFolder {
 
   // Opens the folder name inside parent without following a link; when make is set, a
   // missing folder is made by the same call, with sd (null: inherited security).
-  // extraAccess is asked for besides what the hold needs. A folder this call made is held
-  // as it is; one it found is held only when parent's listing shows that name as a real
-  // folder with the handle's file ID (a handle opened on a link reports its target under
-  // Wine). kRefused leaves nothing held.
+  // extraAccess is asked for besides what the hold needs. The folder is held only when
+  // parent's listing shows that name as a real folder with the handle's file ID, whether
+  // this call found it or made it: a handle opened on a link reports its target under
+  // Wine, which makes a folder and then opens it by name, so a link swapped in between
+  // is caught only there. kRefused leaves nothing held.
   HoldResult Open(const HeldFolder& parent, const char* name, bool make,
                   PSECURITY_DESCRIPTOR sd = nullptr, DWORD extraAccess = 0);
-  // Makes the folder name inside parent, which must not exist yet, and holds it. False
-  // when something stands there (ERROR_ALREADY_EXISTS) or it cannot be made.
-  bool MakeNew(const HeldFolder& parent, const char* name, PSECURITY_DESCRIPTOR sd,
-               DWORD extraAccess = 0);
+  // Makes the folder name inside parent, which must not exist yet, and holds it, proven
+  // by parent's listing as Open proves a folder. kFailed when something stands there
+  // (ERROR_ALREADY_EXISTS) or it cannot be made; kRefused when it was made but the name
+  // does not lead to what the handle holds (swapped in between, under Wine).
+  HoldResult MakeNew(const HeldFolder& parent, const char* name, PSECURITY_DESCRIPTOR sd,
+                     DWORD extraAccess = 0);
   // Holds an open folder handle (one that OpenListed gave).
   void Adopt(HANDLE folder) { h_.Reset(folder); }
 
   bool Valid() const { return h_.Valid(); }
   HANDLE Get() const { return h_.Get(); }
   void Close() { h_.Reset(); }
-  bool Identity(FileIdentity* id) const { return Valid() && IdentityOf(h_.Get(), id); }
+  // The identity read when Open or MakeNew took the handle.
+  bool Identity(FileIdentity* id) const {
+    if (Valid()) *id = id_;
+    return Valid();
+  }
+  // True when path, opened again without following a link, leads to the very folder held
+  // (the identity read when it was taken) and is no link. Wine lets another program rename
+  // a held folder: this is what notices a swap there.
+  bool IsAt(const char* path) const;
+  // Clears the per-folder case-sensitivity flag when it is set (the handle needs
+  // FILE_WRITE_ATTRIBUTES). True when the folder is not case-sensitive afterwards, a folder
+  // that cannot carry the flag included; false, with GetLastError, when the flag is set, or
+  // cannot be read, and cannot be cleared.
+  bool ClearCaseSensitive() const;
 
   // Calls visit(entry) for every entry but "." and ".." until visit answers false. False
   // when the folder cannot be listed. visit may delete entries: the listing goes on.
@@ -99,7 +115,10 @@ class HeldFolder {
 
  private:
   bool ListRaw(bool (*visit)(const HeldEntry&, void*), void* ctx) const;
+  // Holds h when parent's listing shows name as a real folder with h's file ID.
+  HoldResult Prove(const HeldFolder& parent, const char* name, HANDLE h);
   UniqueHandle h_;
+  FileIdentity id_ = {};
 };
 
 // Marks the open entry (opened with DELETE) for deletion when its last handle closes.

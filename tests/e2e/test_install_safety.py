@@ -25,6 +25,12 @@ def plant_standins(folder, tag=b"planted"):
     (folder / "standin.tag").write_bytes(tag)
 
 
+def kept(folder, before):
+    """What of before (a contents() result) is still in folder, with its bytes."""
+    now = contents(folder)
+    return {k: now.get(k) for k in before}
+
+
 class InstallSafetyTest(unittest.TestCase):
     def setUp(self):
         need_wine(self)
@@ -193,8 +199,60 @@ class InstallSafetyTest(unittest.TestCase):
         w = watch(C, "open", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
         self.assertEqual(run_setup(self.exe), exit_code(358))
         self.assertTrue(fired(w))
-        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        # 351 when the root's listing already shows the link as the folder made is proven,
+        # 358 when the swap came after that.
+        self.assertIn(setup_log()[-2], [b"install failed with Err 351.",
+                                        b"install failed with Err 358."])
         self.assertEqual(contents(self.victim), before)
+        self.assertEqual(standin_calls(), [])
+
+    def test_working_folder_swapped_the_moment_it_is_made_starts_nothing(self):
+        """The owner of C:\\tmp moves its own working folder in between the making of the
+        folder and its open by name (Wine's two steps): the folder held is not empty, so the
+        run stops before anything is unpacked or started."""
+        (C / "tmp").mkdir()
+        impostor = install_folder("impostor")
+        plant_standins(impostor)
+        planted = contents(impostor)
+        w = watch(C / "tmp", "create", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor)
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        # Caught as the folder is made (by the listing when the open still reached the
+        # folder made, else by the content of the folder the open reached), or by the path
+        # checks when the swap came later still; a swap later than the check before the
+        # unpack lets the unpack write there by path, but the impostor's files stay.
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(kept(WORK, planted), planted)
+        self.assertEqual(standin_calls(), [])
+
+    def test_working_folder_replaced_by_a_link_the_moment_it_is_made_is_refused(self):
+        """A link to an empty folder put at the working folder's name at its creation: the
+        listing shows the link, whichever folder the open reached, so the run stops as the
+        folder is made (or before the unpack, when the swap came later still), and the empty
+        folder is not taken for the one made."""
+        (C / "tmp").mkdir()
+        empty = install_folder("empty")
+        w = watch(C / "tmp", "create", "OlvanSetup0", WORK, C / "tmp" / "stolen", "link",
+                  empty.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertEqual(setup_log()[-2:], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(standin_calls(), [])
+
+    def test_tmp_replaced_by_a_link_the_moment_it_is_made_is_never_followed(self):
+        """C:\\tmp is renamed away between its making and its open by name, and a link put
+        in its place to a folder with a working folder of its own: whichever folder the open
+        reached, the link's target keeps its files and nothing is started (351 when the
+        listing that proves the folder made shows the link, 358 when the swap came later)."""
+        (self.victim / "OlvanSetup0").mkdir()
+        (self.victim / "OlvanSetup0" / "old.dll").write_bytes(b"old")
+        before = contents(self.victim)
+        w = watch(C, "create", "tmp", C / "tmp", C / "tmp-moved", "link", self.victim.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        self.assertIn(setup_log()[-2], [b"install failed with Err 351.",
+                                        b"install failed with Err 358."])
+        self.assertEqual(kept(self.victim, before), before)
         self.assertEqual(standin_calls(), [])
 
     # Wine cannot remove the link either: no log is written, and the old-named file that the

@@ -5,6 +5,8 @@
 //   cmd_child nul         "ab", a NUL byte, "cd"
 //   cmd_child silent      nothing
 //   cmd_child sleep MS    nothing for MS milliseconds
+//   cmd_child stdin       "stdin" when it has a standard input, else "none"
+//   cmd_child has H       "has" when it holds the inheritable, signalled handle H (decimal)
 #include <windows.h>
 
 #include <stdlib.h>
@@ -30,7 +32,16 @@ int main(int argc, char** argv) {
     Put(STD_ERROR_HANDLE, "trouble\r\n");
   else if (cmd == "nul")
     Put(STD_OUTPUT_HANDLE, std::string("ab\0cd", 5));
-  else if (cmd == "silent") {
+  else if (cmd == "stdin") {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    Put(STD_OUTPUT_HANDLE, in != nullptr && in != INVALID_HANDLE_VALUE ? "stdin" : "none");
+  } else if (cmd == "has" && argc == 3) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(strtoul(argv[2], nullptr, 10)));
+    DWORD flags = 0;
+    bool has = GetHandleInformation(h, &flags) && (flags & HANDLE_FLAG_INHERIT) &&
+               WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    Put(STD_OUTPUT_HANDLE, has ? "has" : "none");
+  } else if (cmd == "silent") {
   } else if (cmd == "sleep" && argc == 3)
     Sleep(strtoul(argv[2], nullptr, 10));
   else

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "package/proc_check.h"
 #include "tests/util/win_test_util.h"
@@ -71,6 +72,45 @@ TEST(GetCmd, WaitsForChildThatRunsLongerThanTheFirstWait) {
   CmdResult r = RunCmd(Child() + " sleep 700", "x");
   EXPECT_EQ(r.result, 1);
   EXPECT_GE(GetTickCount() - start, 600u);
+}
+
+TEST(GetCmd, ChildGetsNoStandardInput) { EXPECT_EQ(RunCmd(Child() + " stdin").output, "none"); }
+
+// The pipe's read end (the server end) is not inheritable while the child runs: no other
+// program the setup starts could take it along.
+TEST(GetCmd, ReadEndIsNotInheritable) {
+  CmdResult r{};
+  std::thread run([&] { r = RunCmd(Child() + " sleep 1500"); });
+  HANDLE readEnd = nullptr;
+  DWORD inherit = 1;
+  for (DWORD start = GetTickCount(); readEnd == nullptr && GetTickCount() - start < 20000;) {
+    for (ULONG_PTR v = 4; v < 0x4000 && readEnd == nullptr; v += 4) {
+      DWORD flags = 0;
+      HANDLE h = reinterpret_cast<HANDLE>(v);
+      if (GetNamedPipeInfo(h, &flags, nullptr, nullptr, nullptr) && (flags & PIPE_SERVER_END) &&
+          GetHandleInformation(h, &inherit))
+        readEnd = h;
+    }
+  }
+  // Read again while the child still sleeps: the first look may fall between the pipe's
+  // making and the change of its flag.
+  Sleep(300);
+  if (readEnd != nullptr) GetHandleInformation(readEnd, &inherit);
+  run.join();
+  ASSERT_NE(readEnd, nullptr);
+  EXPECT_EQ(inherit & HANDLE_FLAG_INHERIT, 0u);
+  EXPECT_EQ(r.result, 1);
+}
+
+// The handle list passes the pipe's write end and nothing else the setup could inherit
+// (Wine 8 honours the list too: without it the child holds the event).
+TEST(GetCmd, ChildInheritsNoOtherHandleOfTheSetup) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE event = CreateEventA(&sa, TRUE, TRUE, nullptr);
+  ASSERT_NE(event, nullptr);
+  CmdResult r = RunCmd(Child() + " has " + std::to_string(reinterpret_cast<ULONG_PTR>(event)));
+  CloseHandle(event);
+  EXPECT_EQ(r.output, "none");
 }
 
 // Starts a copy of the child under another image name and keeps it running.

@@ -1,4 +1,5 @@
-// HeldFolder itself: what it holds, lists, opens and names, on real folders under Wine.
+// HeldFolder itself: what it holds, lists, opens and names, on real folders under Wine; and
+// folders it made: the path check and the case-sensitivity flag.
 #include "util/held_folder.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/util/win_test_util.h"
 
 namespace {
 
@@ -52,10 +54,10 @@ class HeldFolderTest : public ::testing::Test {
 TEST_F(HeldFolderTest, MakeNewRefusesAFolderThatExists) {
   ASSERT_TRUE(CreateDirectoryA((dir_ + "\\there").c_str(), nullptr));
   HeldFolder f;
-  EXPECT_FALSE(f.MakeNew(held_, "there", nullptr));
+  EXPECT_EQ(f.MakeNew(held_, "there", nullptr), HoldResult::kFailed);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_FALSE(f.Valid());
-  EXPECT_TRUE(f.MakeNew(held_, "new", nullptr));
+  EXPECT_EQ(f.MakeNew(held_, "new", nullptr), HoldResult::kHeld);
 }
 
 TEST_F(HeldFolderTest, ListingShowsANameOf255Characters) {
@@ -116,6 +118,37 @@ TEST_F(HeldFolderTest, OpenRefusesAFolderWhoseListedIdIsAnother) {
   HeldFolder f;
   EXPECT_EQ(f.Open(parent, first == "Dup" ? "dup" : "Dup", false), HoldResult::kRefused);
   EXPECT_EQ(f.Open(parent, first.c_str(), false), HoldResult::kHeld);
+}
+
+// A folder made new in C:\tmp and held, removed at the end.
+class HeldFolderMadeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = "held-made-" + std::to_string(GetCurrentProcessId());
+    path_ = "C:\\tmp\\" + name_;
+    ASSERT_TRUE(root_.OpenDriveRoot('C'));
+    ASSERT_EQ(tmp_.Open(root_, "tmp", true), HoldResult::kHeld);
+    ASSERT_EQ(made_.MakeNew(tmp_, name_.c_str(), nullptr, FILE_WRITE_ATTRIBUTES), HoldResult::kHeld);
+  }
+  void TearDown() override {
+    made_.Close();
+    RemoveTree(path_);
+  }
+  std::string name_, path_;
+  HeldFolder root_, tmp_, made_;
+};
+
+TEST_F(HeldFolderMadeTest, PathLeadsToTheHeldFolderOnly) {
+  EXPECT_TRUE(made_.IsAt(path_.c_str()));
+  EXPECT_FALSE(made_.IsAt("C:\\tmp"));
+  WriteFileBytes(path_ + "\\f.txt", "f");
+  EXPECT_FALSE(made_.IsAt((path_ + "\\f.txt").c_str()));
+  EXPECT_FALSE(HeldFolder().IsAt(path_.c_str()));
+}
+
+// Wine's file systems carry no case-sensitivity flag: its answer lets the folder be used.
+TEST_F(HeldFolderMadeTest, FolderWithoutTheCaseFlagIsAccepted) {
+  EXPECT_TRUE(made_.ClearCaseSensitive());
 }
 
 }  // namespace
