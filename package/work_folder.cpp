@@ -297,6 +297,15 @@ bool utl_IsWorkFolderIntact(const char* path) {
          SameIdentity(id, g_workId);
 }
 
+bool utl_EmptyWorkFolder() {
+  if (!g_work.Valid()) return false;
+  g_work.List([](const HeldEntry& e) {
+    RemoveListed(g_work, e, 0);
+    return true;
+  });
+  return g_work.IsEmpty();
+}
+
 void utl_ReleaseWorkFolder() {
   g_work.Close();
   g_tmp.Close();

@@ -174,6 +174,43 @@ TEST_F(FileUnpackTest, ShortDataLengthIs162AndOverlongEntryIs163) {
   EXPECT_FALSE(Exists(dst_ + "\\lost"));
 }
 
+// A signature's certificate table is not covered by the signature: no package byte is read
+// from it. Carrier: a PE header naming the table, the package at kOffset, 64 table bytes.
+TEST_F(FileUnpackTest, PackageInOrIntoTheCertificateTableIs168) {
+  const std::string content = Pattern(5000);
+  const std::string whole = Marker() + Entry("a.txt", content) + EndEntry();
+  const std::string open = Marker() + Entry("a.txt", content);  // no end entry
+  const uint32_t behind = kOffset + static_cast<uint32_t>(whole.size());
+  const uint32_t midContent = kOffset + 17 + 8 + 5 + 100;
+  struct Row {
+    const char* what;
+    std::string package;
+    uint32_t tableAt, tableLen;
+    bool plus;
+    DWORD err;  // 0: unpacks
+  } rows[] = {
+      {"signed: table right after the end entry", whole, behind, 64, false, 0},
+      {"package inside the table", whole, kOffset - 8, behind - kOffset + 72, false, 168},
+      {"package at the table's start (PE32+)", whole, kOffset, behind - kOffset + 64, true, 168},
+      {"content runs into the table", whole, midContent, behind + 64 - midContent, false, 168},
+      {"no end entry: the walk reads on into the table", open,
+       kOffset + static_cast<uint32_t>(open.size()), 64, false, 168},
+      {"table of no size", whole, kOffset, 0, false, 0},
+      {"table before the package", whole, 200, 100, false, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    RemoveTree(dst_);
+    CreateDirectoryA(dst_.c_str(), nullptr);
+    WriteFileBytes(root_ + "\\carrier.bin", PeStub(kOffset, r.tableAt, r.tableLen, r.plus) +
+                                                r.package + std::string(64, 'T'));
+    EXPECT_EQ(Unpack(r.err == 0 ? 1 : 0), r.err);
+    if (r.err == 0) {
+      EXPECT_EQ(Out("a.txt"), content);
+    }
+  }
+}
+
 TEST_F(FileUnpackTest, FolderOfTheEntrysNameIs165) {
   CreateDirectoryA((dst_ + "\\taken").c_str(), nullptr);
   Carrier(Marker() + Entry("taken", "x"));
