@@ -78,6 +78,17 @@ int Fail(DWORD code, DWORD* pdwErr) {
   return 0;
 }
 
+// Logs why the package is refused with 168 (how it meets the certificate table at tableAt),
+// then fails with 168.
+int FailInSignature(const char* how, DWORD offset, const char* carrier, uint32_t tableAt,
+                    DWORD* pdwErr) {
+  SetupLogF(
+      "utl_FileUnpack: the package at byte %lu of %s %s the program's certificate table "
+      "(at byte %lu).",
+      offset, carrier, how, static_cast<DWORD>(tableAt));
+  return Fail(kUnpackErrInSignature, pdwErr);
+}
+
 }  // namespace
 
 int ReadAndMix(HANDLE file, void* buffer, DWORD count) {
@@ -137,13 +148,8 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   DWORD headLen = 0;
   if (!ReadFile(carrier.Get(), head, sizeof head, &headLen, nullptr)) headLen = 0;
   const CertLimit cert = PackageCertLimit(head, headLen, dwOffset, packageLen);
-  if (cert.inside) {
-    SetupLogF(
-        "utl_FileUnpack: the package at byte %lu of %s starts inside the program's "
-        "certificate table (at byte %lu).",
-        dwOffset, szSrcAbsFile, static_cast<DWORD>(cert.tableAt));
-    return Fail(kUnpackErrInSignature, pdwErr);
-  }
+  if (cert.inside)
+    return FailInSignature("starts inside", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
 
   FolderTarget target;
   uint32_t err = 0;
@@ -162,13 +168,8 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   FileReader reader(carrier.Get());
   LimitedReader limited(reader, cert.readable);
   int done = WalkPackage(limited, packageLen, pszDstPath, target, &err, codePage, pDigest);
-  if (!done && limited.RanInto()) {
-    SetupLogF(
-        "utl_FileUnpack: the package at byte %lu of %s runs into the program's "
-        "certificate table (at byte %lu).",
-        dwOffset, szSrcAbsFile, static_cast<DWORD>(cert.tableAt));
-    return Fail(kUnpackErrInSignature, pdwErr);
-  }
+  if (!done && limited.RanInto())
+    return FailInSignature("runs into", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
   if (done && checkDigest) {
     unsigned char read[kSha256Len];
     Sha256Final(&digest, read);

@@ -297,13 +297,11 @@ bool utl_IsWorkFolderIntact(const char* path) {
          SameIdentity(id, g_workId);
 }
 
-bool utl_EmptyWorkFolder() {
-  if (!g_work.Valid()) return false;
+void utl_EmptyWorkFolder() {
   g_work.List([](const HeldEntry& e) {
     RemoveListed(g_work, e, 0);
     return true;
   });
-  return g_work.IsEmpty();
 }
 
 void utl_ReleaseWorkFolder() {
