@@ -279,14 +279,10 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
     r.message = "cannot open " + carrierPath;
     return r;
   }
-  // Setup.exe reads no package byte from its signature's certificate table.
+  // Setup.exe reads no package byte from its signature's certificate table (a package that
+  // starts inside it may read none).
   const CertLimit cert =
       PackageCertLimit(head, headLen, offset, static_cast<uint32_t>(size - offset));
-  if (cert.inside) {
-    r.error = kUnpackErrInSignature;
-    r.message = "error 168: " + std::string(InstallErrorText(r.error));
-    return r;
-  }
   FileReader file(in.get());
   LimitedReader reader(file, cert.readable);
   CollectTarget target(r, extractDir);

@@ -277,6 +277,9 @@ TEST_F(CarrierTest, ProgramVouchesForTheMsiOfItsOwnPayloadOnly) {
   ASSERT_TRUE(CheckAgainstProgram(&other, P("Setup.exe")));
   EXPECT_EQ(other.error, 167u);
   EXPECT_FALSE(CheckAgainstProgram(&other, P("msi.stub")));
+  ReadResult any = ReadCarrier(P("Other.msi"), kMsiCarrierOffset, "");
+  ASSERT_TRUE(CheckAgainstProgram(&any, P("stub.exe")));  // a slot that holds no digest
+  EXPECT_TRUE(any.ok && !any.slot.bound);
 }
 
 // The walk reads nothing of a signature's certificate table (168), and sign refuses a
