@@ -1,6 +1,7 @@
 """Where the install sequence stops, with the number the setup log gives, and the failures
 it goes on after."""
 import hashlib
+import struct
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -67,6 +68,20 @@ class InstallErrorTest(unittest.TestCase):
         read = hashlib.sha256(data[EXE_OFFSET:]).hexdigest()
         self.assertRegex(log[-3], rb"^utl_FileUnpack: the package of .*\\Setup\.exe has sha256 "
                          + read.encode() + rb"; the program is bound to [0-9a-f]{64}\.$")
+
+    def test_168_package_read_into_the_signature_starts_nothing(self):
+        # A program that holds no digest, whose header names a certificate table that starts
+        # inside the installer's content: the agent before it is written, then refused.
+        stub = bytearray(SETUP.read_bytes())
+        pkg = package(agent_and_installer())
+        table = EXE_OFFSET + len(pkg) - 100
+        pe = struct.unpack_from("<I", stub, 0x3c)[0]
+        struct.pack_into("<II", stub, pe + 24 + 92 + 4 + 4 * 8, table, 200)
+        log = self.run_with(carrier(bytes(stub), pkg) + b"\0" * 100)
+        self.assert_failed(log, 168)
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(tree(WORK), [])
+        self.assertIn(b"runs into the program's certificate table", log[-3])
 
     def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
         # The copy beside the program and the source it is copied from again both hold

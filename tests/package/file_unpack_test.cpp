@@ -214,6 +214,11 @@ TEST_F(FileUnpackTest, PackageInOrIntoTheCertificateTableIs168) {
       EXPECT_NE(ReadLogMessages("setup").back().find(r.how), std::string::npos);
     }
   }
+  // Without "MZ" the same bytes are no PE header and name no table.
+  std::string notPe = PeStub(kOffset, kOffset - 8, behind - kOffset + 72);
+  notPe[0] = 'X';
+  WriteFileBytes(root_ + "\\carrier.bin", notPe + whole + std::string(64, 'T'));
+  EXPECT_EQ(Unpack(1), 0u);
 }
 
 TEST_F(FileUnpackTest, FolderOfTheEntrysNameIs165) {
