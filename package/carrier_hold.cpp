@@ -53,6 +53,12 @@ bool utl_HoldCarrierAgain() {
   return utl_HoldCarrier(path);
 }
 
+void utl_ReleaseLastHold() {
+  if (g_state == HoldState::kHeld) g_holds[--g_holdCount].Reset();
+  g_state = HoldState::kFailed;
+  g_failedPath[0] = L'\0';
+}
+
 bool utl_IsHeldCarrier(HANDLE file) {
   if (g_state == HoldState::kNone) return true;
   FileIdentity id;

@@ -19,6 +19,10 @@ bool utl_HoldOwnFile();
 // carrier is held afterwards.
 bool utl_HoldCarrierAgain();
 
+// Lets go of the file held last (so that it can be replaced) and refuses every carrier
+// until the next hold.
+void utl_ReleaseLastHold();
+
 // True when file (an open carrier) is the held one: same volume serial number and file
 // index. True as well when no carrier was ever held (the unpacker used on its own, by the
 // release tools' tests); false after a hold failed.

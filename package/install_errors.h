@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-// Error numbers of the unpacker (utl_FileUnpack), 150-167; 153 and 154 are not used.
+// Error numbers of the unpacker (utl_FileUnpack), 150-168; 153 and 154 are not used.
 // X(name, number, text)
 #define OLVAN_UNPACK_ERRORS(X)                                                                \
   X(kUnpackErrNullArg, 150, "a path argument is missing")                                     \
@@ -23,7 +23,8 @@
   X(kUnpackErrNameRead, 164, "an entry's name cannot be read")                                \
   X(kUnpackErrCreate, 165, "an entry's file cannot be created, or its name is refused")       \
   X(kUnpackErrContentRead, 166, "an entry's content cannot be read")                          \
-  X(kUnpackErrDigest, 167, "the package does not match the digest bound into the program")
+  X(kUnpackErrDigest, 167, "the package does not match the digest bound into the program")    \
+  X(kUnpackErrInSignature, 168, "the package lies inside the program's signature")
 
 // Error numbers of the install sequence itself, 351-358; 353 and 354 are not used. A
 // failure without a number of its own leaves 0.

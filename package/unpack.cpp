@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "package/carrier_hold.h"
+#include "package/cert_table.h"
 #include "package/digest_slot.h"
 #include "package/file_size.h"
 #include "package/package_format.h"
@@ -61,10 +62,31 @@ class FolderTarget : public PackageTarget {
   UniqueHandle file_;
 };
 
+// Lower-case hexadecimal of a digest into out (2 * kSha256Len + 1 bytes).
+void DigestHex(const unsigned char* digest, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  for (uint32_t i = 0; i < kSha256Len; ++i) {
+    out[2 * i] = kHex[digest[i] >> 4];
+    out[2 * i + 1] = kHex[digest[i] & 15];
+  }
+  out[2 * kSha256Len] = '\0';
+}
+
 int Fail(DWORD code, DWORD* pdwErr) {
   ModuleLogF(kLogName, "utl_FileUnpack:Err: %lu.", code);
   if (pdwErr != nullptr) *pdwErr = code;
   return 0;
+}
+
+// Logs why the package is refused with 168 (how it meets the certificate table at tableAt),
+// then fails with 168.
+int FailInSignature(const char* how, DWORD offset, const char* carrier, uint32_t tableAt,
+                    DWORD* pdwErr) {
+  SetupLogF(
+      "utl_FileUnpack: the package at byte %lu of %s %s the program's certificate table "
+      "(at byte %lu).",
+      offset, carrier, how, static_cast<DWORD>(tableAt));
+  return Fail(kUnpackErrInSignature, pdwErr);
 }
 
 }  // namespace
@@ -111,13 +133,23 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
     return Fail(kUnpackErrOpenCarrier, pdwErr);
 
-  // The program's own package must be the one bound into the image; its digest is taken in
-  // the same pass as the unpack.
+  // The package must be the one bound into the image, whichever carrier brings it (a
+  // program and an MSI package built from one payload folder carry the same package); its
+  // digest is taken in the same pass as the unpack.
   unsigned char bound[kSha256Len];
-  const bool checkDigest = dwOffset == kExeCarrierOffset && ReadBoundDigest(bound);
+  const bool checkDigest = ReadBoundDigest(bound);
   Sha256 digest;
   Sha256Init(&digest);
   Sha256* const pDigest = checkDigest ? &digest : nullptr;
+
+  // The carrier's header names its certificate table, which the package may neither start
+  // in nor be read into. Read from the held file's start, before the seek to the package.
+  unsigned char head[kCertHeadLen];
+  DWORD headLen = 0;
+  if (!ReadFile(carrier.Get(), head, sizeof head, &headLen, nullptr)) headLen = 0;
+  const CertLimit cert = PackageCertLimit(head, headLen, dwOffset, packageLen);
+  if (cert.inside)
+    return FailInSignature("starts inside", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
 
   FolderTarget target;
   uint32_t err = 0;
@@ -134,13 +166,22 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
     return Fail(kUnpackErrMarkerRead, pdwErr);
   FileReader reader(carrier.Get());
-  int done = WalkPackage(reader, packageLen, pszDstPath, target, &err, codePage, pDigest);
+  LimitedReader limited(reader, cert.readable);
+  int done = WalkPackage(limited, packageLen, pszDstPath, target, &err, codePage, pDigest);
+  if (!done && limited.RanInto())
+    return FailInSignature("runs into", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
   if (done && checkDigest) {
     unsigned char read[kSha256Len];
     Sha256Final(&digest, read);
-    // What was written stays (nothing else can write to the working folder), but the caller
-    // runs none of it.
-    if (memcmp(read, bound, kSha256Len) != 0) return Fail(kUnpackErrDigest, pdwErr);
+    // What was written stays here; the caller empties the working folder and runs none of it.
+    if (memcmp(read, bound, kSha256Len) != 0) {
+      char boundHex[2 * kSha256Len + 1], readHex[2 * kSha256Len + 1];
+      DigestHex(bound, boundHex);
+      DigestHex(read, readHex);
+      SetupLogF("utl_FileUnpack: the package of %s has sha256 %s; the program is bound to %s.",
+                szSrcAbsFile, readHex, boundHex);
+      return Fail(kUnpackErrDigest, pdwErr);
+    }
   }
   if (done) return 1;
   if (pdwErr != nullptr) *pdwErr = err;

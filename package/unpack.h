@@ -6,11 +6,13 @@
 // Unpacks the package that starts at byte dwOffset of pszSrcPath\pszSrcFile into the
 // existing folder pszDstPath. pszSrcPath has no trailing backslash ("." for the current
 // folder). Returns 1 when the end entry was reached, the entries used up the carrier
-// exactly, or nothing follows the marker; otherwise 0 with *pdwErr set to 150-167
+// exactly, or nothing follows the marker; otherwise 0 with *pdwErr set to 150-168
 // (UnpackError), which is untouched on success. Files written before a failure stay.
-// The program's own package (dwOffset kExeCarrierOffset) must match the digest bound into
-// the running image when one is (see digest_slot.h): a package that unpacked but does not
-// match fails with 167. The cached MSI copy (the other offset) is not bound.
+// The package, from either carrier, must match the digest bound into the running image when
+// one is (see digest_slot.h): a package that unpacked but does not match fails with 167. A
+// package that starts inside the certificate table that the carrier's PE header names, or
+// whose walk would read into it, fails with 168 (see cert_table.h). Both write their reason
+// to the setup log.
 // Entry names that are not bare file names are refused with 165; an existing file of an
 // entry's name is emptied before its content is written.
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,

@@ -413,6 +413,13 @@ int utl_GetTempWorkPath(char* out, DWORD capacity, const char* base, BOOL withTi
 
 bool utl_IsWorkFolderIntact(const char* path) { return g_work.IsAt(path); }
 
+void utl_EmptyWorkFolder() {
+  g_work.List([](const HeldEntry& e) {
+    RemoveListed(g_work, e, 0);
+    return true;
+  });
+}
+
 void utl_ReleaseWorkFolder() {
   g_work.Close();
   g_tmp.Close();

@@ -46,6 +46,11 @@ const char* utl_WorkFolderFailure();
 // notices a swap there.
 bool utl_IsWorkFolderIntact(const char* path);
 
+// Removes everything in the working folder that the last successful utl_GetTempWorkPath
+// made, through its held handle (never by path) and the same removal as an old folder's,
+// so that nothing of a refused package stays.
+void utl_EmptyWorkFolder();
+
 // The tick count that names folders moved aside; null restores GetTickCount. For tests.
 void utl_SetAsideTickForTest(DWORD(WINAPI* tick)());
 

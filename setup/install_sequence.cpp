@@ -59,10 +59,24 @@ bool InstallByMsi() {
   return mode != 0;
 }
 
+// Copies the installed product's source (an existing file) over the MSI copy
+// and holds the copy. False when the copy does not exist afterwards.
+bool CopyMsiSource(const wchar_t* wideSource, const wchar_t* copy) {
+  CopyFileW(wideSource, copy, FALSE);
+  if (!FileExistsW(copy)) {
+    SetupLog("Cannot use setup copy msi file, accessible error.");
+    return false;
+  }
+  utl_HoldCarrier(copy);
+  return true;
+}
+
 // The MSI route's carrier: "OlvanSetup.msi" beside the program, copied there from the
 // installed product's source when missing. False (error number unchanged) when there is
 // no copy and none can be made. The copy's path is in UTF-16, like the program's own.
-bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
+// wideSource receives the source's path, empty when it names no existing file; found tells
+// whether the copy was there already.
+bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH], wchar_t (&wideSource)[MAX_PATH], bool* found) {
   SetupLog("msi install.");
   char source[MAX_PATH + 1] = "";
   bool haveSource =
@@ -73,7 +87,10 @@ bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
         utl_ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "MsiSourceName", source, MAX_PATH);
     Sleep(kSourceRetryMs);
   }
-  if (!haveSource) source[0] = '\0';
+  wideSource[0] = L'\0';
+  if (haveSource && source[0] != '\0' && FileExists(source) &&
+      !AnsiToWide(wideSource, MAX_PATH, source))
+    wideSource[0] = L'\0';
 
   // Beside the program whatever the program's file is called (a download may be renamed).
   wchar_t self[MAX_PATH];
@@ -82,24 +99,19 @@ bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH]) {
 
   // Held from here on like the program's own file; a copy that cannot be held is refused
   // by the unpack.
-  if (FileExistsW(copy)) {
+  *found = FileExistsW(copy);
+  if (*found) {
     SetupLog("InstallScript has copy msi file.");
     utl_HoldCarrier(copy);
     return true;
   }
-  wchar_t wideSource[MAX_PATH];
-  if (source[0] != '\0' && FileExists(source) && AnsiToWide(wideSource, MAX_PATH, source)) {
-    CopyFileW(wideSource, copy, FALSE);
-    if (!FileExistsW(copy)) {
-      SetupLog("Cannot use setup copy msi file, accessible error.");
-      return false;
-    }
-    utl_HoldCarrier(copy);
-    return true;
-  }
+  if (wideSource[0] != L'\0') return CopyMsiSource(wideSource, copy);
   SetupLog("Network problem, cannot access source file.");
   return false;
 }
+
+// A package that the program does not vouch for.
+bool Refused(DWORD err) { return err == kUnpackErrDigest || err == kUnpackErrInSignature; }
 
 // Whether the working folder is still the one the setup made; every program is started
 // from it by path. When it is not, the line says before which step that was noticed.
@@ -243,10 +255,11 @@ bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
 }
 
 BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
-  wchar_t carrier[MAX_PATH];
+  wchar_t carrier[MAX_PATH], source[MAX_PATH] = L"";
   DWORD offset;
+  bool foundCopy = false;
   if (InstallByMsi()) {
-    if (!PrepareMsiCopy(carrier)) return FALSE;
+    if (!PrepareMsiCopy(carrier, source, &foundCopy)) return FALSE;
     offset = kMsiCarrierOffset;
   } else {
     if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
@@ -294,7 +307,25 @@ BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
     *pdwErr = kSeqErrWorkFolderSwapped;
     return FALSE;
   }
-  if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) return FALSE;
+  if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) {
+    if (!Refused(*pdwErr)) return FALSE;
+    // Nothing of a refused package stays.
+    utl_EmptyWorkFolder();
+    // A copy found beside the program may be a stale one of another build: the source is
+    // copied over it, as when there is none, and checked once more.
+    if (!foundCopy || source[0] == L'\0') return FALSE;
+    SetupLog("The msi copy holds another package, copying the source again.");
+    utl_ReleaseLastHold();
+    if (!CopyMsiSource(source, carrier)) return FALSE;
+    if (!WorkIntact("the second unpack")) {
+      *pdwErr = kSeqErrWorkFolderSwapped;
+      return FALSE;
+    }
+    if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) {
+      if (Refused(*pdwErr)) utl_EmptyWorkFolder();
+      return FALSE;
+    }
+  }
 
   char qt[MAX_PATH];
   if (!InWork(qt, "Qt")) return FALSE;

@@ -164,8 +164,8 @@ class InstallTest(unittest.TestCase):
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
         # A renamed download still finds "OlvanSetup.msi" in its own folder.
         exe = self.dir / "Setup (1).exe"
-        # The program is bound to a package of its own; the MSI copy is not checked against it.
-        exe.write_bytes(packed(SETUP.read_bytes(), [("other.txt", b"not this package")]))
+        # Program and MSI package built from one payload: the program vouches for the copy.
+        exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
         msi = b"MSI database stand-in" * 1000
         (self.dir / "OlvanSetup.msi").write_bytes(
             packed(msi, self.entries, MSI_OFFSET))
@@ -187,6 +187,21 @@ class InstallTest(unittest.TestCase):
         self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), src.read_bytes())
         log = setup_log()
         self.assertNotIn(b"can't get source path.", log)
+        self.check_whole_upgrade()
+
+    def test_msi_route_replaces_a_stale_copy_from_the_source(self):
+        # A copy from an earlier build stays beside the program; the source holds the
+        # package the program was built with.
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        src = install_folder("msisource") / "Client.msi"
+        src.write_bytes(packed(b"MSI", self.entries, MSI_OFFSET))
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
+        stale = self.entries[:1] + [("wexApxSvr.exe", b"stale agent")]
+        (self.dir / "OlvanSetup.msi").write_bytes(packed(b"MSI", stale, MSI_OFFSET))
+        exe = self.dir / "Setup.exe"
+        exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
+        self.assertEqual(run_setup(exe), 0)
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), src.read_bytes())
         self.check_whole_upgrade()
 
     def test_both_routes_from_a_folder_the_code_page_cannot_spell(self):

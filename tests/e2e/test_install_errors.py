@@ -1,5 +1,7 @@
 """Where the install sequence stops, with the number the setup log gives, the reason line
 before it and the exit code a deployment tool reads, and the failures it goes on after."""
+import hashlib
+import struct
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -65,6 +67,45 @@ class InstallErrorTest(unittest.TestCase):
         self.assert_failed(log, 167)
         self.assertEqual(module_log("UtlFile")[-1], b"utl_FileUnpack:Err: 167.")
         self.assertEqual(standin_calls(), [])  # neither 7-Zip, the agent nor the installer
+        # Nothing of the refused package stays; the reason names the carrier, the package's
+        # digest and the program's.
+        self.assertEqual(tree(WORK), [])
+        read = hashlib.sha256(data[EXE_OFFSET:]).hexdigest()
+        self.assertRegex(log[-3], rb"^utl_FileUnpack: the package of .*\\Setup\.exe has sha256 "
+                         + read.encode() + rb"; the program is bound to [0-9a-f]{64}\.$")
+
+    def test_168_package_read_into_the_signature_starts_nothing(self):
+        # A program that holds no digest, whose header names a certificate table that starts
+        # inside the installer's content: the agent before it is written, then refused.
+        stub = bytearray(SETUP.read_bytes())
+        pkg = package(agent_and_installer())
+        table = EXE_OFFSET + len(pkg) - 100
+        pe = struct.unpack_from("<I", stub, 0x3c)[0]
+        struct.pack_into("<II", stub, pe + 24 + 92 + 4 + 4 * 8, table, 200)
+        log = self.run_with(carrier(bytes(stub), pkg) + b"\0" * 100)
+        self.assert_failed(log, 168)
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(tree(WORK), [])
+        self.assertIn(b"runs into the program's certificate table", log[-3])
+
+    def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
+        # The copy beside the program and the source it is copied from again both hold
+        # another package than the one the program was built with.
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        foreign = packed(b"MSI", [("7za.exe", STANDIN_7ZA.read_bytes())] + agent_and_installer(),
+                         MSI_OFFSET)
+        src = install_folder("msisource") / "Client.msi"
+        src.write_bytes(foreign + b"\0")  # another file: the copy is seen to be replaced
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
+        (self.dir / "OlvanSetup.msi").write_bytes(foreign)
+        log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
+        self.assert_failed(log, 167)
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(tree(WORK), [])
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), src.read_bytes())
+        reasons = [l for l in log if l.startswith(b"utl_FileUnpack: the package of ")]
+        self.assertEqual(len(reasons), 2, log)
+        self.assertIn(b"\\OlvanSetup.msi has sha256 ", reasons[1])
 
     def test_355_without_the_agent(self):
         log = self.run_with(packed(SETUP.read_bytes(),

@@ -222,6 +222,53 @@ TEST_F(FileUnpackTest, BoundProgramWithATruncatedPackageReportsTheWalksError) {
   PutOwnSlotDigest(digest);
 }
 
+// A signature's certificate table is not covered by the signature: no package byte is read
+// from it. Carrier: a PE header naming the table, the package at kOffset, 64 table bytes.
+TEST_F(FileUnpackTest, PackageInOrIntoTheCertificateTableIs168) {
+  const std::string content = Pattern(5000);
+  const std::string whole = Marker() + Entry("a.txt", content) + EndEntry();
+  const std::string open = Marker() + Entry("a.txt", content);  // no end entry
+  const uint32_t behind = kOffset + static_cast<uint32_t>(whole.size());
+  const uint32_t midContent = kOffset + 17 + 8 + 5 + 100;
+  struct Row {
+    const char* what;
+    std::string package;
+    uint32_t tableAt, tableLen;
+    bool plus;
+    const char* how;  // null: unpacks; else how the reason line says it meets the table
+  } rows[] = {
+      {"signed: table right after the end entry", whole, behind, 64, false, nullptr},
+      {"package inside the table", whole, kOffset - 8, behind - kOffset + 72, false,
+       "starts inside"},
+      {"package at the table's start (PE32+)", whole, kOffset, behind - kOffset + 64, true,
+       "starts inside"},
+      {"content runs into the table", whole, midContent, behind + 64 - midContent, false,
+       "runs into"},
+      {"no end entry: the walk reads on into the table", open,
+       kOffset + static_cast<uint32_t>(open.size()), 64, false, "runs into"},
+      {"table of no size", whole, midContent, 0, false, nullptr},
+      {"table ending where the package starts", whole, kOffset - 100, 100, false, nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    RemoveTree(dst_);
+    CreateDirectoryA(dst_.c_str(), nullptr);
+    WriteFileBytes(root_ + "\\carrier.bin", PeStub(kOffset, r.tableAt, r.tableLen, r.plus) +
+                                                r.package + std::string(64, 'T'));
+    EXPECT_EQ(Unpack(r.how == nullptr ? 1 : 0), r.how == nullptr ? 0u : 168u);
+    if (r.how == nullptr) {
+      EXPECT_EQ(Out("a.txt"), content);
+    } else {
+      EXPECT_NE(ReadLogMessages("setup").back().find(r.how), std::string::npos);
+    }
+  }
+  // Without "MZ" the same bytes are no PE header and name no table.
+  std::string notPe = PeStub(kOffset, kOffset - 8, behind - kOffset + 72);
+  notPe[0] = 'X';
+  WriteFileBytes(root_ + "\\carrier.bin", notPe + whole + std::string(64, 'T'));
+  EXPECT_EQ(Unpack(1), 0u);
+}
+
 TEST_F(FileUnpackTest, FolderOfTheEntrysNameIs165) {
   CreateDirectoryA((dst_ + "\\taken").c_str(), nullptr);
   Carrier(Marker() + Entry("taken", "x"));

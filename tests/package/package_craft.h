@@ -44,3 +44,18 @@ inline std::string Pattern(size_t n, unsigned seed = 1) {
   }
   return s;
 }
+
+// len bytes that start like a PE image whose header names a certificate table of tableLen
+// bytes at file offset tableAt (PE32, or PE32+ with plus); the rest is 'S'.
+inline std::string PeStub(size_t len, uint32_t tableAt, uint32_t tableLen, bool plus = false) {
+  std::string b(len, 'S');
+  auto put = [&](size_t at, const std::string& bytes) { b.replace(at, bytes.size(), bytes); };
+  put(0, "MZ");
+  put(0x3c, Le32(0x40));
+  put(0x40, std::string("PE\0\0", 4));
+  const size_t opt = 0x58, count = opt + (plus ? 108 : 92);
+  put(opt, plus ? std::string("\x0b\x02", 2) : std::string("\x0b\x01", 2));
+  put(count, Le32(16));
+  put(count + 4 + 4 * 8, Le32(tableAt) + Le32(tableLen));
+  return b;
+}

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "package/cert_table.h"
 #include "package/digest_slot.h"
 #include "package/entry_name.h"
 #include "package/package_format.h"
@@ -181,13 +182,12 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
     unsigned char field[4] = {0, 0, 0, 0};
     ok = SeekTo(out.get(), slot.digestAt) &&
          fwrite(r.digest, 1, kSha256Len, out.get()) == kSha256Len &&
-         SeekTo(out.get(), slot.checksumAt) &&
-         fwrite(field, 1, 4, out.get()) == 4 && fflush(out.get()) == 0;
+         SeekTo(out.get(), slot.checksumAt) && fwrite(field, 1, 4, out.get()) == 4 &&
+         fflush(out.get()) == 0;
     uint32_t sum = 0;
     ok = ok && PeChecksum(tmp, slot.checksumAt, &sum);
     StoreLe32(field, sum);
-    ok = ok && SeekTo(out.get(), slot.checksumAt) &&
-         fwrite(field, 1, 4, out.get()) == 4;
+    ok = ok && SeekTo(out.get(), slot.checksumAt) && fwrite(field, 1, 4, out.get()) == 4;
     r.bound = ok;
   }
   ok = fflush(out.get()) == 0 && ok;
@@ -273,12 +273,19 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
     return r;
   }
   File in(OpenFile(carrierPath, "rb"));
+  unsigned char head[kCertHeadLen];
+  const uint32_t headLen = in ? static_cast<uint32_t>(fread(head, 1, sizeof head, in.get())) : 0;
   if (!in || !SeekTo(in.get(), offset)) {
     r.error = kUnpackErrOpenCarrier;
     r.message = "cannot open " + carrierPath;
     return r;
   }
-  FileReader reader(in.get());
+  // Setup.exe reads no package byte from its signature's certificate table (a package that
+  // starts inside it may read none).
+  const CertLimit cert =
+      PackageCertLimit(head, headLen, offset, static_cast<uint32_t>(size - offset));
+  FileReader file(in.get());
+  LimitedReader reader(file, cert.readable);
   CollectTarget target(r, extractDir);
   uint32_t err = 0;
   Sha256 digest;
@@ -287,6 +294,7 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
   // judged as a system with code page 1252 would unpack them.
   r.ok = WalkPackage(reader, static_cast<uint32_t>(size - offset), kWorkFolder, target, &err, 1252,
                      &digest) == 1;
+  if (!r.ok && reader.RanInto()) err = kUnpackErrInSignature;
   Sha256Final(&digest, r.digest);
   r.slot = ReadDigestSlot(carrierPath);
   if (r.ok && offset == kExeCarrierOffset && r.slot.bound &&
@@ -305,6 +313,18 @@ ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
     r.signatureBytes = SignatureAfter(carrierPath, r.packageEnd);
   }
   return r;
+}
+
+bool CheckAgainstProgram(ReadResult* r, const std::string& programPath) {
+  r->slot = ReadDigestSlot(programPath);
+  if (!r->slot.found) return false;
+  if (r->ok && r->slot.bound && memcmp(r->slot.digest, r->digest, kSha256Len) != 0) {
+    r->ok = false;
+    r->error = kUnpackErrDigest;
+    r->message = "error 167: " + std::string(InstallErrorText(r->error)) + " " + programPath +
+                 " (it holds " + DigestHex(r->slot.digest) + ")";
+  }
+  return true;
 }
 
 uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd) {
@@ -347,8 +367,7 @@ DigestSlot ReadDigestSlot(const std::string& path) {
   File f(OpenFile(path, "rb"));
   if (!f) return slot;
   auto at = [&](uint64_t pos, void* buf, size_t n) {
-    return SeekTo(f.get(), pos) &&
-           fread(buf, 1, n, f.get()) == n;
+    return SeekTo(f.get(), pos) && fread(buf, 1, n, f.get()) == n;
   };
   unsigned char b[40];
   if (!at(0, b, 2) || b[0] != 'M' || b[1] != 'Z' || !at(0x3c, b, 4)) return slot;

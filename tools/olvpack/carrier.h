@@ -89,6 +89,12 @@ struct ReadResult {
 ReadResult ReadCarrier(const std::string& carrierPath, uint32_t offset,
                        const std::string& extractDir);
 
+// For a carrier that ReadCarrier walked (an MSI copy, say): whether the program at
+// programPath would unpack its package, which it checks against its digest whatever the
+// carrier. r->slot becomes the program's; a program holding another digest makes r not ok,
+// error 167. False when the program has no digest slot (not a Setup.exe olvpack built).
+bool CheckAgainstProgram(ReadResult* r, const std::string& programPath);
+
 // The certificate table of a PE file that sits right after packageEnd (after at most 7
 // zero bytes of alignment) and runs to the file's end: its size, else 0.
 uint32_t SignatureAfter(const std::string& path, uint64_t packageEnd);

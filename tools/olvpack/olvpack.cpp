@@ -37,9 +37,11 @@ const char kUsage[] =
     "          appears.\n"
     "  list    CARRIER [--msi | --offset N] [--log]\n"
     "          Prints each entry's size in bytes and name.\n"
-    "  verify  CARRIER [--msi | --offset N] [--log]\n"
+    "  verify  CARRIER [--msi | --offset N] [--program FILE] [--log]\n"
     "          Walks the package as Setup.exe does, writing nothing, and checks it against\n"
-    "          the digest bound into the program.\n"
+    "          the digest bound into the program (FILE, for an MSI carrier: whether that\n"
+    "          Setup.exe will unpack this package). A package that starts inside, or\n"
+    "          runs into, the certificate table of the carrier's signature is error 168.\n"
     "  extract CARRIER DIR [--msi | --offset N] [--log]\n"
     "          Writes every entry into the existing folder DIR.\n"
     "  sign    CARRIER (--pkcs12 FILE | --cert FILE --key FILE) [--pass-file FILE]\n"
@@ -47,12 +49,15 @@ const char kUsage[] =
     "          Signs a built Setup.exe (Authenticode, with osslsigncode) so that the\n"
     "          signature covers the payload, then verifies it (against --ca-file when\n"
     "          given) and walks the package again. Replaces CARRIER unless --output is\n"
-    "          given. MSI carriers cannot be signed this way.\n"
+    "          given. MSI carriers cannot be signed this way. A program not bound to its\n"
+    "          package is refused unless --unbound is given.\n"
     "\n"
     "options:\n"
     "  --msi       the carrier is an MSI package: offset 3300000\n"
     "  --offset N  package offset in bytes (default 530000, the one Setup.exe reads)\n"
     "  --log       print the unpacker's log lines (as Setup.exe writes them) to stderr\n"
+    "  --unbound   sign a program that holds no digest of its package (it would then\n"
+    "              unpack any package, one inside its signature's padding included)\n"
     "  -h, --help  this text\n"
     "\n"
     "list and verify report a signature after the package as \"signature: N bytes\".\n"
@@ -72,7 +77,7 @@ int Usage(const char* problem) {
 struct Args {
   std::string command;
   std::vector<std::string> positional;
-  std::string stub, payload, output;
+  std::string stub, payload, output, program;
   SignRequest sign;
   uint32_t offset = kExeCarrierOffset;
   bool offsetSet = false;
@@ -130,6 +135,10 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
                          : s == "--timestamp" ? &a->sign.timestamp
                                               : &a->sign.caFile;
       if (!value(dst)) return Usage((s + " needs a value").c_str());
+    } else if (s == "--program") {
+      if (!value(&a->program)) return Usage("--program needs a file");
+    } else if (s == "--unbound") {
+      a->sign.unbound = true;
     } else if (s == "--log") {
       a->log = true;
     } else if (s.size() > 1 && s[0] == '-') {
@@ -194,7 +203,13 @@ int Read(const Args& a) {
     return Usage(extract ? "extract needs CARRIER and DIR" : "needs one CARRIER");
   if (!a.stub.empty() || !a.payload.empty() || !a.output.empty())
     return Usage("--stub, --payload and --output belong to build");
+  if (!a.program.empty() && a.command != "verify") return Usage("--program belongs to verify");
   ReadResult r = ReadCarrier(a.positional[0], a.offset, extract ? a.positional[1] : "");
+  if (!a.program.empty() && !CheckAgainstProgram(&r, a.program)) {
+    fprintf(stderr, "olvpack: %s: no digest slot: not a Setup.exe built by olvpack\n",
+            a.program.c_str());
+    return kExitBadPackage;
+  }
   if (a.log) {
     for (const std::string& line : r.log) fprintf(stderr, "%s\n", line.c_str());
   }

@@ -42,6 +42,14 @@ SignResult SignCarrier(const SignRequest& req) {
     return Fail(1, req.carrier + ": already signed (signature: " +
                        std::to_string(before.signatureBytes) + " bytes)");
 
+  // A signed program that holds no digest unpacks any package put behind it, one padded into
+  // its own certificate table included, while its signature still shows.
+  if (!before.slot.bound && !req.unbound)
+    return Fail(1, req.carrier +
+                       ": the program is not bound to its package (no digest in its slot): "
+                       "signed, it would vouch for any package; build it with olvpack build "
+                       "from a Setup.exe stub, or give --unbound");
+
   std::string output = req.output.empty() ? req.carrier : req.output;
   std::string tmp = output + ".signing";
   std::error_code ec;

@@ -4,17 +4,18 @@
 #include <string>
 
 struct SignRequest {
-  std::string carrier;    // a built, verified Setup.exe carrier
-  std::string output;     // where the signed carrier goes; empty: replaces carrier
-  std::string pkcs12;     // a PKCS#12 file with key and certificates, or
-  std::string cert;       // a certificate file (PEM or DER, chain included) and
-  std::string key;        // its private key
-  std::string passFile;   // a file holding the password of the PKCS#12 file or key
-  std::string name;       // the program name shown by Windows (required)
-  std::string url;        // optional: the publisher's web address
-  std::string timestamp;  // optional: an RFC 3161 timestamp server
-  std::string caFile;     // optional: trusted certificates for the check after signing
+  std::string carrier;                // a built, verified Setup.exe carrier
+  std::string output;                 // where the signed carrier goes; empty: replaces carrier
+  std::string pkcs12;                 // a PKCS#12 file with key and certificates, or
+  std::string cert;                   // a certificate file (PEM or DER, chain included) and
+  std::string key;                    // its private key
+  std::string passFile;               // a file holding the password of the PKCS#12 file or key
+  std::string name;                   // the program name shown by Windows (required)
+  std::string url;                    // optional: the publisher's web address
+  std::string timestamp;              // optional: an RFC 3161 timestamp server
+  std::string caFile;                 // optional: trusted certificates for the check after signing
   std::string tool = "osslsigncode";  // on Windows: tool.exe from a folder of the PATH
+  bool unbound = false;               // sign a program that holds no digest of its package
 };
 
 struct SignResult {
@@ -23,7 +24,8 @@ struct SignResult {
   int exitCode = 0;     // olvpack's exit code: 1 bad carrier or signature, 2 usage, 3 files
 };
 
-// Checks the carrier (package at 530000, end entry, not signed yet), signs it with
+// Checks the carrier (package at 530000, end entry, not signed yet, the program bound to its
+// package unless unbound is set), signs it with
 // osslsigncode into a temporary file beside the output, has osslsigncode verify the result
 // (against caFile when given) and walks its package again; the output appears only when
 // all of that succeeded. On Windows without the tool in a folder of the PATH: exit code 3,

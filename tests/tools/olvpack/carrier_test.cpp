@@ -228,6 +228,7 @@ TEST_F(CarrierTest, SignRefusesASignedCarrierThatLostItsTail) {
   req.name = "Olvan Setup";
   req.pkcs12 = P("k.p12");
   req.tool = P("cut-signer");
+  req.unbound = true;
   SignResult r = SignCarrier(req);
   EXPECT_EQ(r.exitCode, 1) << r.message;
   EXPECT_FALSE(fs::exists(root_ / "signed.exe"));
@@ -384,6 +385,53 @@ TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
   EXPECT_FALSE(ReadDigestSlot(P("short-slot.exe")).found);
   BuildResult r = BuildCarrier(P("short-slot.exe"), P("payload"), kExeCarrierOffset, P("s.exe"));
   EXPECT_TRUE(r.ok && !r.bound) << r.message;
+}
+
+// A program and an MSI package built from one payload folder carry one package, which the
+// program vouches for in either carrier; an MSI package of another payload it refuses.
+TEST_F(CarrierTest, ProgramVouchesForTheMsiOfItsOwnPayloadOnly) {
+  Write("stub.exe", MinimalPe(true));
+  Write("msi.stub", "MSI database");
+  Write("payload/7za.exe", Pattern(7000, 1));
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe")).ok);
+  ASSERT_TRUE(BuildCarrier(P("msi.stub"), P("payload"), kMsiCarrierOffset, P("Own.msi")).ok);
+  Write("payload/7za.exe", Pattern(7000, 2));
+  ASSERT_TRUE(BuildCarrier(P("msi.stub"), P("payload"), kMsiCarrierOffset, P("Other.msi")).ok);
+  ReadResult own = ReadCarrier(P("Own.msi"), kMsiCarrierOffset, "");
+  ASSERT_TRUE(CheckAgainstProgram(&own, P("Setup.exe")));
+  EXPECT_TRUE(own.ok && own.slot.bound) << own.message;
+  ReadResult other = ReadCarrier(P("Other.msi"), kMsiCarrierOffset, "");
+  ASSERT_TRUE(CheckAgainstProgram(&other, P("Setup.exe")));
+  EXPECT_EQ(other.error, 167u);
+  EXPECT_FALSE(CheckAgainstProgram(&other, P("msi.stub")));
+  ReadResult any = ReadCarrier(P("Other.msi"), kMsiCarrierOffset, "");
+  ASSERT_TRUE(CheckAgainstProgram(&any, P("stub.exe")));  // a slot that holds no digest
+  EXPECT_TRUE(any.ok && !any.slot.bound);
+}
+
+// The walk reads nothing of a signature's certificate table (168), and sign refuses a
+// program that is not bound to its package unless told otherwise.
+TEST_F(CarrierTest, PackageInTheSignatureIs168AndUnboundProgramsAreNotSigned) {
+  const std::string pkg = Marker() + Entry("a", "abc") + EndEntry();
+  const uint32_t len = static_cast<uint32_t>(pkg.size());
+  Write("in.exe", PeStub(kExeCarrierOffset, kExeCarrierOffset - 8, len + 8) + pkg);
+  EXPECT_EQ(ReadCarrier(P("in.exe"), kExeCarrierOffset, "").error, 168u);
+  Write("into.exe", PeStub(kExeCarrierOffset, kExeCarrierOffset + 20, len - 20) + pkg);
+  EXPECT_EQ(ReadCarrier(P("into.exe"), kExeCarrierOffset, "").error, 168u);
+
+  Write("payload/a", "abc");
+  ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("s.exe")).ok);
+  Write("k.p12", "p");
+  SignRequest req;
+  req.carrier = P("s.exe");
+  req.name = "Olvan Setup";
+  req.pkcs12 = P("k.p12");
+  req.tool = P("no-such-signer");
+  SignResult r = SignCarrier(req);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.message.find("not bound"), std::string::npos) << r.message;
+  req.unbound = true;
+  EXPECT_EQ(SignCarrier(req).exitCode, 3);  // on to the signer, which is missing
 }
 
 // Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and

@@ -70,7 +70,7 @@ if(EMULATOR)
   # No osslsigncode.exe on the PATH (one in the current folder does not count): the message
   # leads to signtool and to verify.
   file(WRITE ${WORK}/osslsigncode.exe "planted")
-  olvpack(3 sign Setup.exe --pkcs12 stub.exe --name Olvan)
+  olvpack(3 sign Setup.exe --pkcs12 stub.exe --name Olvan --unbound)
   expect_in("signtool")
   expect_in("olvpack verify Setup.exe")
 endif()
