@@ -309,7 +309,8 @@ uint32_t LoaderChecksum(const std::string& b, size_t field) {
   return static_cast<uint32_t>(s + b.size());
 }
 
-// Setup.exe as MinimalPe(true) carries it, changed by one case of the table below at a time.
+// An earlier Setup.exe (its slot in a section of its own), changed by one case of the table
+// below at a time.
 // In MinimalPe, the number of data directories is at 0xB4, the certificate table's entry
 // at 0xD8, the slot section's SizeOfRawData at 0x1A8.
 struct PeCase {
@@ -318,6 +319,7 @@ struct PeCase {
   uint32_t signatureBytes;  // what ReadCarrier finds after the package
   bool isPe;                // whether DigestCarrier takes it as a PE image
   bool certTableLeftOut;    // whether the authenticode digest leaves the tail out
+  uint32_t readError;       // what ReadCarrier refuses it with (0: it reads)
 };
 void PutLe32(std::string& b, size_t at, uint32_t v) {
   StoreLe32(reinterpret_cast<unsigned char*>(&b[at]), v);
@@ -328,25 +330,26 @@ const PeCase kPeCases[] = {
        b.append(16, 'S');
        PutLe32(b, 0xD8, static_cast<uint32_t>(end)), PutLe32(b, 0xDC, 16);
      },
-     16, true, true},
+     16, true, true, 0},
     {"the same with only four data directories",
      [](std::string& b, uint64_t end) {
        b.append(16, 'S');
        PutLe32(b, 0xD8, static_cast<uint32_t>(end)), PutLe32(b, 0xDC, 16);
        PutLe32(b, 0xB4, 4);
      },
-     0, false, false},
+     0, false, false, 0},
     {"a certificate table pointing into the headers",
      [](std::string& b, uint64_t) {
        PutLe32(b, 0xD8, 0x80), PutLe32(b, 0xDC, static_cast<uint32_t>(b.size() - 0x80));
      },
-     0, true, false},
+     // Setup.exe reads no package out of a certificate table.
+     0, true, false, 168},
 };
 
 TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
   // 400,000 bytes of 0xFE behind the sections: their words' sum needs its carries folded
   // more than once.
-  Write("stub.exe", MinimalPe(true) + std::string(400000, '\xfe'));
+  Write("stub.exe", MinimalPe(Slot::kOwnSection) + std::string(400000, '\xfe'));
   Write("payload/7za.exe", Pattern(70000, 1));
   BuildResult built = BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("c.exe"));
   ASSERT_TRUE(built.ok && built.bound) << built.message;
@@ -362,7 +365,8 @@ TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
     c.change(b, packageEnd);
     Write("case.exe", b);
     ReadResult r = ReadCarrier(P("case.exe"), kExeCarrierOffset, "");
-    EXPECT_TRUE(r.ok) << c.what << ": " << r.message;
+    EXPECT_EQ(r.ok, c.readError == 0) << c.what << ": " << r.message;
+    EXPECT_EQ(r.error, c.readError) << c.what;
     EXPECT_EQ(r.signatureBytes, c.signatureBytes) << c.what;
     CarrierDigests d = DigestCarrier(P("case.exe"));
     ASSERT_TRUE(d.ok) << c.what;
@@ -379,7 +383,7 @@ TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
   }
 
   // A slot section shorter than the slot is no slot: the stub is not bound.
-  std::string stub = MinimalPe(true);
+  std::string stub = MinimalPe(Slot::kOwnSection);
   PutLe32(stub, 0x58 + 0xE0 + 40 + 16, kDigestSlotMarkerLen);
   Write("short-slot.exe", stub);
   EXPECT_FALSE(ReadDigestSlot(P("short-slot.exe")).found);
@@ -390,7 +394,7 @@ TEST_F(CarrierTest, PeHeadersOfTheCarrier) {
 // A program and an MSI package built from one payload folder carry one package, which the
 // program vouches for in either carrier; an MSI package of another payload it refuses.
 TEST_F(CarrierTest, ProgramVouchesForTheMsiOfItsOwnPayloadOnly) {
-  Write("stub.exe", MinimalPe(true));
+  Write("stub.exe", MinimalPe(Slot::kInSection));
   Write("msi.stub", "MSI database");
   Write("payload/7za.exe", Pattern(7000, 1));
   ASSERT_TRUE(BuildCarrier(P("stub.exe"), P("payload"), kExeCarrierOffset, P("Setup.exe")).ok);
