@@ -22,6 +22,9 @@ const char kDigestSlotMarker[] = "Olvan.pkg.sha256";
 const uint32_t kDigestSlotMarkerLen = 16;
 const uint32_t kDigestSlotLen = kDigestSlotMarkerLen + kSha256Len;
 
+// The slot in the running program's image (tests write into it to bind their program).
+extern const unsigned char g_packageDigestSlot[kDigestSlotLen];
+
 // Copies the digest that the running program's slot holds. False when it holds none (all
 // zeros); digest is then all zeros too.
 bool ReadBoundDigest(unsigned char digest[kSha256Len]);

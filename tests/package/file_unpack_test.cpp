@@ -25,22 +25,12 @@ bool Exists(const std::string& p) {
 // Puts digest into the slot of this test program's own image, as the release tool puts one
 // into Setup.exe: the program then reads as bound to it. All zeros: not bound again.
 void PutOwnSlotDigest(const unsigned char digest[kSha256Len]) {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  IMAGE_SECTION_HEADER* s = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
-    BYTE* slot = base + s->VirtualAddress;
-    if (memcmp(s->Name, kDigestSlotSection, kDigestSlotSectionLen) != 0 ||
-        memcmp(slot, kDigestSlotMarker, kDigestSlotMarkerLen) != 0)
-      continue;
-    DWORD was;
-    ASSERT_TRUE(VirtualProtect(slot, kDigestSlotLen, PAGE_READWRITE, &was));
-    memcpy(slot + kDigestSlotMarkerLen, digest, kSha256Len);
-    VirtualProtect(slot, kDigestSlotLen, was, &was);
-    return;
-  }
-  FAIL() << "no digest slot in the test program";
+  BYTE* slot = const_cast<BYTE*>(g_packageDigestSlot);
+  ASSERT_EQ(memcmp(slot, kDigestSlotMarker, kDigestSlotMarkerLen), 0);
+  DWORD was;
+  ASSERT_TRUE(VirtualProtect(slot, kDigestSlotLen, PAGE_READWRITE, &was));
+  memcpy(slot + kDigestSlotMarkerLen, digest, kSha256Len);
+  VirtualProtect(slot, kDigestSlotLen, was, &was);
 }
 
 // Any byte of the digest makes the program bound, a last byte of zero too.
