@@ -74,13 +74,16 @@ class PreflightTest(unittest.TestCase):
     def test_second_copy_chinese_taiwan_is_english(self):
         self.check_two_copies(CHINESE_TW, EN_CAPTION, EN_RUNNING, EN_RUNNING)
 
-    def test_instance_name_taken_by_a_mutex_counts_as_a_running_copy(self):
-        holder = subprocess.Popen(["wine", str(DRIVER), "hold-mutex", "evnt_Olvan_stpDamon",
-                                   "30000"], env=dict(os.environ, WINEDEBUG="-all"),
-                                  stdout=subprocess.PIPE)
+    def hold_instance_name(self, how, ms):
+        """The driver holds the setup's instance name (as an event or a mutex) for ms."""
+        holder = subprocess.Popen(["wine", str(DRIVER), how, "evnt_Olvan_stpDamon", str(ms)],
+                                  env=dict(os.environ, WINEDEBUG="-all"), stdout=subprocess.PIPE)
         self.addCleanup(holder.wait)
         self.addCleanup(holder.kill)
         self.assertEqual(holder.stdout.readline().strip(), b"held")
+
+    def test_instance_name_taken_by_a_mutex_counts_as_a_running_copy(self):
+        self.hold_instance_name("hold-mutex", 30000)
         p = self.setup(ENGLISH)
         box = wait_box()
         self.assertEqual((box.caption, box.text), (EN_CAPTION, EN_RUNNING))
@@ -91,12 +94,7 @@ class PreflightTest(unittest.TestCase):
     def test_running_copy_where_nobody_can_see_a_box_is_logged_and_ends(self):
         """Started on a window station nobody sees (a service's, session 0), a refusal shows
         no box that would wait for ever: its text goes to the log and the process ends."""
-        holder = subprocess.Popen(["wine", str(DRIVER), "hold-event", "evnt_Olvan_stpDamon",
-                                   "60000"], env=dict(os.environ, WINEDEBUG="-all"),
-                                  stdout=subprocess.PIPE)
-        self.addCleanup(holder.wait)
-        self.addCleanup(holder.kill)
-        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        self.hold_instance_name("hold-event", 60000)
         exe = self.stand / "Setup.exe"
         shutil.copy(SETUP, exe)
         flags, code = run_hidden(win_path(exe))
