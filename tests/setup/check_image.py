@@ -11,7 +11,7 @@ EXE = os.environ.get("OLVAN_SETUP_EXE", "Setup.exe")
 LIMIT = int(os.environ.get("OLVAN_STUB_LIMIT", "530000"))
 # Setup.exe's own ceiling, in bytes: no larger than the largest stub of a widespread
 # installer, well below the package offset.
-CEILING = 98304
+CEILING = 102400
 # Known DLLs: Windows maps these from System32 whatever folder the program starts from.
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
               "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comdlg32.dll", "shlwapi.dll",
