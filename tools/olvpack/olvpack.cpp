@@ -12,6 +12,7 @@
 #include "tools/olvpack/carrier.h"
 #include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
+#include "tools/olvpack/signature.h"
 #include "tools/toolport/tool_io.h"
 
 namespace {
@@ -82,7 +83,40 @@ struct Args {
   uint32_t offset = kExeCarrierOffset;
   bool offsetSet = false;
   bool log = false;
+  bool requireSignature = false;
+  bool noSignatureCheck = false;
+  bool allowIncomplete = false;
+  std::string version;
+  std::vector<std::string> options;  // every option given, for the command's own check
 };
+
+// The options each command takes.
+const struct {
+  const char* command;
+  std::vector<std::string> options;
+} kCommandOptions[] = {
+    {"build", {"--stub", "--payload", "--output", "--msi", "--offset", "--allow-incomplete",
+               "--version"}},
+    {"list", {"--msi", "--offset", "--log"}},
+    {"verify", {"--msi", "--offset", "--program", "--log", "--ca-file", "--require-signature",
+                "--no-signature-check"}},
+    {"extract", {"--msi", "--offset", "--log"}},
+    {"sign", {"--pkcs12", "--cert", "--key", "--pass-file", "--name", "--url", "--timestamp",
+              "--ca-file", "--output", "--unbound", "--msi", "--offset"}},
+};
+
+// 0 when every option given belongs to the command; otherwise the usage exit code.
+int CheckOptions(const Args& a) {
+  for (const auto& c : kCommandOptions) {
+    if (a.command != c.command) continue;
+    for (const std::string& o : a.options) {
+      bool known = false;
+      for (const std::string& k : c.options) known = known || k == o;
+      if (!known) return Usage((a.command + " does not take " + o).c_str());
+    }
+  }
+  return 0;
+}
 
 bool ParseOffset(const char* s, uint32_t* out) {
   char* end = nullptr;
@@ -97,6 +131,8 @@ bool ParseOffset(const char* s, uint32_t* out) {
 int Parse(int argc, char** argv, Args* a, bool* help) {
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];
+    if (s == "-o") s = "--output";
+    if (s.size() > 1 && s[0] == '-' && s != "-h" && s != "--help") a->options.push_back(s);
     auto value = [&](std::string* dst) {
       if (i + 1 >= argc) return false;
       *dst = argv[++i];
@@ -109,7 +145,7 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
       if (!value(&a->stub)) return Usage("--stub needs a file");
     } else if (s == "--payload") {
       if (!value(&a->payload)) return Usage("--payload needs a folder");
-    } else if (s == "--output" || s == "-o") {
+    } else if (s == "--output") {
       if (!value(&a->output)) return Usage("--output needs a file");
     } else if (s == "--msi") {
       if (a->offsetSet && a->offset != kMsiCarrierOffset)
@@ -141,6 +177,14 @@ int Parse(int argc, char** argv, Args* a, bool* help) {
       a->sign.unbound = true;
     } else if (s == "--log") {
       a->log = true;
+    } else if (s == "--require-signature") {
+      a->requireSignature = true;
+    } else if (s == "--no-signature-check") {
+      a->noSignatureCheck = true;
+    } else if (s == "--allow-incomplete") {
+      a->allowIncomplete = true;
+    } else if (s == "--version") {
+      if (!value(&a->version)) return Usage("--version needs A.B.C.D");
     } else if (s.size() > 1 && s[0] == '-') {
       return Usage(("unknown option " + s).c_str());
     } else if (a->command.empty()) {
@@ -196,6 +240,77 @@ int Build(const Args& a) {
   return PrintDigests(a.output) ? kExitOk : kExitIo;
 }
 
+// The signature of a carrier whose package walked: none, not checked (an MSI package), or
+// its signed digest compared with the carrier's and its chain checked by osslsigncode.
+// Prints what it found; returns the exit code (kExitOk: the "ok" line may follow).
+int CheckSignature(const Args& a, const std::string& carrier) {
+  if (a.offset == kMsiCarrierOffset) {
+    printf("signature: not checked (olvpack does not check an MSI package's signature; "
+           "on Windows: signtool verify /pa)\n");
+    return kExitOk;
+  }
+  SignatureInfo sig = ReadSignature(carrier);
+  if (!sig.present) {
+    printf("signature: none\n");
+    if (!a.requireSignature) return kExitOk;
+    fprintf(stderr, "olvpack: %s: not signed (--require-signature)\n", carrier.c_str());
+    return kExitBadPackage;
+  }
+  if (!sig.readable) {
+    fprintf(stderr, "olvpack: %s: signature unreadable: %s\n", carrier.c_str(),
+            sig.problem.c_str());
+    return kExitBadPackage;
+  }
+  CarrierDigests d = DigestCarrier(carrier);
+  if (!d.ok) {
+    fprintf(stderr, "olvpack: cannot read %s\n", carrier.c_str());
+    return kExitIo;
+  }
+  if (!sig.sha256) {
+    fprintf(stderr,
+            "olvpack: %s: the signature's digest is not SHA-256, which olvpack cannot compare "
+            "(sign with SHA-256)\n",
+            carrier.c_str());
+    return kExitBadPackage;
+  }
+  if (memcmp(sig.digest, d.authenticode, kSha256Len) != 0) {
+    fprintf(stderr,
+            "olvpack: %s: changed after signing: the signature holds the digest %s, the carrier "
+            "has %s\n",
+            carrier.c_str(), DigestHex(sig.digest).c_str(), DigestHex(d.authenticode).c_str());
+    return kExitBadPackage;
+  }
+  printf("signer: %s\n", sig.subject.empty() ? "(not found)" : sig.subject.c_str());
+  printf("time stamp: %s\n", sig.timeStamped ? "present" : "none");
+  if (a.noSignatureCheck) {
+    printf("signature: not checked: its certificate chain (--no-signature-check); its digest "
+           "matches the carrier\n");
+    return kExitOk;
+  }
+  const std::string against =
+      a.sign.caFile.empty() ? "osslsigncode's default CA file" : a.sign.caFile;
+  ChainCheck chain = CheckChain(carrier, a.sign.caFile);
+  if (chain.status == -1) {
+    fprintf(stderr,
+            "olvpack: %s: signature present, chain not checked: osslsigncode is not on the "
+            "PATH (on Windows, signtool verify /pa %s checks it; --no-signature-check skips "
+            "it)\n",
+            carrier.c_str(), carrier.c_str());
+    return kExitIo;
+  }
+  if (a.log) fputs(chain.output.c_str(), stderr);
+  if (chain.status != 0) {
+    fprintf(stderr,
+            "olvpack: %s: signature not trusted: its certificate chain does not verify "
+            "against %s%s (--log shows osslsigncode's output)\n",
+            carrier.c_str(), against.c_str(),
+            a.sign.caFile.empty() ? "; pass --ca-file for a private or test root" : "");
+    return kExitBadPackage;
+  }
+  printf("signature: digest matches, chain verified against %s\n", against.c_str());
+  return kExitOk;
+}
+
 int Read(const Args& a) {
   bool extract = a.command == "extract";
   size_t want = extract ? 2 : 1;
@@ -231,6 +346,7 @@ int Read(const Args& a) {
     printf("package sha256: %s %s\n", DigestHex(r.digest).c_str(),
            r.slot.bound ? "(bound)" : "(not bound)");
   if (a.command == "verify") {
+    if (int rc = CheckSignature(a, a.positional[0])) return rc;
     printf("%s: ok, %llu entries, %llu bytes, %s\n", a.positional[0].c_str(),
            static_cast<unsigned long long>(r.entries.size()),
            static_cast<unsigned long long>(bytes), ending);
@@ -270,6 +386,7 @@ int Main(int argc, char** argv) {
     return kExitOk;
   }
   if (a.command.empty()) return Usage("no command given");
+  if (int rc = CheckOptions(a)) return rc;
   if (a.command == "build") return Build(a);
   if (a.command == "list" || a.command == "verify" || a.command == "extract") return Read(a);
   if (a.command == "sign") return Sign(a);

@@ -31,3 +31,14 @@ struct SignResult {
 // all of that succeeded. On Windows without the tool in a folder of the PATH: exit code 3,
 // the message pointing to signtool and to olvpack verify.
 SignResult SignCarrier(const SignRequest& req);
+
+// Has the signing tool check a signed carrier's signature and certificate chain (against
+// caFile when given, else the tool's own default CA file). Revocation lists are not
+// fetched: the check needs no network. status 0: it holds; 1: it does not (output says
+// why); -1: the tool could not be found or started.
+struct ChainCheck {
+  int status = -1;
+  std::string output;
+};
+ChainCheck CheckChain(const std::string& carrier, const std::string& caFile,
+                      const std::string& tool = "osslsigncode");

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -478,6 +479,15 @@ class SignedCarrierTest : public CarrierTest {
     SignResult r = SignCarrier(req);
     ASSERT_TRUE(r.ok) << r.message;
   }
+  // Runs the olvpack program in the test's folder, env (such as "PATH=... ") before it;
+  // what it prints, stdout then stderr, goes to *out.
+  int Olvpack(const std::string& args, std::string* out, const std::string& env = "") {
+    int rc = std::system(("cd '" + root_.string() + "' && " + env + "'" OLVPACK_PROGRAM "' " +
+                          args + " >out.txt 2>err.txt")
+                             .c_str());
+    *out = Read("out.txt") + Read("err.txt");
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
   int OsslVerify(const std::string& file) {
     return std::system(
         ("osslsigncode verify -CAfile '" + P("ca.crt") + "' -in '" + P(file) + "' >/dev/null 2>&1")
@@ -522,6 +532,82 @@ TEST_F(SignedCarrierTest, AuthenticodeDigestIsTheOneTheSignatureHolds) {
   for (char& c : held) c = static_cast<char>(tolower(c));
   EXPECT_EQ(DigestHex(DigestCarrier(P("Setup.exe")).authenticode), held);
   EXPECT_EQ(DigestHex(DigestCarrier(P("Signed.exe")).authenticode), held);
+}
+
+// olvpack verify, as a release engineer runs it: the signed digest against the carrier's,
+// then the chain, each refusal one line without the "ok" line.
+TEST_F(SignedCarrierTest, VerifyChecksTheSignedDigestAndTheChain) {
+  std::string out;
+  EXPECT_EQ(Olvpack("verify Signed.exe --ca-file ca.crt", &out), 0) << out;
+  EXPECT_NE(out.find("signer: CN=Throwaway Publisher\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("time stamp: none\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("signature: digest matches, chain verified against"), std::string::npos);
+  EXPECT_NE(out.find("Signed.exe: ok, 2 entries"), std::string::npos) << out;
+
+  // Without the test root, osslsigncode's default CA file does not hold it.
+  EXPECT_EQ(Olvpack("verify Signed.exe", &out), 1) << out;
+  EXPECT_NE(out.find("signature not trusted"), std::string::npos) << out;
+  EXPECT_NE(out.find("pass --ca-file"), std::string::npos) << out;
+  EXPECT_EQ(out.find(": ok,"), std::string::npos) << out;
+
+  // One byte of the zero padding between the package and the signature, and one byte of
+  // the payload, changed after signing.
+  ReadResult r = ReadCarrier(P("Signed.exe"), kExeCarrierOffset, "");
+  ASSERT_NE(r.packageEnd % 8, 0u);
+  std::string c = Read("Signed.exe");
+  c[r.packageEnd] = 1;
+  Write("Padding.exe", c);
+  c = Read("Signed.exe");
+  c[kExeCarrierOffset + 100] ^= 1;
+  Write("Payload.exe", c);
+  // (The payload's change is already the walk's: the program's bound digest.)
+  for (auto [changed, why] : {std::pair{"Padding.exe", "changed after signing"},
+                              std::pair{"Payload.exe", "error 167"}}) {
+    SCOPED_TRACE(changed);
+    EXPECT_NE(OsslVerify(changed), 0);
+    for (const char* path : {"", "PATH=/nonexistent "}) {
+      EXPECT_EQ(Olvpack(std::string("verify ") + changed + " --ca-file ca.crt", &out, path), 1)
+          << out;
+      EXPECT_NE(out.find(why), std::string::npos) << out;
+      EXPECT_EQ(out.find(": ok,"), std::string::npos) << out;
+    }
+  }
+
+  // No osslsigncode: the chain is not checked, which is not success unless asked for.
+  EXPECT_EQ(Olvpack("verify Signed.exe --ca-file ca.crt", &out, "PATH=/nonexistent "), 3);
+  EXPECT_NE(out.find("signature present, chain not checked: "), std::string::npos) << out;
+  EXPECT_NE(out.find("signtool verify /pa"), std::string::npos) << out;
+  EXPECT_EQ(out.find(": ok,"), std::string::npos) << out;
+  EXPECT_EQ(Olvpack("verify Signed.exe --no-signature-check", &out, "PATH=/nonexistent "), 0);
+  EXPECT_NE(out.find("signature: not checked"), std::string::npos) << out;
+  EXPECT_NE(out.find("Signed.exe: ok, 2 entries"), std::string::npos) << out;
+
+  // Unsigned: fine before signing, unless a signature is required.
+  EXPECT_EQ(Olvpack("verify Setup.exe", &out), 0) << out;
+  EXPECT_NE(out.find("signature: none\n"), std::string::npos) << out;
+  EXPECT_EQ(Olvpack("verify Setup.exe --require-signature", &out), 1) << out;
+  EXPECT_EQ(out.find(": ok,"), std::string::npos) << out;
+}
+
+TEST_F(SignedCarrierTest, SignSaysWhatToPassForATestRootAndATimeStampServer) {
+  std::string out;
+  EXPECT_EQ(Olvpack("sign Setup.exe --output S.exe --pkcs12 cs.p12 --pass-file pass.txt --name X",
+                    &out),
+            1);
+  EXPECT_EQ(out.rfind("olvpack: the signed carrier does not verify against osslsigncode's "
+                      "default CA file: for a private or test root, pass --ca-file",
+                      0),
+            0u)
+      << out;
+  EXPECT_FALSE(fs::exists(root_ / "S.exe"));
+  // Nothing listens on port 9 here: the server fails, signing without it works.
+  EXPECT_EQ(Olvpack("sign Setup.exe --output S.exe --pkcs12 cs.p12 --pass-file pass.txt --name X "
+                    "--ca-file ca.crt --timestamp http://127.0.0.1:9/",
+                    &out),
+            1);
+  EXPECT_EQ(out.rfind("olvpack: the time-stamp server http://127.0.0.1:9/ failed", 0), 0u) << out;
+  EXPECT_FALSE(fs::exists(root_ / "S.exe"));
+  EXPECT_FALSE(fs::exists(root_ / "S.exe.signing"));
 }
 
 TEST_F(SignedCarrierTest, WalkReportsTheSignatureInsteadOfDamage) {
