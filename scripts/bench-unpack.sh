@@ -56,8 +56,8 @@ B=build/bench
 rm -rf "$B"
 mkdir -p "$B/payload"
 head -c "$((MIB << 20))" /dev/urandom > "$B/payload/payload.bin"
-build/host-release/olvpack build --stub "${OLVAN_BENCH_STUB:-$WIN/Setup.exe}" --payload "$B/payload" --output "$B/Setup.exe"
-build/host-release/olvpack build --stub "$PORTABLE/Setup.exe" --payload "$B/payload" --output "$B/SetupPortable.exe"
+build/host-release/olvpack build --stub "${OLVAN_BENCH_STUB:-$WIN/Setup.exe}" --payload "$B/payload" --output "$B/Setup.exe" --allow-incomplete
+build/host-release/olvpack build --stub "$PORTABLE/Setup.exe" --payload "$B/payload" --output "$B/SetupPortable.exe" --allow-incomplete
 cat > "$B/bench.nsi" <<NSI
 Target $NSIS_TARGET
 Name "bench"

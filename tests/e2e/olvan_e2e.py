@@ -271,7 +271,8 @@ def carrier(stub, pkg, offset=EXE_OFFSET):
 def packed(stub, entries, offset=EXE_OFFSET):
     """A well-formed carrier built by the release tool itself (olvpack build, which also
     verifies it): the stub, zeros up to the offset, then a package of the (name, bytes)
-    entries, in olvpack's order (by name)."""
+    entries, in olvpack's order (by name). Tests pack stand-in stubs and partial payloads on
+    purpose: --allow-incomplete."""
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
         (tmp / "stub").write_bytes(stub)
@@ -282,7 +283,8 @@ def packed(stub, entries, offset=EXE_OFFSET):
         out = tmp / "carrier"
         built = subprocess.run([str(host_tool("olvpack")), "build", "--stub", str(tmp / "stub"),
                                 "--payload", str(payload), "--output", str(out),
-                                "--offset", str(offset)], capture_output=True)
+                                "--offset", str(offset), "--allow-incomplete"],
+                               capture_output=True)
         if built.returncode != 0:
             raise AssertionError("olvpack build failed: " + built.stderr.decode(errors="replace"))
         return out.read_bytes()

@@ -130,6 +130,62 @@ BuildResult ScanPayload(const std::string& payloadDir) {
   return r;
 }
 
+PayloadCheck CheckPayloadContents(const std::vector<PackEntry>& entries) {
+  auto has = [&](const char* name) {
+    for (const PackEntry& e : entries)
+      if (strcasecmp(e.name.c_str(), name) == 0) return true;
+    return false;
+  };
+  PayloadCheck c;
+  if (!has("wexApxSvr.exe"))
+    c.missing.push_back("wexApxSvr.exe, the agent (Setup.exe stops with error 355 without it)");
+  if (!has("OlvanSetup.exe"))
+    c.missing.push_back(
+        "OlvanSetup.exe, the installer (Setup.exe stops with error 357 without it)");
+  static const char* const kExtracted[] = {"Qt.7z", "tool.7z", "UrlCmdCustomCfg.7z"};
+  std::string archives;
+  for (const char* a : kExtracted)
+    if (has(a)) archives += (archives.empty() ? "" : ", ") + std::string(a);
+  if (!archives.empty() && !has("7za.exe"))
+    c.missing.push_back("7za.exe, the 32-bit 7-Zip console that extracts " + archives +
+                        " (without it they stay packed and the installer runs without them)");
+  for (const PackEntry& e : entries) {
+    const std::string& n = e.name;
+    if (n.size() < 3 || strcasecmp(n.c_str() + n.size() - 3, ".7z") != 0) continue;
+    bool extracted = false;
+    for (const char* a : kExtracted) extracted = extracted || strcasecmp(n.c_str(), a) == 0;
+    if (!extracted)
+      c.warnings.push_back(n + " stays packed: Setup.exe extracts only Qt.7z, tool.7z and "
+                               "UrlCmdCustomCfg.7z");
+  }
+  return c;
+}
+
+std::string StubKindProblem(const std::string& stubPath, uint32_t offset) {
+  if (offset != kExeCarrierOffset && offset != kMsiCarrierOffset) return "";
+  File f(OpenFile(stubPath, "rb"));
+  if (!f) return "";
+  unsigned char b[8] = {};
+  size_t got = fread(b, 1, sizeof b, f.get());
+  if (offset == kMsiCarrierOffset) {
+    static const unsigned char kCompoundFile[8] = {0xd0, 0xcf, 0x11, 0xe0,
+                                                   0xa1, 0xb1, 0x1a, 0xe1};
+    if (got == 8 && memcmp(b, kCompoundFile, 8) == 0) return "";
+    return "stub " + stubPath +
+           " is not an MSI package (no compound-file signature): with --msi the stub is the "
+           "client's MSI package, Setup.exe is built without --msi";
+  }
+  bool pe = got >= 2 && b[0] == 'M' && b[1] == 'Z';
+  unsigned char h[4];
+  pe = pe && SeekTo(f.get(), 0x3c) && fread(h, 1, 4, f.get()) == 4 &&
+       SeekTo(f.get(), LoadLe32(h)) && fread(h, 1, 4, f.get()) == 4 &&
+       memcmp(h, "PE\0\0", 4) == 0;
+  if (pe) return "";
+  return "stub " + stubPath +
+         " is not a Windows program (PE image): the stub at offset 530000 is Setup.exe (an MSI "
+         "package is built with --msi)";
+}
+
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
                          uint32_t offset, const std::string& outputPath) {
   std::error_code ec;
@@ -151,6 +207,9 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
                      " bytes; Setup.exe reads carriers below 4 GiB only");
 
   const DigestSlot slot = ReadDigestSlot(stubPath);
+  const fs::path folder = PathOf(outputPath).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, ec))
+    return FailFile("output folder not found: " + Utf8Of(folder) + " (create it first)");
   std::string tmp = outputPath + ".part";
   // Read back as well: the PE checksum covers the whole carrier.
   File out(OpenFile(tmp, "w+b"));

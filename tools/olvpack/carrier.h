@@ -56,6 +56,23 @@ std::string DigestHex(const unsigned char digest[kSha256Len]);
 // name). Lists them in byte order of their names. ok false with a message otherwise.
 BuildResult ScanPayload(const std::string& payloadDir);
 
+// What Setup.exe needs of a payload that ScanPayload listed: the agent wexApxSvr.exe and
+// the installer OlvanSetup.exe, and 7za.exe beside any of the archives it extracts (Qt.7z,
+// tool.7z, UrlCmdCustomCfg.7z); names compared without regard to case. missing: one text
+// per missing file, saying what fails without it; warnings: other .7z files, which Setup.exe
+// never extracts.
+struct PayloadCheck {
+  std::vector<std::string> missing;
+  std::vector<std::string> warnings;
+};
+PayloadCheck CheckPayloadContents(const std::vector<PackEntry>& entries);
+
+// Why the stub cannot be the program or package of a carrier with the package at offset:
+// at 530000 a stub that is not a PE image, at 3300000 one that does not begin with the
+// compound-file signature of an MSI package; empty when it can (other offsets: not
+// checked) or cannot be read (the build reports that).
+std::string StubKindProblem(const std::string& stubPath, uint32_t offset);
+
 // Writes output: the stub, zeros up to offset, the marker, every payload file as an entry
 // (in ScanPayload's order) and the end entry. When the stub has a digest slot, the package's
 // digest is written into it and the PE checksum is set again for the whole carrier (it

@@ -30,12 +30,19 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  build   --stub FILE --payload DIR --output FILE [--msi | --offset N]\n"
+    "          [--version A.B.C.D] [--allow-incomplete]\n"
     "          Appends every file of DIR (files only, sorted by name) to the stub: the stub\n"
     "          is padded with zeros to the package offset, then the package follows. The\n"
     "          stub must end before the offset. When the stub has a digest slot (Setup.exe\n"
     "          has), the package's SHA-256 is written into it, binding the program to this\n"
     "          package, and the PE checksum is set again. The result is verified before it\n"
     "          appears.\n"
+    "          The payload must hold wexApxSvr.exe (the agent) and OlvanSetup.exe (the\n"
+    "          installer), and 7za.exe (the 32-bit 7-Zip console) when it holds Qt.7z,\n"
+    "          tool.7z or UrlCmdCustomCfg.7z, the archives Setup.exe extracts (other .7z\n"
+    "          files get a warning: they stay packed). At offset 530000 the stub must be a\n"
+    "          PE image (Setup.exe), with --msi an MSI package. --allow-incomplete builds\n"
+    "          such a payload or stub anyway, with warnings (for tests and stand-ins).\n"
     "  list    CARRIER [--msi | --offset N] [--log]\n"
     "          Prints each entry's size in bytes and name.\n"
     "  verify  CARRIER [--msi | --offset N] [--program FILE] [--log]\n"
@@ -213,6 +220,23 @@ int Build(const Args& a) {
   if (a.stub.empty() || a.payload.empty() || a.output.empty())
     return Usage("build needs --stub, --payload and --output");
   if (!a.positional.empty()) return Usage("build takes no positional arguments");
+  // What would build fine and fail only on the target machine.
+  std::vector<std::string> refusals;
+  std::string stubProblem = StubKindProblem(a.stub, a.offset);
+  if (!stubProblem.empty()) refusals.push_back(stubProblem);
+  BuildResult scan = ScanPayload(a.payload);
+  if (scan.ok) {
+    PayloadCheck check = CheckPayloadContents(scan.entries);
+    for (const std::string& w : check.warnings)
+      fprintf(stderr, "olvpack: warning: %s\n", w.c_str());
+    for (const std::string& m : check.missing) refusals.push_back("the payload lacks " + m);
+  }
+  for (const std::string& why : refusals)
+    fprintf(stderr, "olvpack: %s%s\n", a.allowIncomplete ? "warning: " : "", why.c_str());
+  if (!refusals.empty() && !a.allowIncomplete) {
+    fprintf(stderr, "olvpack: nothing built (--allow-incomplete builds it anyway)\n");
+    return kExitBadPackage;
+  }
   BuildResult r = BuildCarrier(a.stub, a.payload, a.offset, a.output);
   if (!r.ok) {
     fprintf(stderr, "olvpack: %s\n", r.message.c_str());

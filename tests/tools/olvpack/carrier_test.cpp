@@ -46,6 +46,15 @@ class CarrierTest : public ::testing::Test {
     return ss.str();
   }
   std::string P(const fs::path& rel) { return (root_ / rel).string(); }
+  // Runs the olvpack program in the test's folder, env (such as "PATH=... ") before it;
+  // what it prints, stdout then stderr, goes to *out.
+  int Olvpack(const std::string& args, std::string* out, const std::string& env = "") {
+    int rc = std::system(("cd '" + root_.string() + "' && " + env + "'" OLVPACK_PROGRAM "' " +
+                          args + " >out.txt 2>err.txt")
+                             .c_str());
+    *out = Read("out.txt") + Read("err.txt");
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
 
   fs::path root_;
 };
@@ -233,6 +242,97 @@ TEST_F(CarrierTest, SignRefusesASignedCarrierThatLostItsTail) {
   SignResult r = SignCarrier(req);
   EXPECT_EQ(r.exitCode, 1) << r.message;
   EXPECT_FALSE(fs::exists(root_ / "signed.exe"));
+}
+
+// What builds without a word and fails only on the target machine is refused, naming what
+// is wrong; --allow-incomplete (tests, stand-ins) lets it through with the same lines as
+// warnings.
+TEST_F(CarrierTest, BuildRefusesAPayloadOrStubThatCannotWork) {
+  Write("pe.exe", MinimalPe(Slot::kInSection));
+  Write("msi.msi", std::string("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8) + std::string(5000, 'D'));
+  const char* const kWhole[] = {"wexApxSvr.exe", "OlvanSetup.exe", "7za.exe", "Qt.7z",
+                                "tool.7z", "UrlCmdCustomCfg.7z"};
+  auto payload = [&](std::vector<std::string> names) {
+    fs::remove_all(root_ / "payload");
+    fs::create_directories(root_ / "payload");
+    for (const std::string& n : names) Write("payload/" + n, n);
+  };
+  std::string out;
+  payload({kWhole, kWhole + 6});
+  Write("payload/Extra.7z", "x");
+  EXPECT_EQ(Olvpack("build --stub pe.exe --payload payload --output S.exe", &out), 0) << out;
+  EXPECT_NE(out.find("warning: Extra.7z stays packed"), std::string::npos) << out;
+  EXPECT_EQ(Olvpack("build --stub msi.msi --payload payload --output S.msi --msi", &out), 0);
+  // Names are compared as Windows compares them.
+  payload({"WEXAPXSVR.EXE", "olvansetup.exe", "7ZA.exe", "qt.7Z"});
+  EXPECT_EQ(Olvpack("build --stub pe.exe --payload payload --output S.exe", &out), 0) << out;
+  EXPECT_EQ(out.find("warning"), std::string::npos) << out;
+
+  for (int drop = 0; drop < 3; ++drop) {
+    for (const char* msi : {"", " --msi"}) {
+      std::vector<std::string> names;
+      for (int i = 0; i < 6; ++i)
+        if (i != drop) names.push_back(kWhole[i]);
+      payload(names);
+      SCOPED_TRACE(std::string(kWhole[drop]) + msi);
+      fs::remove(root_ / "O.exe");
+      std::string build = std::string("build --stub ") + (*msi ? "msi.msi" : "pe.exe") +
+                          " --payload payload --output O.exe" + msi;
+      EXPECT_EQ(Olvpack(build, &out), 1) << out;
+      EXPECT_NE(out.find(std::string("the payload lacks ") + kWhole[drop]), std::string::npos)
+          << out;
+      EXPECT_FALSE(fs::exists(root_ / "O.exe"));
+      EXPECT_EQ(Olvpack(build + " --allow-incomplete", &out), 0) << out;
+      EXPECT_NE(out.find(std::string("warning: the payload lacks ") + kWhole[drop]),
+                std::string::npos);
+    }
+  }
+  // 7za.exe is needed by each archive that Setup.exe extracts, by no other file.
+  for (int archive = 3; archive < 6; ++archive) {
+    payload({"wexApxSvr.exe", "OlvanSetup.exe", kWhole[archive]});
+    EXPECT_EQ(Olvpack("build --stub pe.exe --payload payload --output O.exe", &out), 1) << out;
+    EXPECT_NE(out.find(std::string("lacks 7za.exe, the 32-bit 7-Zip console that extracts ") +
+                       kWhole[archive]),
+              std::string::npos)
+        << out;
+  }
+  payload({"wexApxSvr.exe", "OlvanSetup.exe", "Other.7z"});
+  EXPECT_EQ(Olvpack("build --stub pe.exe --payload payload --output O.exe", &out), 0) << out;
+
+  // The stub's kind, by the offset.
+  payload({kWhole, kWhole + 6});
+  struct {
+    const char* args;
+    int code;
+    const char* says;
+  } stubs[] = {
+      {"--stub stub.exe", 1, "stub stub.exe is not a Windows program (PE image)"},
+      {"--stub msi.msi", 1, "stub msi.msi is not a Windows program (PE image)"},
+      {"--stub pe.exe --msi", 1, "stub pe.exe is not an MSI package"},
+      {"--stub stub.exe --msi", 1, "stub stub.exe is not an MSI package"},
+      {"--stub stub.exe --offset 600000", 0, ""},
+      {"--stub nodigest.exe", 0, "warning: the stub has no digest slot"},
+  };
+  Write("nodigest.exe", MinimalPe(Slot::kNone));
+  for (const auto& c : stubs) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(Olvpack(std::string("build ") + c.args + " --payload payload --output O.exe", &out),
+              c.code)
+        << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    if (c.code != 0) {
+      EXPECT_EQ(Olvpack(std::string("build ") + c.args +
+                            " --payload payload --output O.exe --allow-incomplete",
+                        &out),
+                0)
+          << out;
+    }
+  }
+
+  EXPECT_EQ(Olvpack("build --stub pe.exe --payload payload --output dist/S.exe", &out), 3);
+  EXPECT_NE(out.find("output folder not found: dist (create it first)"), std::string::npos) << out;
+  EXPECT_EQ(Olvpack("--help", &out), 0);
+  EXPECT_NE(out.find("The payload must hold wexApxSvr.exe"), std::string::npos) << out;
 }
 
 // The program's slot gets the digest of the package it carries, the checksum is set again,
@@ -478,15 +578,6 @@ class SignedCarrierTest : public CarrierTest {
     req.caFile = P("ca.crt");
     SignResult r = SignCarrier(req);
     ASSERT_TRUE(r.ok) << r.message;
-  }
-  // Runs the olvpack program in the test's folder, env (such as "PATH=... ") before it;
-  // what it prints, stdout then stderr, goes to *out.
-  int Olvpack(const std::string& args, std::string* out, const std::string& env = "") {
-    int rc = std::system(("cd '" + root_.string() + "' && " + env + "'" OLVPACK_PROGRAM "' " +
-                          args + " >out.txt 2>err.txt")
-                             .c_str());
-    *out = Read("out.txt") + Read("err.txt");
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   }
   int OsslVerify(const std::string& file) {
     return std::system(

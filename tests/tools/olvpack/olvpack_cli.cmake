@@ -31,12 +31,19 @@ function(expect_in text)
   endif()
 endfunction()
 
-olvpack(0 build --stub stub.exe --payload payload --output Setup.exe)
+# A stand-in stub and a partial payload: --allow-incomplete (refused without it).
+olvpack(1 build --stub stub.exe --payload payload --output Setup.exe)
+expect_in("is not a Windows program (PE image)")
+expect_in("the payload lacks wexApxSvr.exe")
+expect_in("the payload lacks OlvanSetup.exe")
+expect_in("the payload lacks 7za.exe")
+olvpack(0 build --stub stub.exe --payload payload --output Setup.exe --allow-incomplete)
 file(SHA256 ${WORK}/Setup.exe carrier_sha256)
 expect_in("sha256: ${carrier_sha256}")
 olvpack(0 list Setup.exe)
 expect_in("80000  Qt.7z")
 olvpack(0 verify Setup.exe)
+expect_in("signature: none\n")
 expect_in("Setup.exe: ok, 3 entries")
 expect_in("sha256: ${carrier_sha256}")
 olvpack(0 extract Setup.exe "sortie é")
@@ -47,13 +54,29 @@ foreach(f conn_cfg.ini Portal-cfg.xml Qt.7z)
     message(FATAL_ERROR "extracted ${f} differs from the payload's")
   endif()
 endforeach()
-olvpack(1 build --stub stub.exe --payload bad --output Bad.exe)
+olvpack(1 build --stub stub.exe --payload bad --output Bad.exe --allow-incomplete)
 olvpack(2 build --stub stub.exe)
+# Each command refuses what it does not take.
+olvpack(2 list Setup.exe --ca-file ca.pem)
+expect_in("list does not take --ca-file")
+olvpack(2 extract Setup.exe out --require-signature)
+olvpack(2 verify Setup.exe --version 1.2.3.4)
+olvpack(2 build --stub stub.exe --payload payload --output X.exe --allow-incomplete --log)
+olvpack(2 sign Setup.exe --name X --pkcs12 k.p12 --allow-incomplete)
+# An MSI carrier: the stub must be a compound file; its signature is not olvpack's to check.
+olvpack(1 build --stub stub.exe --payload payload --output C.msi --msi)
+expect_in("is not an MSI package")
+olvpack(0 build --stub stub.exe --payload payload --output C.msi --msi --allow-incomplete)
+olvpack(0 verify C.msi --msi)
+expect_in("signature: not checked")
+# A missing output folder is named as such.
+olvpack(3 build --stub stub.exe --payload payload --output nofolder/S.exe --allow-incomplete)
+expect_in("output folder not found: nofolder")
 olvpack(3 verify missing.exe)
 
 if(REFERENCE)
   execute_process(COMMAND ${REFERENCE} build --stub stub.exe --payload payload
-                          --output Reference.exe
+                          --output Reference.exe --allow-incomplete
                   WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_QUIET)
   file(SHA256 ${WORK}/Setup.exe mine)
   file(SHA256 ${WORK}/Reference.exe theirs)
@@ -65,7 +88,8 @@ endif()
 if(EMULATOR)
   # Either separator, and a full Windows path; Wine's drive Z: is the Linux root.
   string(REPLACE "/" "\\" zpath "Z:${WORK}")
-  olvpack(0 build --stub "${zpath}\\stub.exe" --payload ".\\payload" --output "sortie é\\S.exe")
+  olvpack(0 build --stub "${zpath}\\stub.exe" --payload ".\\payload" --output "sortie é\\S.exe"
+          --allow-incomplete)
   olvpack(0 verify "sortie é/S.exe")
   # No osslsigncode.exe on the PATH (one in the current folder does not count): the message
   # leads to signtool and to verify.
