@@ -3,7 +3,7 @@
 # folder and the time: clones the commit into two folders whose paths differ in length,
 # builds Setup.exe and the host olvpack in each (those targets only), packs the same demo
 # payload with each, and compares the stubs, the olvpack programs and the carriers byte for
-# byte. Prints their SHA-256 and the time it took.
+# byte (the carriers stamped with one version). Prints their SHA-256 and the time it took.
 #   scripts/check-reproducible.sh [COMMIT]     default: HEAD (committed work only)
 # Exit codes: 0 the same bytes, 1 they differ, 2 a build failed.
 set -euo pipefail
@@ -44,7 +44,7 @@ build_in() {  # folder
       -DBUILD_TESTING=OFF >/dev/null
     cmake --build build/host-release -j"$JOBS" --target olvpack >/dev/null
     build/host-release/olvpack build --stub build/win32/Setup.exe --payload "$P" \
-      --output "$d/Setup.exe" --allow-incomplete >/dev/null
+      --output "$d/Setup.exe" --version 1.2.3.4 --allow-incomplete >/dev/null
   ) || { echo "check-reproducible: the build in $d failed" >&2; exit 2; }
 }
 

@@ -154,6 +154,14 @@ class SetupImageTest(unittest.TestCase):
         self.assertIn(utf16("FileDescription") + b"\0\0" + utf16("Setup Application"),
                       self.data.replace(b"\0\0\0\0", b"\0\0"))
         self.assertIn(utf16("Setup.exe"), self.data)
+        # Room for the longest version olvpack stamps, 65535.65535.65535.65535 and its zero,
+        # in both version strings (24 characters, the length fields counting all of them).
+        for key in ("FileVersion", "ProductVersion"):
+            head = struct.pack("<HHH", 6 + 2 * (len(key) + 1) + (2 if len(key) % 2 else 0) + 48,
+                               24, 1) + utf16(key) + b"\0\0"
+            at = self.data.index(head)
+            value = self.data[at + len(head) + (len(head) % 4 and 4 - len(head) % 4):][:48]
+            self.assertEqual(value, utf16("1.0.0.0") + b"\0" * 34, key)
 
     def test_reserves_an_empty_digest_slot_that_the_code_reads(self):
         # The slot olvpack fills: the marker, then 32 zero bytes ("not bound"), exactly once

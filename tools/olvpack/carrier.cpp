@@ -187,7 +187,8 @@ std::string StubKindProblem(const std::string& stubPath, uint32_t offset) {
 }
 
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
-                         uint32_t offset, const std::string& outputPath) {
+                         uint32_t offset, const std::string& outputPath,
+                         const Version* version) {
   std::error_code ec;
   if (!fs::is_regular_file(PathOf(stubPath), ec)) return FailInput("stub not found: " + stubPath);
   uint64_t stubSize = fs::file_size(PathOf(stubPath), ec);
@@ -207,6 +208,19 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
                      " bytes; Setup.exe reads carriers below 4 GiB only");
 
   const DigestSlot slot = ReadDigestSlot(stubPath);
+  std::vector<std::pair<uint64_t, std::vector<unsigned char>>> stamp;
+  if (version) {
+    // The checksum is set again only for a program with a slot; an MSI package has no
+    // version record of this kind.
+    if (offset != kExeCarrierOffset)
+      return FailInput("--version stamps Setup.exe only (package at 530000), not an MSI package");
+    if (!slot.found)
+      return FailInput("--version needs a Setup.exe stub (one with a digest slot): " + stubPath +
+                       " has none");
+    std::string why;
+    stamp = VersionStamp(ReadVersionRecord(stubPath, stubSize), *version, &why);
+    if (stamp.empty()) return FailInput("cannot stamp the version into " + stubPath + ": " + why);
+  }
   const fs::path folder = PathOf(outputPath).parent_path();
   if (!folder.empty() && !fs::is_directory(folder, ec))
     return FailFile("output folder not found: " + Utf8Of(folder) + " (create it first)");
@@ -236,6 +250,10 @@ BuildResult BuildCarrier(const std::string& stubPath, const std::string& payload
   }
   ok = ok && WritePackageEnd(sink);
   Sha256Final(&digest, r.digest);
+  for (const auto& [at, bytes] : stamp) {
+    ok = ok && SeekTo(out.get(), at) &&
+         fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+  }
   if (ok && slot.found) {
     // The digest goes into the image before anything signs it.
     unsigned char field[4] = {0, 0, 0, 0};

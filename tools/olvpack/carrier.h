@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "package/sha256.h"
+#include "tools/olvpack/version_stamp.h"
 
 struct PackEntry {
   std::string name;  // bare file name, as stored
@@ -78,9 +79,12 @@ std::string StubKindProblem(const std::string& stubPath, uint32_t offset);
 // digest is written into it and the PE checksum is set again for the whole carrier (it
 // changed with the slot and the package). Refuses a stub of offset bytes or more and a
 // carrier of 4 GiB or more. Output is written through a temporary file beside it and
-// appears only when complete.
+// appears only when complete. With version, the stub's version record is stamped with it
+// before the digest and the checksum are written: only for a Setup.exe stub (package at
+// 530000, a digest slot, version strings with room for it).
 BuildResult BuildCarrier(const std::string& stubPath, const std::string& payloadDir,
-                         uint32_t offset, const std::string& outputPath);
+                         uint32_t offset, const std::string& outputPath,
+                         const Version* version = nullptr);
 
 struct ReadResult {
   bool ok = false;      // the walk ended as Setup.exe would call success

@@ -43,8 +43,11 @@ const char kUsage[] =
     "          files get a warning: they stay packed). At offset 530000 the stub must be a\n"
     "          PE image (Setup.exe), with --msi an MSI package. --allow-incomplete builds\n"
     "          such a payload or stub anyway, with warnings (for tests and stand-ins).\n"
+    "          --version A.B.C.D (each part 0-65535) stamps Setup.exe's file and product\n"
+    "          versions, fixed and as text, in place before the program is bound.\n"
     "  list    CARRIER [--msi | --offset N] [--log]\n"
-    "          Prints each entry's size in bytes and name.\n"
+    "          Prints the program's version (from its version record) and each entry's\n"
+    "          size in bytes and name.\n"
     "  verify  CARRIER [--msi | --offset N] [--program FILE] [--log]\n"
     "          Walks the package as Setup.exe does, writing nothing, and checks it against\n"
     "          the digest bound into the program (FILE, for an MSI carrier: whether that\n"
@@ -237,7 +240,11 @@ int Build(const Args& a) {
     fprintf(stderr, "olvpack: nothing built (--allow-incomplete builds it anyway)\n");
     return kExitBadPackage;
   }
-  BuildResult r = BuildCarrier(a.stub, a.payload, a.offset, a.output);
+  Version version;
+  if (!a.version.empty() && !ParseVersion(a.version, &version))
+    return Usage("--version needs A.B.C.D, each part 0-65535");
+  BuildResult r = BuildCarrier(a.stub, a.payload, a.offset, a.output,
+                               a.version.empty() ? nullptr : &version);
   if (!r.ok) {
     fprintf(stderr, "olvpack: %s\n", r.message.c_str());
     return r.failure == BuildFailure::kFile ? kExitIo : kExitBadPackage;
@@ -353,6 +360,13 @@ int Read(const Args& a) {
     for (const std::string& line : r.log) fprintf(stderr, "%s\n", line.c_str());
   }
   if (a.command == "list") {
+    VersionRecord v = ReadVersionRecord(a.positional[0], a.offset);
+    if (v.found) {
+      printf("version: %s", VersionText(v.fileVersion).c_str());
+      if (memcmp(&v.fileVersion, &v.productVersion, sizeof v.fileVersion) != 0)
+        printf(" (product %s)", VersionText(v.productVersion).c_str());
+      printf("\n");
+    }
     for (const PackEntry& e : r.entries)
       printf("%12llu  %s\n", static_cast<unsigned long long>(e.size), e.name.c_str());
   }

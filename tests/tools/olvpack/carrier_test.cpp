@@ -338,6 +338,33 @@ TEST_F(CarrierTest, BuildRefusesAPayloadOrStubThatCannotWork) {
 // The program's slot gets the digest of the package it carries, the checksum is set again,
 // and a package changed afterwards no longer reads as the program's (Setup.exe: 167); the
 // slot of earlier programs, in a section of its own, as well.
+// Stamping needs Setup.exe: a slot (whose checksum olvpack sets again) and a version record
+// with room. The version record's own reading and stamping run on the real Setup.exe under
+// Wine (version_stamp_test.py).
+TEST_F(CarrierTest, VersionIsStampedIntoSetupStubsOnly) {
+  Write("payload/wexApxSvr.exe", "a");
+  Write("payload/OlvanSetup.exe", "b");
+  Write("noslot.exe", MinimalPe(Slot::kNone));
+  Write("slot.exe", MinimalPe(Slot::kInSection));
+  std::string out;
+  EXPECT_EQ(Olvpack("build --stub noslot.exe --payload payload --output O.exe --version 1.2.3.4",
+                    &out),
+            1);
+  EXPECT_NE(out.find("--version needs a Setup.exe stub (one with a digest slot)"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(
+      Olvpack("build --stub slot.exe --payload payload --output O.exe --version 1.2.3.4", &out), 1);
+  EXPECT_NE(out.find("has no version record"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(root_ / "O.exe"));
+  Version v;
+  EXPECT_TRUE(ParseVersion("0.65535.10.9", &v));
+  EXPECT_EQ(VersionText(v), "0.65535.10.9");
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1.2.3.65536", "1.2.3.1000000", "1.2.+3.4",
+                          "1.2.3. 4", "1.2.3.4 "})
+    EXPECT_FALSE(ParseVersion(bad, &v)) << bad;
+}
+
 TEST_F(CarrierTest, BuildBindsTheProgramToItsPackage) {
   Write("payload/7za.exe", Pattern(70000, 1));
   for (Slot layout : {Slot::kInSection, Slot::kOwnSection}) {
