@@ -1,7 +1,8 @@
-"""olvpack.exe build --version on the real Setup.exe, under Wine: the version is read back by
+"""olvpack.exe on the real Setup.exe, under Wine. build --version: the version is read back by
 olvpack list and by Windows' own version calls (version_probe.exe); the stamped carrier differs
 from the unstamped one only inside the version record and the checksum, and its checksum is
-the image loader's."""
+the image loader's. verify of a signed carrier (signed here by the host's osslsigncode with a
+throwaway certificate) where no osslsigncode.exe exists, as on most Windows machines."""
 import os
 import shutil
 import struct
@@ -92,6 +93,41 @@ class VersionStamp(unittest.TestCase):
             self.assertEqual(rc, 2, bad + ": " + text)
         self.assertFalse((WORK / "D.exe").exists())
         self.assertFalse((WORK / "D.msi").exists())
+
+
+class SignedCarrierWithoutOsslsigncode(unittest.TestCase):
+    def test_chain_not_checked_is_not_success_and_a_change_still_fails(self):
+        if not (shutil.which("openssl") and shutil.which("osslsigncode")):
+            self.skipTest("openssl or osslsigncode missing (scripts/setup-machine.sh installs them)")
+        work = WORK / "signed"
+        shutil.rmtree(work, ignore_errors=True)
+        (work / "payload").mkdir(parents=True)
+        for name in ("wexApxSvr.exe", "OlvanSetup.exe"):
+            (work / "payload" / name).write_bytes(b"stand-in")
+        rc, text = run(OLVPACK, "build", "--stub", SETUP, "--payload", "signed/payload",
+                       "--output", "signed/U.exe")
+        self.assertEqual(rc, 0, text)
+        for cmd in ("openssl req -x509 -newkey rsa:2048 -nodes -keyout t.key -out t.crt -days 2 "
+                    "-subj /CN=Throwaway-Signer -addext extendedKeyUsage=codeSigning",
+                    "osslsigncode sign -certs t.crt -key t.key -h sha256 -n Olvan "
+                    "-in U.exe -out S.exe"):
+            subprocess.run(cmd.split(), cwd=work, check=True, capture_output=True)
+        rc, text = run(OLVPACK, "verify", "signed/S.exe")
+        self.assertEqual(rc, 3, text)
+        self.assertIn("signature present, chain not checked: ", text)
+        self.assertIn("signtool verify /pa", text)
+        self.assertNotIn(": ok,", text)
+        rc, text = run(OLVPACK, "verify", "signed/S.exe", "--no-signature-check")
+        self.assertEqual(rc, 0, text)
+        self.assertIn("signer: CN=Throwaway-Signer\n", text)
+        self.assertIn("signature: not checked", text)
+        self.assertIn("signed/S.exe: ok,", text)
+        data = bytearray((work / "S.exe").read_bytes())
+        data[0x4000] ^= 1  # in the program's code, covered by the signature
+        (work / "T.exe").write_bytes(data)
+        rc, text = run(OLVPACK, "verify", "signed/T.exe", "--no-signature-check")
+        self.assertEqual(rc, 1, text)
+        self.assertIn("changed after signing", text)
 
 
 if __name__ == "__main__":
