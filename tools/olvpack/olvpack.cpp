@@ -58,7 +58,7 @@ const char kUsage[] =
     "          changed after signing), and osslsigncode checks its certificate chain\n"
     "          against --ca-file, else osslsigncode's default CA file, which is not the\n"
     "          Windows certificate store (exit 1: not trusted). Revocation lists are not\n"
-    "          fetched. Prints the signer's subject and whether a time stamp is present.\n"
+    "          fetched (osslsigncode 2.8 and later). Prints the signer's subject and whether a time stamp is present.\n"
     "          Without osslsigncode on the PATH: exit 3 (signature present, chain not\n"
     "          checked; on Windows signtool verify /pa checks it), or with\n"
     "          --no-signature-check the digest alone and \"signature: not checked\".\n"

@@ -127,12 +127,24 @@ SignResult SignCarrier(const SignRequest& req) {
   return r;
 }
 
+bool TakesIgnoreCdp(const std::string& versionOutput) {
+  const std::string name = "osslsigncode ";
+  size_t at = versionOutput.find(name);
+  if (at == std::string::npos) return false;
+  unsigned major = 0, minor = 0;
+  if (sscanf(versionOutput.c_str() + at + name.size(), "%u.%u", &major, &minor) != 2) return false;
+  return major > 2 || (major == 2 && minor >= 8);
+}
+
 ChainCheck CheckChain(const std::string& carrier, const std::string& caFile,
                       const std::string& tool) {
   ChainCheck c;
   std::string path = ResolveProgram(tool);
   if (path.empty()) return c;
-  std::vector<std::string> verify = {path, "verify", "-ignore-cdp"};
+  std::string version;
+  if (RunProgram({path, "--version"}, &version) == -1) return c;
+  std::vector<std::string> verify = {path, "verify"};
+  if (TakesIgnoreCdp(version)) verify.push_back("-ignore-cdp");
   if (!caFile.empty()) verify.insert(verify.end(), {"-CAfile", caFile});
   verify.insert(verify.end(), {"-in", carrier});
   int rc = RunProgram(verify, &c.output);

@@ -32,9 +32,13 @@ struct SignResult {
 // the message pointing to signtool and to olvpack verify.
 SignResult SignCarrier(const SignRequest& req);
 
+// Whether osslsigncode, by what its --version prints ("osslsigncode 2.9, using: ..."), takes
+// -ignore-cdp (2.8 and later); older ones reject it.
+bool TakesIgnoreCdp(const std::string& versionOutput);
+
 // Has the signing tool check a signed carrier's signature and certificate chain (against
 // caFile when given, else the tool's own default CA file). Revocation lists are not
-// fetched: the check needs no network. status 0: it holds; 1: it does not (output says
+// fetched (-ignore-cdp, where the tool takes it): the check needs no network. status 0: it holds; 1: it does not (output says
 // why); -1: the tool could not be found or started.
 struct ChainCheck {
   int status = -1;

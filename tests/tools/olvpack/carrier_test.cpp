@@ -566,6 +566,18 @@ TEST_F(CarrierTest, PackageInTheSignatureIs168AndUnboundProgramsAreNotSigned) {
   EXPECT_EQ(SignCarrier(req).exitCode, 3);  // on to the signer, which is missing
 }
 
+// Revocation lists are not fetched where osslsigncode can be told so; older ones refuse the
+// option and fetch nothing.
+TEST(SignTool, IgnoreCdpOnlyWhereOsslsigncodeTakesIt) {
+  EXPECT_TRUE(TakesIgnoreCdp("osslsigncode 2.9, using:\n\tOpenSSL 3.0.13"));
+  EXPECT_TRUE(TakesIgnoreCdp("osslsigncode 2.8, using:"));
+  EXPECT_TRUE(TakesIgnoreCdp("osslsigncode 2.10"));
+  EXPECT_TRUE(TakesIgnoreCdp("osslsigncode 3.0"));
+  EXPECT_FALSE(TakesIgnoreCdp("osslsigncode 2.5, using:"));
+  EXPECT_FALSE(TakesIgnoreCdp("osslsigncode 1.9"));
+  EXPECT_FALSE(TakesIgnoreCdp("unknown option --version"));
+}
+
 // Signed carriers: a throwaway CA and code-signing certificate made with openssl, signing and
 // checking with osslsigncode, as olvpack sign does.
 class SignedCarrierTest : public CarrierTest {
