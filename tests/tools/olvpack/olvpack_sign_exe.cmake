@@ -20,7 +20,8 @@ if(NOT rc EQUAL 0 OR NOT rc2 EQUAL 0)
 endif()
 set(ENV{WINEPATH} "Z:${WORK}/bin")
 foreach(step "build;--stub;${STUB};--payload;payload;--output;Setup.exe;--allow-incomplete"
-             "sign;Setup.exe;--pkcs12;k.p12;--name;Olvan Setup" "verify;Setup.exe")
+             "sign;Setup.exe;--pkcs12;k.p12;--name;Olvan Setup;--ca-file;k.crt"
+             "verify;Setup.exe;--ca-file;k.crt")
   execute_process(COMMAND ${EMULATOR} ${OLVPACK} ${step} WORKING_DIRECTORY ${WORK}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
