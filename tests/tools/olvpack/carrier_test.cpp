@@ -18,6 +18,7 @@
 #include "tests/package/package_craft.h"
 #include "tools/olvpack/carrier_digest.h"
 #include "tools/olvpack/sign.h"
+#include "tools/olvpack/signature.h"
 
 namespace fs = std::filesystem;
 
@@ -717,6 +718,33 @@ TEST_F(SignedCarrierTest, VerifyChecksTheSignedDigestAndTheChain) {
   EXPECT_NE(out.find("signature: none\n"), std::string::npos) << out;
   EXPECT_EQ(Olvpack("verify Setup.exe --require-signature", &out), 1) << out;
   EXPECT_EQ(out.find(": ok,"), std::string::npos) << out;
+}
+
+// The signature reader on the real table, then on damaged copies of it (run under the
+// sanitizers): the signed digest and the signer are found, damage never reads outside.
+TEST_F(SignedCarrierTest, SignatureReaderTakesDamagedTables) {
+  SignatureInfo sig = ReadSignature(P("Signed.exe"));
+  ASSERT_TRUE(sig.readable) << sig.problem;
+  EXPECT_TRUE(sig.sha256);
+  EXPECT_EQ(DigestHex(sig.digest), DigestHex(DigestCarrier(P("Setup.exe")).authenticode));
+  EXPECT_EQ(sig.subject, "CN=Throwaway Publisher");
+  EXPECT_FALSE(sig.timeStamped);
+  EXPECT_FALSE(ReadSignature(P("Setup.exe")).present);
+  ReadResult r = ReadCarrier(P("Signed.exe"), kExeCarrierOffset, "");
+  std::string c = Read("Signed.exe");
+  std::string table = c.substr(c.size() - r.signatureBytes);
+  auto bytes = [](const std::string& t) { return reinterpret_cast<const unsigned char*>(t.data()); };
+  for (size_t len = 0; len < table.size(); len += 5) {
+    std::string cut = table.substr(0, len);
+    if (len >= 4) StoreLe32(reinterpret_cast<unsigned char*>(&cut[0]), static_cast<uint32_t>(len));
+    SignatureInfo s = ParseSignature(bytes(cut), cut.size());
+    EXPECT_FALSE(s.readable && s.sha256 && s.subject == sig.subject && len < table.size() / 2);
+  }
+  for (size_t i = 8; i < table.size(); i += 3) {
+    std::string bent = table;
+    bent[i] = static_cast<char>(bent[i] ^ 0xff);
+    ParseSignature(bytes(bent), bent.size());
+  }
 }
 
 TEST_F(SignedCarrierTest, SignSaysWhatToPassForATestRootAndATimeStampServer) {
