@@ -57,8 +57,7 @@ const unsigned char kOidSignedData[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01
 const unsigned char kOidSpcIndirectData[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                              0x82, 0x37, 0x02, 0x01, 0x04};
 const unsigned char kOidSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
-const unsigned char kOidCounterSignature[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
-                                              0x0d, 0x01, 0x09, 0x06};
+const unsigned char kOidCounterSignature[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x06};
 const unsigned char kOidRfc3161TimeStamp[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                               0x82, 0x37, 0x03, 0x03, 0x01};
 
@@ -131,8 +130,8 @@ SignatureInfo ParseSignature(const unsigned char* table, size_t size) {
     return Unreadable("the certificate table's header is not an Authenticode signature's");
   Der in{table + 8, len - 8}, content_info, oid, explicit0, signed_data, ignored;
   if (!Take(&in, 0x30, &content_info) || !Take(&content_info, 0x06, &oid) ||
-      !Is(oid, kOidSignedData, sizeof kOidSignedData) ||
-      !Take(&content_info, 0xa0, &explicit0) || !Take(&explicit0, 0x30, &signed_data))
+      !Is(oid, kOidSignedData, sizeof kOidSignedData) || !Take(&content_info, 0xa0, &explicit0) ||
+      !Take(&explicit0, 0x30, &signed_data))
     return Unreadable("the certificate table holds no PKCS#7 signed data");
   Der encap, indirect0, indirect, digest_info, alg, alg_oid, digest;
   if (!Take(&signed_data, 0x02, &ignored) || !Take(&signed_data, 0x31, &ignored) ||

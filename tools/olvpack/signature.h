@@ -12,12 +12,12 @@
 #include "package/sha256.h"
 
 struct SignatureInfo {
-  bool present = false;  // the PE header points to a certificate table
-  bool readable = false; // with present: the digest below was found
-  std::string problem;   // with present and !readable: why not, for the user
-  bool sha256 = false;   // the signed digest is a SHA-256 (the only kind compared)
+  bool present = false;   // the PE header points to a certificate table
+  bool readable = false;  // with present: the digest below was found
+  std::string problem;    // with present and !readable: why not, for the user
+  bool sha256 = false;    // the signed digest is a SHA-256 (the only kind compared)
   unsigned char digest[kSha256Len] = {};
-  std::string subject;   // the signer's certificate's subject, "CN=..., O=..."
+  std::string subject;       // the signer's certificate's subject, "CN=..., O=..."
   bool timeStamped = false;  // a counter-signature or RFC 3161 time stamp is attached
 };
 
