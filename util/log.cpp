@@ -19,11 +19,10 @@ namespace {
 // Another writer may hold the file for a moment; waiting a little loses no line.
 const int kOpenAttempts = 50;
 const DWORD kOpenRetryMs = 2;
-// Writers of this program take turns through a lock on one byte far beyond any log's end
-// (locks beyond the end of a file are allowed and block no reader). A writer that cannot
-// get it within about two seconds appends all the same.
-const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
-const int kTurnAttempts = 1000;
+// Logs are opened for appending only (no FILE_WRITE_DATA): the system then writes each
+// line, one write, whole at the end of the file, so writers of several processes need no
+// lock that a reader could hold.
+const DWORD kLogAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
 
 // The log folders, held from the first line written to each for the life of the process:
 // "<system drive>:\OlvanLog" and "c:\OlvanLog", one folder when Windows is on drive C.
@@ -113,25 +112,43 @@ bool OwnPlainFile(HANDLE file) {
          links <= 1;
 }
 
-// Appends the whole line with one write while holding the writers' turn, so lines of
-// concurrent processes never mix and none overwrites another.
-void AppendLine(HANDLE file, const void* line, DWORD len) {
-  OVERLAPPED turn;
-  memset(&turn, 0, sizeof turn);
-  turn.Offset = kTurnOffsetLow;
-  turn.OffsetHigh = kTurnOffsetHigh;
-  bool locked = false;
-  for (int i = 0; i < kTurnAttempts && !locked; ++i) {
-    locked =
-        LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn) != 0;
-    if (!locked) Sleep(kOpenRetryMs);
+// Lines that cannot go to today's file (another program holds it without write sharing)
+// go to a spare file of that day, "<today's name without .log>-<process id>-<weekday>.log",
+// which the weekly clean-up removes with today's. It is made relative to the held folder by
+// a create that never opens an existing name, and held for the rest of the run: at most one
+// per log and run, and once made it takes that log's later lines too, in their order.
+struct SpareLog {
+  char name[MAX_PATH];  // today's file name it stands for
+  HANDLE h;
+};
+SpareLog g_spares[8];
+
+// The spare of today's file name, made when folder is given and there is none yet; null
+// when there is none.
+HANDLE Spare(const HeldFolder* folder, const char* name, unsigned weekday) {
+  for (SpareLog& s : g_spares) {
+    if (s.h != nullptr) {
+      if (lstrcmpiA(s.name, name) == 0) return s.h;
+      continue;
+    }
+    char spare[MAX_PATH];
+    size_t len = strlen(name);
+    if (folder == nullptr || len >= MAX_PATH ||
+        !StrFormat(spare, sizeof spare, "%.*s-%lu-%02u.log", static_cast<int>(len - 4), name,
+                   GetCurrentProcessId(), weekday))
+      return nullptr;
+    HANDLE h = folder->OpenEntry(spare, kLogAccess, FILE_SHARE_READ, FILE_CREATE,
+                                 FILE_NON_DIRECTORY_FILE);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    memcpy(s.name, name, len + 1);
+    return s.h = h;
   }
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  SetFilePointerEx(file, zero, nullptr, FILE_END);
+  return nullptr;
+}
+
+void AppendLine(HANDLE file, const void* line, DWORD len) {
   DWORD written = 0;
   WriteFile(file, line, len, &written, nullptr);
-  if (locked) UnlockFileEx(file, 0, 1, 0, &turn);
 }
 
 // The weekly clean-up: deletes, relative to the held folder, the files of base written on
@@ -157,7 +174,7 @@ void DeleteLastWeeks(const HeldFolder& folder, const char* base, unsigned weekda
 
 HANDLE OpenOrCreate(const HeldFolder& folder, const char* base, const char* name,
                     unsigned weekday) {
-  const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  const DWORD access = kLogAccess;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (attempt) Sleep(kOpenRetryMs);
@@ -200,16 +217,23 @@ void WriteLine(const char* folderPath, const char* base, bool detailMark, LogThr
   if (line.Get() == nullptr) return;
   LogComposeLine(line.As<char>(), len, t, detailMark, form, GetCurrentThreadId(), message);
 
-  UniqueHandle file(OpenOrCreate(*folder, base, name, t.weekday));
-  if (!file.Valid()) return;
+  UniqueHandle file;
+  HANDLE h = Spare(nullptr, name, t.weekday);
+  if (h == nullptr) {
+    file.Reset(OpenOrCreate(*folder, base, name, t.weekday));
+    h = file.Get();
+    if (!file.Valid() &&
+        (GetLastError() != ERROR_SHARING_VIOLATION || (h = Spare(folder, name, t.weekday)) == nullptr))
+      return;
+  }
   if (hold->note[0] != '\0') {
     char note[3 * MAX_PATH];
     size_t n = LogComposeLine(note, sizeof note, t, detailMark, form, GetCurrentThreadId(),
                               hold->note);
-    if (n > 0) AppendLine(file.Get(), note, static_cast<DWORD>(n));
+    if (n > 0) AppendLine(h, note, static_cast<DWORD>(n));
     hold->note[0] = '\0';
   }
-  AppendLine(file.Get(), line.Get(), static_cast<DWORD>(len));
+  AppendLine(h, line.Get(), static_cast<DWORD>(len));
 }
 
 void SystemLogFolder(char (&folder)[MAX_PATH]) {
