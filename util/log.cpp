@@ -264,6 +264,10 @@ void SetLogCleanupHookForTest(void (*hook)()) { g_beforeCleanup = hook; }
 
 void ReleaseLogFoldersForTest() {
   for (LogFolderHold& h : g_logFolders) h.folder.Close();
+  for (SpareLog& s : g_spares) {
+    if (s.h != nullptr) CloseHandle(s.h);
+    s.h = nullptr;
+  }
 }
 
 void FixedFolderLog(const char* name, const char* message) {
