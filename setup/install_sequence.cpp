@@ -35,7 +35,6 @@ const char kUninstallKey[] =
     "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
 const wchar_t kMsiCopyName[] = L"OlvanSetup.msi";
 const char kAgentExe[] = "wexApxSvr.exe";
-const char kInstallerExe[] = "OlvanSetup.exe";
 const char kExtractOk[] = "Everything is Ok";
 
 // Waits, in milliseconds, and poll limits.

@@ -6,9 +6,10 @@
 #include "setup/installer_outcome.h"
 #include "util/log.h"
 
+const char kInstallerExe[] = "OlvanSetup.exe";
+
 namespace {
 
-const char kInstallerExe[] = "OlvanSetup.exe";
 const DWORD kStartPollMs = 50;
 const unsigned kStartPolls = 600;
 const DWORD kEndPollMs = 500;
@@ -67,8 +68,8 @@ void Follow(Following* f) {
     if (c.h != nullptr && Times(c.h, &c.created, &exited) && c.created >= parent->created &&
         c.created <= now)
       continue;
-    SetupLogF("OlvanSetup.exe process %lu cannot be followed, error %lu: its outcome is not known.",
-              c.pid, GetLastError());
+    SetupLogF("%s process %lu: its outcome is not known, error %lu.", kInstallerExe, c.pid,
+              GetLastError());
     CloseHandle(c.h);
     c.h = nullptr;
   }

@@ -131,9 +131,10 @@ HANDLE Spare(const HeldFolder* folder, const char* name, unsigned weekday) {
       if (lstrcmpiA(s.name, name) == 0) return s.h;
       continue;
     }
+    // name is today's file name, shorter than MAX_PATH, ending in ".log".
     char spare[MAX_PATH];
     size_t len = strlen(name);
-    if (folder == nullptr || len >= MAX_PATH ||
+    if (folder == nullptr ||
         !StrFormat(spare, sizeof spare, "%.*s-%lu-%02u.log", static_cast<int>(len - 4), name,
                    GetCurrentProcessId(), weekday))
       return nullptr;
