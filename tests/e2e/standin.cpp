@@ -111,11 +111,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
+    Record(self, "handover");  // before the copy records its own start
     if (!CreateProcessA(module, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
       ExitProcess(1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    Record(self, "handover");
     ExitProcess(0);
   }
   char ms[32] = "";
