@@ -19,10 +19,16 @@ namespace {
 // Another writer may hold the file for a moment; waiting a little loses no line.
 const int kOpenAttempts = 50;
 const DWORD kOpenRetryMs = 2;
-// Logs are opened for appending only (no FILE_WRITE_DATA): the system then writes each
-// line, one write, whole at the end of the file, so writers of several processes need no
-// lock that a reader could hold.
-const DWORD kLogAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+// Logs are opened for appending only (no FILE_WRITE_DATA): the system writes each line, one
+// write, at the end of the file, whole on NTFS. Wine does not keep the appends of several
+// processes apart, so writers of this program also take turns through a lock on one byte
+// far beyond any log's end (FILE_READ_DATA lets a handle lock; locks beyond the end block no
+// reader). Any reader can hold that byte: a writer that cannot get it within about 100 ms
+// appends all the same and does not wait for it again in this run.
+const DWORD kLogAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
+const int kTurnAttempts = 50;
+bool g_turnTaken;
 
 // The log folders, held from the first line written to each for the life of the process:
 // "<system drive>:\OlvanLog" and "c:\OlvanLog", one folder when Windows is on drive C.
@@ -148,8 +154,20 @@ HANDLE Spare(const HeldFolder* folder, const char* name, unsigned weekday) {
 }
 
 void AppendLine(HANDLE file, const void* line, DWORD len) {
+  OVERLAPPED turn;
+  memset(&turn, 0, sizeof turn);
+  turn.Offset = kTurnOffsetLow;
+  turn.OffsetHigh = kTurnOffsetHigh;
+  bool locked = false;
+  for (int i = 0; i < kTurnAttempts && !locked && !g_turnTaken; ++i) {
+    locked =
+        LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn) != 0;
+    if (!locked) Sleep(kOpenRetryMs);
+  }
+  if (!locked) g_turnTaken = true;
   DWORD written = 0;
   WriteFile(file, line, len, &written, nullptr);
+  if (locked) UnlockFileEx(file, 0, 1, 0, &turn);
 }
 
 // The weekly clean-up: deletes, relative to the held folder, the files of base written on
