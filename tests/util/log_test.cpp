@@ -227,9 +227,9 @@ std::vector<std::string> Messages(const std::string& path) {
   return out;
 }
 
-// A reader that holds the byte the writers once locked to take turns delays no line: they
-// append without a lock (each line waited about 2 s for it before).
-TEST_F(LogTest, ReaderHoldingTheOldLockByteDelaysNoLine) {
+// A reader that holds the byte the writers lock to take turns delays the run once, by about
+// 100 ms: the writers then append without it (each line waited about 2 s for it before).
+TEST_F(LogTest, ReaderHoldingTheTurnByteDelaysTheRunOnce) {
   SetupLog("first");
   HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
