@@ -23,14 +23,17 @@ const int kMaxRemoveDepth = 16;
 const DWORD kClearForMs = 5000;
 const DWORD kClearPauseMs = 100;
 
-// Why the last utl_GetTempWorkPath failed, for the setup log; "" after a success.
-char g_reason[512];
+// The longest escaped name: every unit shown as "\uXXXX", then "...".
+const size_t kSnagNameBytes = kReasonNameMax * 6 + 4;
+// Why the last utl_GetTempWorkPath failed, for the setup log; "" after a success. Room for
+// the longest line: such a name, or a path, and the text around it.
+char g_reason[kSnagNameBytes + 128];
 // The first entry of this pass that could not be removed, and whether what stood in the way
 // may pass by itself (another program holding an entry, a deletion still pending).
 struct RemovalSnag {
   bool seen;
   bool transient;
-  char name[kReasonNameMax * 6 + 4];
+  char name[kSnagNameBytes];
   DWORD error;
 } g_snag;
 
@@ -42,6 +45,12 @@ void NoteSnag(const HeldEntry& e, DWORD error, bool transient) {
   g_snag.error = error;
   ReasonNameW(g_snag.name, sizeof g_snag.name, reinterpret_cast<const uint16_t*>(e.name),
               e.nameChars);
+}
+
+// Notes e with the error of the call on it that just failed; false.
+bool Failed(const HeldEntry& e) {
+  NoteSnag(e, GetLastError(), false);
+  return false;
 }
 
 void SetReason(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -143,6 +152,8 @@ class RemovalPrivileges {
 };
 
 DWORD(WINAPI* g_asideTick)() = GetTickCount;
+size_t g_passMargin = 64;
+void (*g_afterCount)() = nullptr;
 
 const DWORD kRemoveFolderAccess =
     DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
@@ -179,9 +190,23 @@ bool EmptyListed(const HeldFolder& parent, const HeldEntry& e, int depth, HeldFo
     NoteSnag(e, err, err == ERROR_SHARING_VIOLATION);
     return false;
   }
-  if (!EntryFacts(folder->Get(), attributes, nullptr, nullptr)) return false;
+  if (!EntryFacts(folder->Get(), attributes, nullptr, nullptr)) return Failed(e);
+  // A pass visits at most the entries found at its start and a few more: a program that
+  // keeps adding names to its folder cannot hold the run in one pass. What it adds is tried
+  // again in the next pass, within the 5 s.
+  size_t visits = 0;
+  folder->List([&](const HeldEntry&) {
+    ++visits;
+    return true;
+  });
+  if (g_afterCount != nullptr) g_afterCount();
+  visits += g_passMargin;
   bool allMarked = true;
   bool listed = folder->List([&](const HeldEntry& child) {
+    if (visits-- == 0) {
+      NoteSnag(e, ERROR_DIR_NOT_EMPTY, true);
+      return allMarked = false;
+    }
     allMarked = RemoveListed(*folder, child, depth + 1) && allMarked;
     return true;
   });
@@ -208,15 +233,17 @@ bool RemoveListed(const HeldFolder& parent, const HeldEntry& e, int depth) {
       return false;
     }
     // A file with more names is someone else's too: its attributes are not touched.
-    if (!EntryFacts(file.Get(), &attributes, &links, nullptr) ||
-        (links > 1 && (attributes & FILE_ATTRIBUTE_READONLY)) ||
-        (links <= 1 && !ClearReadOnly(file.Get(), attributes)))
-      return false;
-    return DeleteWhenClosed(file.Get());
+    if (!EntryFacts(file.Get(), &attributes, &links, nullptr)) return Failed(e);
+    if (links > 1 && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return Failed(e);
+    }
+    return ((links > 1 || ClearReadOnly(file.Get(), attributes)) && DeleteWhenClosed(file.Get())) ||
+           Failed(e);
   }
   HeldFolder folder;
-  return EmptyListed(parent, e, depth, &folder, &attributes) &&
-         ClearReadOnly(folder.Get(), attributes) && DeleteWhenClosed(folder.Get());
+  if (!EmptyListed(parent, e, depth, &folder, &attributes)) return false;
+  return (ClearReadOnly(folder.Get(), attributes) && DeleteWhenClosed(folder.Get())) || Failed(e);
 }
 
 // Renames the listed entry e of tmp, open as h with DELETE, to "<name>.<tick>-<n>", never
@@ -423,6 +450,11 @@ void utl_EmptyWorkFolder() {
 void utl_ReleaseWorkFolder() {
   g_work.Close();
   g_tmp.Close();
+}
+
+void utl_SetPassMarginForTest(size_t margin, void (*afterCount)()) {
+  g_passMargin = margin;
+  g_afterCount = afterCount;
 }
 
 void utl_SetAsideTickForTest(DWORD(WINAPI* tick)()) {

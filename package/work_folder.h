@@ -51,6 +51,10 @@ bool utl_IsWorkFolderIntact(const char* path);
 // so that nothing of a refused package stays.
 void utl_EmptyWorkFolder();
 
+// How many entries a pass may visit in a folder beyond those it counted there at its start
+// (64), and a call made right after each count (null: none). For tests.
+void utl_SetPassMarginForTest(size_t margin, void (*afterCount)());
+
 // The tick count that names folders moved aside; null restores GetTickCount. For tests.
 void utl_SetAsideTickForTest(DWORD(WINAPI* tick)());
 

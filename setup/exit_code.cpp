@@ -9,10 +9,7 @@ bool IsOwnInstallError(uint32_t n) { return (n >= 150 && n <= 168) || (n >= 351 
 
 uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit) {
   switch (end) {
-    case RunEnd::kInstalled:
-      return installerExit == kExitRebootRequired || installerExit == kExitRebootInitiated
-                 ? installerExit
-                 : kExitSuccess;
+    case RunEnd::kInstalled: return installerExit;
     case RunEnd::kInstallFailed:
       return IsOwnInstallError(installErr) ? installErr : kExitInstallFailure;
     case RunEnd::kPasswordRefused: return kExitUserExit;
@@ -28,3 +25,5 @@ uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit) 
 bool WindowStationVisible(bool flagsRead, uint32_t flags) {
   return !flagsRead || (flags & kWsfVisible) != 0;
 }
+
+bool SessionCanAnswer(bool sessionRead, uint32_t sessionId) { return !sessionRead || sessionId != 0; }

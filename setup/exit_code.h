@@ -26,11 +26,15 @@ const uint32_t kExitRebootInitiated = 1641;
 
 // installErr is the install error number (kInstallFailed only): the setup's own numbers
 // 150-168 and 351-358 are passed on as they are, any other (0 included) gives 1603.
-// installerExit is the installer's exit code (kInstalled only): a restart it asks for
-// (3010, 1641) is passed on, anything else gives 0, since the installer may hand over to a
-// copy of itself whose outcome its own code does not tell.
+// installerExit is the installer's outcome (kInstalled only), passed on as it is: 0, a
+// restart it asks for (3010, 1641), or the failure it reports, a crash's status included.
+// It may coincide with one of the setup's own numbers; the setup log tells which it is.
 uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit);
 
 // Whether anybody can answer a window of the setup: false only when the flags of the
 // process's window station could be read and lack WSF_VISIBLE (session 0, a service).
 bool WindowStationVisible(bool flagsRead, uint32_t flags);
+// Whether a user can answer a window in the process's session: false only when the session
+// could be read and is 0, where services run and no user logs on, whatever its window
+// station's flags say.
+bool SessionCanAnswer(bool sessionRead, uint32_t sessionId);

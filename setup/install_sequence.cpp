@@ -12,6 +12,7 @@
 #include "package/unpack.h"
 #include "package/work_folder.h"
 #include "setup/app_state.h"
+#include "setup/installer_wait.h"
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/folders.h"
@@ -34,7 +35,6 @@ const char kUninstallKey[] =
     "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
 const wchar_t kMsiCopyName[] = L"OlvanSetup.msi";
 const char kAgentExe[] = "wexApxSvr.exe";
-const char kInstallerExe[] = "OlvanSetup.exe";
 const char kExtractOk[] = "Everything is Ok";
 
 // Waits, in milliseconds, and poll limits.
@@ -44,9 +44,6 @@ const DWORD kAfterUninstallMarkMs = 1000;
 const DWORD kAfterAgentMs = 300;
 const DWORD kAgentPollMs = 500;
 const int kAgentPolls = 600;
-const DWORD kInstallerStartPollMs = 50;
-const unsigned kInstallerStartPolls = 600;
-const DWORD kInstallerEndPollMs = 500;
 
 // Path of a name in the working folder; false when it does not fit.
 bool InWork(char (&dst)[MAX_PATH], const char* name) {
@@ -367,25 +364,7 @@ BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
   }
   UniqueHandle process = StartProgram(installerPath, nullptr, SW_SHOW);
   installer->started = process.Valid();
-  unsigned started = 0;
-  while (started < kInstallerStartPolls && !ProcessRuns("waitSetup", kInstallerExe)) {
-    Sleep(kInstallerStartPollMs);
-    ++started;
-  }
-  SetupLogF("is-stp started at %u", started);
-  // No limit: the installer may take as long as the installation does. A process list
-  // that cannot be read counts as ended.
-  unsigned ended = 0;
-  while (ProcessRuns("waitSetup", kInstallerExe)) {
-    Sleep(kInstallerEndPollMs);
-    ++ended;
-  }
-  SetupLogF("is-stp ended at %u.", ended);
-  // The waits by name may end before the process started here does (a process list that
-  // cannot be read): its own handle tells when it has ended.
-  if (process.Valid() && WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&
-      GetExitCodeProcess(process.Get(), &installer->exitCode))
-    SetupLogF("%s ended with exit code %lu.", kInstallerExe, installer->exitCode);
+  WaitForInstaller(process.Get(), installer);
   return TRUE;
 }
 

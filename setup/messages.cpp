@@ -27,7 +27,11 @@ bool CanShowWindows() {
   HWINSTA station = GetProcessWindowStation();
   bool read = station != nullptr &&
               GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr);
-  return WindowStationVisible(read, read ? flags.dwFlags : 0);
+  // A service allowed to interact with the desktop sees a visible station in session 0.
+  DWORD session = 1;
+  bool sessionRead = ProcessIdToSessionId(GetCurrentProcessId(), &session) != FALSE;
+  return WindowStationVisible(read, read ? flags.dwFlags : 0) &&
+         SessionCanAnswer(sessionRead, session);
 }
 
 void ShowSetupWarning(SetupMessage m) {

@@ -14,6 +14,6 @@ extern const char kCaptionZh[];
 // CanShowWindows) the English text goes to the setup log instead.
 void ShowSetupWarning(SetupMessage m);
 
-// False when the process's window station is not visible (session 0, a service's station):
-// a box or a dialog there waits for a click that can never come.
+// False when the process's window station is not visible (a service's station) or the
+// process runs in session 0: a box or a dialog there waits for a click that can never come.
 bool CanShowWindows();

@@ -19,11 +19,16 @@ namespace {
 // Another writer may hold the file for a moment; waiting a little loses no line.
 const int kOpenAttempts = 50;
 const DWORD kOpenRetryMs = 2;
-// Writers of this program take turns through a lock on one byte far beyond any log's end
-// (locks beyond the end of a file are allowed and block no reader). A writer that cannot
-// get it within about two seconds appends all the same.
+// Logs are opened for appending only (no FILE_WRITE_DATA): the system writes each line, one
+// write, at the end of the file, whole on NTFS. Wine does not keep the appends of several
+// processes apart, so writers of this program also take turns through a lock on one byte
+// far beyond any log's end (FILE_READ_DATA lets a handle lock; locks beyond the end block no
+// reader). Any reader can hold that byte: a writer that cannot get it within about 100 ms
+// appends all the same and does not wait for it again in this run.
+const DWORD kLogAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
 const DWORD kTurnOffsetLow = 0xFFFFFFFE, kTurnOffsetHigh = 0x7FFFFFFF;
-const int kTurnAttempts = 1000;
+const int kTurnAttempts = 50;
+bool g_turnTaken;
 
 // The log folders, held from the first line written to each for the life of the process:
 // "<system drive>:\OlvanLog" and "c:\OlvanLog", one folder when Windows is on drive C.
@@ -113,22 +118,53 @@ bool OwnPlainFile(HANDLE file) {
          links <= 1;
 }
 
-// Appends the whole line with one write while holding the writers' turn, so lines of
-// concurrent processes never mix and none overwrites another.
+// Lines that cannot go to today's file (another program holds it without write sharing)
+// go to a spare file of that day, "<today's name without .log>-<process id>-<weekday>.log",
+// which the weekly clean-up removes with today's. It is made relative to the held folder by
+// a create that never opens an existing name, and held for the rest of the run: at most one
+// per log and run, and once made it takes that log's later lines too, in their order.
+struct SpareLog {
+  char name[MAX_PATH];  // today's file name it stands for
+  HANDLE h;
+};
+SpareLog g_spares[8];
+
+// The spare of today's file name, made when folder is given and there is none yet; null
+// when there is none.
+HANDLE Spare(const HeldFolder* folder, const char* name, unsigned weekday) {
+  for (SpareLog& s : g_spares) {
+    if (s.h != nullptr) {
+      if (lstrcmpiA(s.name, name) == 0) return s.h;
+      continue;
+    }
+    // name is today's file name, shorter than MAX_PATH, ending in ".log".
+    char spare[MAX_PATH];
+    size_t len = strlen(name);
+    if (folder == nullptr ||
+        !StrFormat(spare, sizeof spare, "%.*s-%lu-%02u.log", static_cast<int>(len - 4), name,
+                   GetCurrentProcessId(), weekday))
+      return nullptr;
+    HANDLE h = folder->OpenEntry(spare, kLogAccess, FILE_SHARE_READ, FILE_CREATE,
+                                 FILE_NON_DIRECTORY_FILE);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    memcpy(s.name, name, len + 1);
+    return s.h = h;
+  }
+  return nullptr;
+}
+
 void AppendLine(HANDLE file, const void* line, DWORD len) {
   OVERLAPPED turn;
   memset(&turn, 0, sizeof turn);
   turn.Offset = kTurnOffsetLow;
   turn.OffsetHigh = kTurnOffsetHigh;
   bool locked = false;
-  for (int i = 0; i < kTurnAttempts && !locked; ++i) {
+  for (int i = 0; i < kTurnAttempts && !locked && !g_turnTaken; ++i) {
     locked =
         LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn) != 0;
     if (!locked) Sleep(kOpenRetryMs);
   }
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  SetFilePointerEx(file, zero, nullptr, FILE_END);
+  if (!locked) g_turnTaken = true;
   DWORD written = 0;
   WriteFile(file, line, len, &written, nullptr);
   if (locked) UnlockFileEx(file, 0, 1, 0, &turn);
@@ -157,7 +193,7 @@ void DeleteLastWeeks(const HeldFolder& folder, const char* base, unsigned weekda
 
 HANDLE OpenOrCreate(const HeldFolder& folder, const char* base, const char* name,
                     unsigned weekday) {
-  const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  const DWORD access = kLogAccess;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (attempt) Sleep(kOpenRetryMs);
@@ -200,16 +236,23 @@ void WriteLine(const char* folderPath, const char* base, bool detailMark, LogThr
   if (line.Get() == nullptr) return;
   LogComposeLine(line.As<char>(), len, t, detailMark, form, GetCurrentThreadId(), message);
 
-  UniqueHandle file(OpenOrCreate(*folder, base, name, t.weekday));
-  if (!file.Valid()) return;
+  UniqueHandle file;
+  HANDLE h = Spare(nullptr, name, t.weekday);
+  if (h == nullptr) {
+    file.Reset(OpenOrCreate(*folder, base, name, t.weekday));
+    h = file.Get();
+    if (!file.Valid() &&
+        (GetLastError() != ERROR_SHARING_VIOLATION || (h = Spare(folder, name, t.weekday)) == nullptr))
+      return;
+  }
   if (hold->note[0] != '\0') {
     char note[3 * MAX_PATH];
     size_t n = LogComposeLine(note, sizeof note, t, detailMark, form, GetCurrentThreadId(),
                               hold->note);
-    if (n > 0) AppendLine(file.Get(), note, static_cast<DWORD>(n));
+    if (n > 0) AppendLine(h, note, static_cast<DWORD>(n));
     hold->note[0] = '\0';
   }
-  AppendLine(file.Get(), line.Get(), static_cast<DWORD>(len));
+  AppendLine(h, line.Get(), static_cast<DWORD>(len));
 }
 
 void SystemLogFolder(char (&folder)[MAX_PATH]) {
@@ -240,6 +283,10 @@ void SetLogCleanupHookForTest(void (*hook)()) { g_beforeCleanup = hook; }
 
 void ReleaseLogFoldersForTest() {
   for (LogFolderHold& h : g_logFolders) h.folder.Close();
+  for (SpareLog& s : g_spares) {
+    if (s.h != nullptr) CloseHandle(s.h);
+    s.h = nullptr;
+  }
 }
 
 void FixedFolderLog(const char* name, const char* message) {

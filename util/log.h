@@ -29,7 +29,7 @@ void ModuleLogLastError(const char* name, const char* fmt, const char* prefix);
 void FixedFolderLogLastError(const char* name, const char* fmt);
 
 // For tests: hook called when a writer found no file for today, right before the weekly
-// clean-up (null: none); and the release of the held log folders, so that a test can
-// remove or replace them.
+// clean-up (null: none); and the release of the held log folders and spare files, so that a
+// test can remove or replace them.
 void SetLogCleanupHookForTest(void (*hook)());
 void ReleaseLogFoldersForTest();

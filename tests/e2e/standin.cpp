@@ -4,7 +4,10 @@
 // an output without the archiver's success line.
 //   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
 //   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
-//   OLVAN_STANDIN_EXIT the exit code (default 0)
+//   OLVAN_STANDIN_EXIT the exit code (default 0; 0x... for hexadecimal), given to ExitProcess
+//   OLVAN_STANDIN_HANDOVER  an exit code: the installer starts a copy of itself that ends
+//                      with it (and otherwise behaves as this one), records "handover"
+//                      and ends at once with 0
 // The agent and the installer also write how they were started, one line per start, to
 // C:\standin_starts.txt: "<name>|<command line>|<show state or ->|<current folder>".
 // A file standin.tag beside the program marks its calls as "<name>@<tag>": the copies an
@@ -98,6 +101,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   RecordStart(self);
   Record(self, Arguments());
+  char handover[32] = "";
+  if (lstrcmpiA(base, "OlvanSetup.exe") == 0 &&
+      GetEnvironmentVariableA("OLVAN_STANDIN_HANDOVER", handover, sizeof handover) > 0) {
+    SetEnvironmentVariableA("OLVAN_STANDIN_EXIT", handover);
+    SetEnvironmentVariableA("OLVAN_STANDIN_HANDOVER", nullptr);
+    char cmd[MAX_PATH + 2];
+    _snprintf(cmd, sizeof cmd, "\"%s\"", module);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    Record(self, "handover");  // before the copy records its own start
+    if (!CreateProcessA(module, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      ExitProcess(1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ExitProcess(0);
+  }
   char ms[32] = "";
   DWORD stay = STANDIN_DEFAULT_MS;
   if (GetEnvironmentVariableA("OLVAN_STANDIN_MS", ms, sizeof ms) > 0)
@@ -106,5 +126,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Record(self, "end");
   char code[32] = "";
   GetEnvironmentVariableA("OLVAN_STANDIN_EXIT", code, sizeof code);
-  return static_cast<int>(strtoul(code, nullptr, 10));
+  ExitProcess(strtoul(code, nullptr, 0));
 }

@@ -1,7 +1,9 @@
 """Where the install sequence stops, with the number the setup log gives, the reason line
 before it and the exit code a deployment tool reads, and the failures it goes on after."""
 import hashlib
+import os
 import struct
+import subprocess
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -40,6 +42,33 @@ class InstallErrorTest(unittest.TestCase):
         log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
         self.assert_failed(log, 351)
         self.assertEqual(log[-3], b"utl_GetTempWorkPath: a file stands at C:\\tmp.")
+
+    def test_351_names_the_longest_entry_held_in_the_old_working_folder(self):
+        # A name of 100 accented letters, held open without delete sharing: the line before
+        # 351 gives it as far as names are shown (96 escaped letters), the error and why.
+        # Wine names host files in the host's code set: a locale glibc knows (the build
+        # makes en_US.UTF-8 in its own folder).
+        locales = Path(os.environ.get("OLVAN_BUILD_DIR", "build/win32")) / "locales"
+        if not (locales / "en_US.UTF-8" / "LC_CTYPE").exists():
+            self.skipTest(f"no en_US.UTF-8 locale in {locales}")
+        english = dict(ENGLISH, LOCPATH=str(locales))
+        name = "\u00e9" * 100
+        (WORK / name).parent.mkdir(parents=True)
+        (WORK / name).write_bytes(b"held")
+        path = "utf8:" + (win_path(WORK) + "\\" + name).encode().hex()
+        # Read access, sharing reading and writing only.
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-file", path, "80000000", "3"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  env={**os.environ, "WINEDEBUG": "-all", **english})
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), b"held")
+            log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()), env=english)
+        finally:
+            holder.communicate(b"", timeout=60)
+        self.assert_failed(log, 351)
+        self.assertEqual(log[-3], b"utl_GetTempWorkPath: " + b"\\u00e9" * 96 +
+                         b"... below C:\\tmp could not be removed or moved aside, error 32 "
+                         b"(another program holds it).")
 
     def test_352_at_exactly_530000_bytes_and_530001_passes_the_size_check(self):
         stub = SETUP.read_bytes()
@@ -131,9 +160,9 @@ class InstallErrorTest(unittest.TestCase):
         # fail to extract, Qt.7z is not there at all; the upgrade still runs to its end.
         entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),
                    ("UrlCmdCustomCfg.7z", b"7z?")] + agent_and_installer()
-        log = self.run_with(packed(SETUP.read_bytes(), entries), code=3010,
+        log = self.run_with(packed(SETUP.read_bytes(), entries),
                             env={**ENGLISH, "OLVAN_STANDIN_EXIT": "3010"})
-        self.assertEqual(log[-2], b"OlvanSetup.exe ended with exit code 3010.")
+        self.assert_outcome(log, 3010)
         wp = "C:\\tmp\\OlvanSetup0"
         self.assertIn(f"{wp}\\Qt.7z".encode(), log)
         self.assertNotIn(f'{wp}\\7za.exe x "{wp}\\Qt.7z" -o"{wp}" -y'.encode(), log)
@@ -144,6 +173,47 @@ class InstallErrorTest(unittest.TestCase):
         self.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
         self.assertFalse(any(l.startswith(b"install failed") for l in log), log)
         self.assertEqual(standin_calls()[-2:], [("OlvanSetup.exe", ""), ("OlvanSetup.exe", "end")])
+
+    def assert_outcome(self, log, code, copy=False):
+        """The installer's outcome: its full code in the log (Linux sees the low 8 bits of
+        the exit code), from the process the setup started or a copy it followed."""
+        who = b"a copy the installer started" if copy else b"the one the setup started"
+        self.assertRegex(log[-2], f"^OlvanSetup\\.exe ended with exit code {code} "
+                         f"\\(0x{code:08X}\\) in process \\d+, ".encode() + who + rb"\.$")
+        self.assertEqual(self.code, exit_code(code))
+        self.assertFalse(any(l.startswith(b"install failed") for l in log), log)
+
+    def test_installer_that_fails_fails_the_setup(self):
+        # Its own failure, another installation in progress, a crash: each is the setup's
+        # exit code as it is.
+        for code in (1603, 1618, 0xC0000005):
+            with self.subTest(code=code):
+                reset_install_machine()
+                log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()),
+                                    env={**ENGLISH, "OLVAN_STANDIN_EXIT": hex(code),
+                                         "OLVAN_STANDIN_MS": "200"})
+                self.assert_outcome(log, code)
+
+    def test_copy_the_installer_hands_over_to_decides_and_an_unrelated_one_does_not(self):
+        # The installer starts a copy of itself that fails with 1603 and ends at once with 0;
+        # a program of the installer's name that nobody started from the setup runs on and
+        # ends last, with 3010: it stretches the wait and changes nothing.
+        other = install_folder("other") / "OlvanSetup.exe"
+        other.write_bytes(STANDIN_INSTALLER.read_bytes())
+        unrelated = start(win_path(other), env={**ENGLISH, "OLVAN_STANDIN_EXIT": "3010",
+                                                "OLVAN_STANDIN_MS": "15000",
+                                                "OLVAN_STANDIN_LOG": "C:\\other\\calls.txt"})
+        self.assertTrue(wait_for(lambda: (C / "other" / "calls.txt").exists()))
+        log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()),
+                            env={**ENGLISH, "OLVAN_STANDIN_HANDOVER": "1603",
+                                 "OLVAN_STANDIN_MS": "1000"})
+        self.assertEqual(wait_exit(unrelated), exit_code(3010))
+        self.assertEqual((C / "other" / "calls.txt").read_text().splitlines(),
+                         ["OlvanSetup.exe|", "OlvanSetup.exe|end"])
+        self.assertEqual(standin_calls()[-4:], [("OlvanSetup.exe", ""), ("OlvanSetup.exe", "handover"),
+                                                ("OlvanSetup.exe", ""), ("OlvanSetup.exe", "end")])
+        self.assertEqual(sum(l.startswith(b"OlvanSetup.exe ended with ") for l in log), 1)
+        self.assert_outcome(log, 1603, copy=True)
 
     def test_installer_that_never_appears(self):
         entries = [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),

@@ -422,6 +422,99 @@ TEST_F(WorkFolderTest, HardLinkedReadOnlyFileOfSomeoneElseKeepsItsAttribute) {
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
 }
 
+// Takes every name under which the old working folder could be moved aside (tick 7).
+struct AsideNamesTaken {
+  AsideNamesTaken() {
+    for (int n = 0; n < 100; ++n) CreateDirectoryA(Name(n).c_str(), nullptr);
+    utl_SetAsideTickForTest(FixedTick);
+  }
+  ~AsideNamesTaken() {
+    utl_SetAsideTickForTest(nullptr);
+    for (int n = 0; n < 100; ++n) RemoveDirectoryA(Name(n).c_str());
+  }
+  static std::string Name(int n) { return "C:\\tmp\\OlvanSetup0.7-" + std::to_string(n); }
+};
+
+// An entry whose deletion fails, in a folder that cannot be moved aside either, is named
+// with the error of its own deletion: a file another program maps, and a read-only file
+// with a second name elsewhere (someone else's, left untouched).
+TEST_F(WorkFolderTest, EntryThatCannotBeDeletedIsNamedWithItsOwnError) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  for (const std::string& a : Asides()) utl_RemoveFolderTree(("C:\\tmp\\" + a).c_str());
+  CreateDirectoryA(kWork, nullptr);
+  const std::string mapped = std::string(kWork) + "\\mapped.dll";
+  WriteFileBytes(mapped, "mapped");
+  UniqueHandle file(CreateFileA(mapped.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  UniqueHandle mapping(CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  ASSERT_TRUE(mapping.Valid());
+  char out[260];
+  {
+    AsideNamesTaken taken;
+    EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
+  }
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: mapped.dll below C:\\tmp could not be removed or moved "
+               "aside, error 5.");
+  mapping.Reset();
+  file.Reset();
+
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(victim, "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(CreateHardLinkA((std::string(kWork) + "\\planted.txt").c_str(), victim.c_str(),
+                              nullptr));
+  {
+    AsideNamesTaken taken;
+    EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
+  }
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: planted.txt below C:\\tmp could not be removed or moved "
+               "aside, error 5.");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+int g_added;
+// Adds one entry to C:\\tmp\\OlvanSetup0\\grows after each count, as a program that keeps
+// adding names to its folder would.
+void AddOne() {
+  WriteFileBytes("C:\\tmp\\OlvanSetup0\\grows\\n" + std::to_string(++g_added), "n");
+}
+
+// Each pass visits at most the entries a folder held when it counted them, and the margin:
+// with no margin, a folder one entry above its count stops every pass, and the call gives
+// up within the 5 s between passes; a folder that does not grow is removed whole.
+TEST_F(WorkFolderTest, PassStopsAtTheEntriesItCountedAndTheMargin) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  for (const std::string& a : Asides()) utl_RemoveFolderTree(("C:\\tmp\\" + a).c_str());
+  CreateDirectoryA(kWork, nullptr);
+  CreateDirectoryA("C:\\tmp\\OlvanSetup0\\grows", nullptr);
+  for (int i = 0; i < 3; ++i) WriteFileBytes("C:\\tmp\\OlvanSetup0\\grows\\f" + std::to_string(i), "f");
+  char out[260];
+  g_added = 0;
+  utl_SetPassMarginForTest(0, AddOne);
+  DWORD t0 = GetTickCount();
+  int made;
+  {
+    AsideNamesTaken taken;
+    made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  }
+  utl_SetPassMarginForTest(64, nullptr);
+  EXPECT_EQ(made, 0);
+  EXPECT_LT(GetTickCount() - t0, 7000u);
+  EXPECT_GT(g_added, 2);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: grows below C:\\tmp could not be removed or moved aside, "
+               "error 145.");
+
+  utl_SetPassMarginForTest(0, nullptr);
+  made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetPassMarginForTest(64, nullptr);
+  EXPECT_EQ(made, 1);
+  EXPECT_FALSE(Exists("C:\\tmp\\OlvanSetup0\\grows"));
+}
+
 // An entry that another account made, owns and shut Administrators out of is removed
 // through the backup and restore privileges, its security untouched.
 TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {

@@ -211,6 +211,67 @@ TEST_F(LogTest, ReaderHoldingTodaysLogDelaysTheLine) {
   EXPECT_EQ(ReadLogMessages("setup"), (std::vector<std::string>{"first", "second"}));
 }
 
+// Messages of a spare log, which takes the lines today's log cannot: "<today's name without
+// .log>-<process id>-<weekday>.log".
+std::string SparePath(const std::string& base) {
+  std::string today = TodayLogPath(base);
+  return today.substr(0, today.size() - 4) + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+         today.substr(today.size() - 6);
+}
+std::vector<std::string> Messages(const std::string& path) {
+  std::vector<std::string> out;
+  std::string all = ReadFileBytes(path);
+  static const std::regex kLine(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[[0-9a-f]+\] ([^\r]*)\r\n)");
+  for (std::sregex_iterator i(all.begin(), all.end(), kLine), end; i != end; ++i)
+    out.push_back((*i)[1]);
+  return out;
+}
+
+// A reader that holds the byte the writers lock to take turns delays the run once, by about
+// 100 ms: the writers then append without it (each line waited about 2 s for it before).
+TEST_F(LogTest, ReaderHoldingTheTurnByteDelaysTheRunOnce) {
+  SetupLog("first");
+  HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  OVERLAPPED turn = {};
+  turn.Offset = 0xFFFFFFFE;
+  turn.OffsetHigh = 0x7FFFFFFF;
+  ASSERT_TRUE(LockFileEx(reader, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn));
+  DWORD t0 = GetTickCount();
+  for (int i = 0; i < 30; ++i) SetupLog("held");
+  EXPECT_LT(GetTickCount() - t0, 2500u);  // 100 ms for each line would be 3 s
+  CloseHandle(reader);
+  std::vector<std::string> all(31, "held");
+  all[0] = "first";
+  EXPECT_EQ(ReadLogMessages("setup"), all);
+}
+
+// A reader that holds today's log without write sharing for good: the lines go, in their
+// order, to one spare file of the day, made new (a file planted at its name is neither
+// opened nor written: the lines are then dropped), and the later lines of the run too.
+TEST_F(LogTest, ReaderKeepingTodaysLogSendsTheLinesToOneSpareFile) {
+  SetupLog("first");
+  HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  std::string spare = SparePath("setup");
+  WriteFileBytes(spare, "planted");
+  SetupLog("dropped");
+  EXPECT_EQ(ReadFileBytes(spare), "planted");
+  DeleteFileA(spare.c_str());
+  SetupLog("second");
+  SetupLog("third");
+  CloseHandle(reader);
+  SetupLog("fourth");
+  EXPECT_EQ(ReadLogMessages("setup"), std::vector<std::string>{"first"});
+  EXPECT_EQ(Messages(spare), (std::vector<std::string>{"second", "third", "fourth"}));
+  // The weekly clean-up of the log takes it too.
+  EXPECT_TRUE(LogCleanupMatches(spare.substr(spare.rfind('\\') + 1).c_str(), "setup",
+                                Today().weekday));
+  ReleaseLogFoldersForTest();
+}
+
 // Another writer creates today's log between this writer's look for it and its clean-up:
 // the clean-up spares that file, the create that then collides opens it, and both writers'
 // lines are kept.

@@ -22,8 +22,9 @@
 //   uidriver sleep MS                       just runs for MS milliseconds (a process to find)
 //   uidriver hold-event NAME MS             holds a named event for MS milliseconds
 //   uidriver hold-mutex NAME MS             holds a named mutex for MS milliseconds
-//   uidriver hold-file PATH ACCESS          holds the file open with ACCESS (hex), sharing
-//                                           everything, until its input ends
+//   uidriver hold-file PATH ACCESS [SHARE]  holds the file open with ACCESS (hex), sharing
+//                                           SHARE (hex; default everything), until its input
+//                                           ends; PATH "utf8:HEX" is the path's UTF-8 bytes
 //   uidriver hidden-station EXE MS          runs EXE on a desktop of a window station made for
 //                                           it (as a service's: nobody sees it), waits up to MS;
 //                                           prints the station's UOI_FLAGS and EXE's exit code
@@ -347,10 +348,20 @@ int main(int argc, char** argv) {
     CloseHandle(e);
     return 0;
   }
-  if (strcmp(cmd, "hold-file") == 0 && argc == 4) {
-    HANDLE f = CreateFileA(argv[2], strtoul(argv[3], nullptr, 16),
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+  if (strcmp(cmd, "hold-file") == 0 && (argc == 4 || argc == 5)) {
+    DWORD share = argc == 5 ? strtoul(argv[4], nullptr, 16)
+                            : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    char utf8[1024];
+    WCHAR wide[1024];
+    if (strncmp(argv[2], "utf8:", 5) == 0 &&
+        (!Unhex(argv[2] + 5, utf8, sizeof utf8) ||
+         !MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 1024)))
+      return Usage();
+    HANDLE f = strncmp(argv[2], "utf8:", 5) == 0
+                   ? CreateFileW(wide, strtoul(argv[3], nullptr, 16), share, nullptr,
+                                 OPEN_EXISTING, 0, nullptr)
+                   : CreateFileA(argv[2], strtoul(argv[3], nullptr, 16), share, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return 1;
     printf("held\n");
     fflush(stdout);
