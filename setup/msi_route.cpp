@@ -28,6 +28,8 @@ const DWORD kSourceRetryMs = 1000;
 // Temporary names tried when one is taken.
 const unsigned kNewNameTries = 10;
 const DWORD kCopyChunk = 1 << 20;
+// The copy's buffer, among the program's uninitialised data.
+unsigned char g_chunk[kCopyChunk];
 
 // The program's folder, held to the end of the run.
 HeldFolder g_folder;
@@ -87,14 +89,13 @@ bool DeleteOnClose(HANDLE file, BOOLEAN del) {
 
 // Copies from, from its start to its end, into to; false with the system's error.
 bool CopyBytes(HANDLE from, HANDLE to) {
-  HeapBuffer buf(kCopyChunk);
   LARGE_INTEGER start = {};
-  if (buf.Get() == nullptr || !SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   DWORD got, put;
-  while (ReadFile(from, buf.Get(), kCopyChunk, &got, nullptr)) {
+  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
+  while (ReadFile(from, g_chunk, kCopyChunk, &got, nullptr)) {
     if (got == 0) return true;
     // A short write (a full disk) is a failure.
-    if (!WriteFile(to, buf.Get(), got, &put, nullptr) || put != got) return false;
+    if (!WriteFile(to, g_chunk, got, &put, nullptr) || put != got) return false;
   }
   return false;
 }
@@ -112,11 +113,10 @@ bool MakeCopy(DWORD* pdwErr) {
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
                                         nullptr)
                           : nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
+  DWORD attributes;
   if (source.Valid() && (GetFileType(source.Get()) != FILE_TYPE_DISK ||
-                         !GetFileInformationByHandle(source.Get(), &info) ||
-                         (info.dwFileAttributes &
-                          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)) {
+                         !EntryFacts(source.Get(), &attributes, nullptr, nullptr) ||
+                         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)) {
     source.Reset();
     SetLastError(ERROR_BAD_FILE_TYPE);
   }
