@@ -475,7 +475,7 @@ class MsiRouteSafetyTest(unittest.TestCase):
             (lambda: (self.src.unlink(), os.symlink(secret, self.src)), 0,
              rb" is refused with Err 160\.$"),
             (lambda: os.truncate(self.src, 1 << 30), 0, rb" is refused with Err 160\.$"),
-            (lambda: os.truncate(self.src, (4 << 30) + 10), 352,
+            (lambda: os.truncate(self.src, (4 << 30) + MSI_OFFSET + 100), 352,
              rb" is refused with Err 352\.$"),
             (lambda: os.truncate(self.src, MSI_OFFSET), 352, rb" is refused with Err 352\.$"),
         ]
@@ -509,6 +509,24 @@ class MsiRouteSafetyTest(unittest.TestCase):
         log = self.run_msi(1603)
         self.assert_no_copy_made(log, 0, rb"^msi: the source .*Client\.msi cannot be used, "
                                          rb"error \d+\.$")
+        # A device: ERROR_BAD_FILE_TYPE.
+        reset_install_machine()
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", "NUL")
+        log = self.run_msi(1603)
+        self.assert_no_copy_made(log, 0, rb"^msi: the source NUL cannot be used, error 222\.$")
+
+    def test_unbound_program_uses_a_found_copy_as_it_is(self):
+        """A program olvpack did not bind cannot tell a stale copy: one cut below the offset
+        gives 352, and neither the copy nor the source is touched."""
+        self.exe.write_bytes(SETUP.read_bytes())
+        cut = self.genuine[:MSI_OFFSET - 5]
+        (self.dir / "OlvanSetup.msi").write_bytes(cut)
+        log = self.run_msi(352)
+        self.assertEqual(log[-2:], [b"install failed with Err 352.", b"Exit main"])
+        self.assertNotIn(b"msi: the copy is refused, copying the source again.", log)
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), cut)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["OlvanSetup.msi", "Setup.exe"])
 
     def test_folder_at_the_copy_name_is_left_and_the_new_copy_used_then_removed(self):
         (self.dir / "OlvanSetup.msi").mkdir()
@@ -518,6 +536,8 @@ class MsiRouteSafetyTest(unittest.TestCase):
         assert_whole_upgrade(self, log)
         self.assertTrue(any(l.startswith(b"msi: the old copy cannot be replaced, error ")
                             for l in log), log)
+        # A folder is no copy: nothing was refused or opened before the copy was made.
+        self.assertFalse([l for l in log if l.startswith(b"msi: the copy ")], log)
         self.assertIn(b"\\OlvanSetup.msi.", b"\n".join(module_log("UtlFile")))
         self.assertEqual(tree(self.dir), ["OlvanSetup.msi/", "OlvanSetup.msi/keep.txt",
                                           "Setup.exe"])
