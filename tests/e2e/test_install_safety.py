@@ -389,9 +389,12 @@ class MsiRouteSafetyTest(unittest.TestCase):
         self.assertEqual(standin_calls(), [])
 
     def no_create_watch(self):
-        """A watcher that fires at any name made beside the program."""
-        return watch(self.dir, "create", "*", self.elsewhere / "none", self.elsewhere / "none2",
-                     "move", self.elsewhere / "none3")
+        """A watcher that fires at any name made beside the program (it then moves two
+        empty folders of its own, nothing of the setup's)."""
+        decoys = install_folder("decoys")
+        for name in ("a", "c"):
+            (decoys / name).mkdir()
+        return watch(self.dir, "create", "*", decoys / "a", decoys / "b", "move", decoys / "c")
 
     def test_links_at_the_copy_are_replaced_as_names(self):
         """A hard link, then a symbolic link, at OlvanSetup.msi leading to a file of another
