@@ -64,3 +64,5 @@ bool utl_IsHeldCarrier(HANDLE file) {
   FileIdentity id;
   return g_state == HoldState::kHeld && IdentityOf(file, &id) && SameIdentity(id, g_carrierId);
 }
+
+HANDLE utl_OwnFileHold() { return g_holds[0].Get(); }

@@ -27,3 +27,6 @@ void utl_ReleaseLastHold();
 // index. True as well when no carrier was ever held (the unpacker used on its own, by the
 // release tools' tests); false after a hold failed.
 bool utl_IsHeldCarrier(HANDLE file);
+
+// The program's own file as held (utl_HoldOwnFile), or null when it is not held.
+HANDLE utl_OwnFileHold();

@@ -98,11 +98,81 @@ int ReadAndMix(HANDLE file, void* buffer, DWORD count) {
 
 namespace {
 
+// Takes in nothing and logs nothing: the check that walks a package before anything of it is
+// written.
+class NoTarget : public PackageTarget {
+ public:
+  bool Open(const char*, const char*) override { return true; }
+  bool Write(const void*, uint32_t) override { return true; }
+  void Close() override {}
+  void Log(const char*) override {}
+};
+
+// One walk of the package at offset of the open carrier (packageLen bytes) into target,
+// never reading into the certificate table that the carrier's header names. 1 when it
+// completes; else 0 with *err set, the 168 reason logged (and its error line, which the walk
+// logs through target for every other number).
+int WalkCarrier(HANDLE carrier, DWORD offset, DWORD packageLen, const char* name, const char* dst,
+                PackageTarget& target, Sha256* digest, DWORD* err) {
+  // Read from the file's start, then the seek to the package.
+  unsigned char head[kCertHeadLen];
+  DWORD headLen = 0;
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(carrier, start, nullptr, FILE_BEGIN) ||
+      !ReadFile(carrier, head, sizeof head, &headLen, nullptr))
+    headLen = 0;
+  const CertLimit cert = PackageCertLimit(head, headLen, offset, packageLen);
+  if (cert.inside) return FailInSignature("starts inside", offset, name, cert.tableAt, err);
+  // One way of reading, wherever the carrier lies: ReadFile reports a failed read (a network
+  // share gone, a bad sector) as a failed call, which ends the unpack with 166, while a
+  // mapped page that cannot be read ends the whole process. Measured, ReadFile into the
+  // un-mixing buffer was also the faster of the two.
+  // An offset the pointer cannot reach leaves the marker unread.
+  start.QuadPart = offset;
+  SetFilePointerEx(carrier, start, nullptr, FILE_BEGIN);
+  FileReader reader(carrier);
+  LimitedReader limited(reader, cert.readable);
+  uint32_t walkErr = 0;
+  // CreateFileA reads the names in the ANSI code page, so the walk splits them into
+  // characters by its rules.
+  if (WalkPackage(limited, packageLen, dst, target, &walkErr, GetACP(), digest)) return 1;
+  if (limited.RanInto()) return FailInSignature("runs into", offset, name, cert.tableAt, err);
+  *err = walkErr;
+  return 0;
+}
+
+// Walks the package without writing anything or logging the walk; with bound, its digest
+// must match. 0 when it does, else the number, with its error line and the reason of 167
+// and 168.
+DWORD CheckWalk(HANDLE carrier, DWORD offset, DWORD packageLen, const char* name, const char* dst,
+                const unsigned char* bound) {
+  NoTarget none;
+  Sha256 digest;
+  Sha256Init(&digest);
+  DWORD err = 0;
+  if (!WalkCarrier(carrier, offset, packageLen, name, dst, none, bound ? &digest : nullptr, &err)) {
+    // The walk's own error line went nowhere; 168 has logged its own.
+    if (err != kUnpackErrInSignature) Fail(err, nullptr);
+    return err;
+  }
+  unsigned char read[kSha256Len];
+  Sha256Final(&digest, read);
+  if (bound == nullptr || memcmp(read, bound, kSha256Len) == 0) return 0;
+  char boundHex[2 * kSha256Len + 1], readHex[2 * kSha256Len + 1];
+  DigestHex(bound, boundHex);
+  DigestHex(read, readHex);
+  SetupLogF("utl_FileUnpack: the package of %s has sha256 %s; the program is bound to %s.", name,
+            readHex, boundHex);
+  Fail(kUnpackErrDigest, nullptr);
+  return kUnpackErrDigest;
+}
+
 // Steps from the first log line on. srcPath and srcFile are the ANSI names, for the log and
-// the limits; the carrier itself is wideFolder\wideFile, or, when wideFolder is null, the
-// UTF-16 form of the ANSI path.
+// the limits; the carrier is held (an open handle of the caller's), or else
+// wideFolder\wideFile, or, when wideFolder is null, the UTF-16 form of the ANSI path.
 int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
-           const wchar_t* wideFile, const char* pszDstPath, DWORD* pdwErr, DWORD dwOffset) {
+           const wchar_t* wideFile, HANDLE held, const char* pszDstPath, DWORD* pdwErr,
+           DWORD dwOffset) {
   ModuleLogF(kLogName, "utl_FileUnpack: pszSrcPath = %s pszSrcFile = %s pszDstPath = %s", srcPath,
              srcFile, pszDstPath);
   if (strlen(srcPath) + strlen(srcFile) >= kPathLimit || strlen(pszDstPath) >= kPathLimit)
@@ -115,11 +185,16 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
                               : AnsiToWide(carrierPath, MAX_PATH, szSrcAbsFile)))
     return Fail(kUnpackErrPathTooLong, pdwErr);
   ModuleLogF(kLogName, "utl_FileUnpack: szSrcAbsFile = %s", szSrcAbsFile);
-  if (!FileExistsW(carrierPath)) return Fail(kUnpackErrNoCarrier, pdwErr);
+  if (held == nullptr && !FileExistsW(carrierPath)) return Fail(kUnpackErrNoCarrier, pdwErr);
   if (!DirectoryExists(pszDstPath)) return Fail(kUnpackErrNoDstFolder, pdwErr);
 
   DWORD high = 0, low = 0;
-  int sized = utl_GetFileSizeW(carrierPath, &high, &low);
+  LARGE_INTEGER heldSize;
+  int sized = held != nullptr ? GetFileSizeEx(held, &heldSize) : utl_GetFileSizeW(carrierPath, &high, &low);
+  if (held != nullptr) {
+    high = static_cast<DWORD>(heldSize.HighPart);
+    low = heldSize.LowPart;
+  }
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeHigh = %d dwSizeLow = %d", static_cast<int>(high),
              static_cast<int>(low));
   if (!sized || high != 0 || dwOffset >= low) return Fail(kUnpackErrCarrierSize, pdwErr);
@@ -127,78 +202,57 @@ int Unpack(const char* srcPath, const char* srcFile, const wchar_t* wideFolder,
   ModuleLogF(kLogName, "utl_FileUnpack: dwSizeLow = dwSizeLow - dwOffset= %d",
              static_cast<int>(packageLen));
 
-  UniqueHandle carrier(utl_OpenFileForReadW(carrierPath));
-  // The file at that path may have been swapped since the setup started: only the carrier
-  // the process holds is read.
-  if (!carrier.Valid() || !utl_IsHeldCarrier(carrier.Get()))
-    return Fail(kUnpackErrOpenCarrier, pdwErr);
+  UniqueHandle opened;
+  if (held == nullptr) {
+    opened.Reset(utl_OpenFileForReadW(carrierPath));
+    // The file at that path may have been swapped since the setup started: only the carrier
+    // the process holds is read.
+    if (!opened.Valid() || !utl_IsHeldCarrier(opened.Get()))
+      return Fail(kUnpackErrOpenCarrier, pdwErr);
+    held = opened.Get();
+  }
 
   // The package must be the one bound into the image, whichever carrier brings it (a
-  // program and an MSI package built from one payload folder carry the same package); its
-  // digest is taken in the same pass as the unpack.
+  // program and an MSI package built from one payload folder carry the same package). A
+  // bound program walks it whole, writing nothing, before it writes a byte: a package it
+  // does not vouch for, whole or cut short, leaves nothing behind. The carrier is held with
+  // read sharing only across both walks, so the second reads what the first checked.
   unsigned char bound[kSha256Len];
-  const bool checkDigest = ReadBoundDigest(bound);
-  Sha256 digest;
-  Sha256Init(&digest);
-  Sha256* const pDigest = checkDigest ? &digest : nullptr;
-
-  // The carrier's header names its certificate table, which the package may neither start
-  // in nor be read into. Read from the held file's start, before the seek to the package.
-  unsigned char head[kCertHeadLen];
-  DWORD headLen = 0;
-  if (!ReadFile(carrier.Get(), head, sizeof head, &headLen, nullptr)) headLen = 0;
-  const CertLimit cert = PackageCertLimit(head, headLen, dwOffset, packageLen);
-  if (cert.inside)
-    return FailInSignature("starts inside", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
-
-  FolderTarget target;
-  uint32_t err = 0;
-  // CreateFileA reads the names in the ANSI code page, so the walk splits them into
-  // characters by its rules.
-  const uint32_t codePage = GetACP();
-  // One way of reading, wherever the carrier lies: ReadFile reports a failed read (a network
-  // share gone, a bad sector) as a failed call, which ends the unpack with 166, while a
-  // mapped page that cannot be read ends the whole process. Measured, ReadFile into the
-  // un-mixing buffer was also the faster of the two.
-  // An offset the pointer cannot reach leaves the marker unreadable.
-  LARGE_INTEGER start;
-  start.QuadPart = dwOffset;
-  if (!SetFilePointerEx(carrier.Get(), start, nullptr, FILE_BEGIN))
-    return Fail(kUnpackErrMarkerRead, pdwErr);
-  FileReader reader(carrier.Get());
-  LimitedReader limited(reader, cert.readable);
-  int done = WalkPackage(limited, packageLen, pszDstPath, target, &err, codePage, pDigest);
-  if (!done && limited.RanInto())
-    return FailInSignature("runs into", dwOffset, szSrcAbsFile, cert.tableAt, pdwErr);
-  if (done && checkDigest) {
-    unsigned char read[kSha256Len];
-    Sha256Final(&digest, read);
-    // What was written stays here; the caller empties the working folder and runs none of it.
-    if (memcmp(read, bound, kSha256Len) != 0) {
-      char boundHex[2 * kSha256Len + 1], readHex[2 * kSha256Len + 1];
-      DigestHex(bound, boundHex);
-      DigestHex(read, readHex);
-      SetupLogF("utl_FileUnpack: the package of %s has sha256 %s; the program is bound to %s.",
-                szSrcAbsFile, readHex, boundHex);
-      return Fail(kUnpackErrDigest, pdwErr);
+  if (ReadBoundDigest(bound)) {
+    DWORD refused = CheckWalk(held, dwOffset, packageLen, szSrcAbsFile, pszDstPath, bound);
+    if (refused != 0) {
+      if (pdwErr != nullptr) *pdwErr = refused;
+      return 0;
     }
   }
-  if (done) return 1;
+  FolderTarget target;
+  DWORD err = 0;
+  if (WalkCarrier(held, dwOffset, packageLen, szSrcAbsFile, pszDstPath, target, nullptr, &err))
+    return 1;
   if (pdwErr != nullptr) *pdwErr = err;
   return 0;
 }
 
 }  // namespace
 
+DWORD utl_CheckCarrier(HANDLE carrier, DWORD offset, const char* name) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(carrier, &size) || size.HighPart != 0 || size.LowPart <= offset)
+    return kSeqErrCarrierSize;
+  unsigned char bound[kSha256Len];
+  bool isBound = ReadBoundDigest(bound);
+  return CheckWalk(carrier, offset, size.LowPart - offset, name, "", isBound ? bound : nullptr);
+}
+
 int utl_FileUnpack(const char* pszSrcPath, const char* pszSrcFile, const char* pszDstPath,
                    DWORD* pdwErr, DWORD dwOffset) {
   if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
     return Fail(kUnpackErrNullArg, pdwErr);
-  return Unpack(pszSrcPath, pszSrcFile, nullptr, nullptr, pszDstPath, pdwErr, dwOffset);
+  return Unpack(pszSrcPath, pszSrcFile, nullptr, nullptr, nullptr, pszDstPath, pdwErr, dwOffset);
 }
 
 int utl_FileUnpackW(const wchar_t* pszSrcPath, const wchar_t* pszSrcFile, const char* pszDstPath,
-                    DWORD* pdwErr, DWORD dwOffset) {
+                    DWORD* pdwErr, DWORD dwOffset, HANDLE held) {
   if (pszSrcPath == nullptr || pszSrcFile == nullptr || pszDstPath == nullptr)
     return Fail(kUnpackErrNullArg, pdwErr);
   // Names beyond any path's length count as too long.
@@ -206,5 +260,5 @@ int utl_FileUnpackW(const wchar_t* pszSrcPath, const wchar_t* pszSrcFile, const 
   if (!WideToAnsi(srcPath, sizeof srcPath, pszSrcPath) ||
       !WideToAnsi(srcFile, sizeof srcFile, pszSrcFile))
     return Fail(kUnpackErrPathTooLong, pdwErr);
-  return Unpack(srcPath, srcFile, pszSrcPath, pszSrcFile, pszDstPath, pdwErr, dwOffset);
+  return Unpack(srcPath, srcFile, pszSrcPath, pszSrcFile, held, pszDstPath, pdwErr, dwOffset);
 }

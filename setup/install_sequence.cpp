@@ -13,6 +13,7 @@
 #include "package/work_folder.h"
 #include "setup/app_state.h"
 #include "setup/installer_wait.h"
+#include "setup/msi_route.h"
 #include "util/file_basics.h"
 #include "util/fixed_str.h"
 #include "util/folders.h"
@@ -30,16 +31,10 @@ namespace {
 char g_szWorkPath[MAX_PATH];
 
 const char kOlvanKey[] = "SOFTWARE\\Olvan";
-const char kUninstallKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
-const wchar_t kMsiCopyName[] = L"OlvanSetup.msi";
 const char kAgentExe[] = "wexApxSvr.exe";
 const char kExtractOk[] = "Everything is Ok";
 
 // Waits, in milliseconds, and poll limits.
-const int kSourceRetries = 10;
-const DWORD kSourceRetryMs = 1000;
 const DWORD kAfterUninstallMarkMs = 1000;
 const DWORD kAfterAgentMs = 300;
 const DWORD kAgentPollMs = 500;
@@ -54,57 +49,6 @@ bool InstallByMsi() {
   DWORD mode = 0;
   if (!utl_ReadRegDword(HKEY_LOCAL_MACHINE, kOlvanKey, "InstallByMsi", &mode)) return false;
   return mode != 0;
-}
-
-// Copies the installed product's source (an existing file) over the MSI copy
-// and holds the copy. False when the copy does not exist afterwards.
-bool CopyMsiSource(const wchar_t* wideSource, const wchar_t* copy) {
-  CopyFileW(wideSource, copy, FALSE);
-  if (!FileExistsW(copy)) {
-    SetupLog("Cannot use setup copy msi file, accessible error.");
-    return false;
-  }
-  utl_HoldCarrier(copy);
-  return true;
-}
-
-// The MSI route's carrier: "OlvanSetup.msi" beside the program, copied there from the
-// installed product's source when missing. False (error number unchanged) when there is
-// no copy and none can be made. The copy's path is in UTF-16, like the program's own.
-// wideSource receives the source's path, empty when it names no existing file; found tells
-// whether the copy was there already.
-bool PrepareMsiCopy(wchar_t (&copy)[MAX_PATH], wchar_t (&wideSource)[MAX_PATH], bool* found) {
-  SetupLog("msi install.");
-  char source[MAX_PATH + 1] = "";
-  bool haveSource =
-      utl_ReadRegString(HKEY_LOCAL_MACHINE, kOlvanKey, "MsiSourceName", source, MAX_PATH);
-  for (int retry = 0; !haveSource && retry < kSourceRetries; ++retry) {
-    SetupLog("can't get source path.");
-    haveSource =
-        utl_ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "MsiSourceName", source, MAX_PATH);
-    Sleep(kSourceRetryMs);
-  }
-  wideSource[0] = L'\0';
-  if (haveSource && source[0] != '\0' && FileExists(source) &&
-      !AnsiToWide(wideSource, MAX_PATH, source))
-    wideSource[0] = L'\0';
-
-  // Beside the program whatever the program's file is called (a download may be renamed).
-  wchar_t self[MAX_PATH];
-  if (!GetOwnFolder(self)) return false;
-  if (!WideJoinPath(copy, self, kMsiCopyName)) return false;
-
-  // Held from here on like the program's own file; a copy that cannot be held is refused
-  // by the unpack.
-  *found = FileExistsW(copy);
-  if (*found) {
-    SetupLog("InstallScript has copy msi file.");
-    utl_HoldCarrier(copy);
-    return true;
-  }
-  if (wideSource[0] != L'\0') return CopyMsiSource(wideSource, copy);
-  SetupLog("Network problem, cannot access source file.");
-  return false;
 }
 
 // A package that the program does not vouch for.
@@ -251,20 +195,10 @@ bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
   return true;
 }
 
-BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
-  wchar_t carrier[MAX_PATH], source[MAX_PATH] = L"";
-  DWORD offset;
-  bool foundCopy = false;
-  if (InstallByMsi()) {
-    if (!PrepareMsiCopy(carrier, source, &foundCopy)) return FALSE;
-    offset = kMsiCarrierOffset;
-  } else {
-    if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
-    offset = kExeCarrierOffset;
-  }
-  // A program that had the carrier open for writing when it was held may have let it go.
-  utl_HoldCarrierAgain();
-
+// The executable route: the package appended to the program's own file.
+bool UnpackOwnFile(DWORD* pdwErr) {
+  wchar_t carrier[MAX_PATH];
+  if (!GetOwnFilePath(carrier)) carrier[0] = L'\0';
   wchar_t folder[MAX_PATH] = L".";
   const wchar_t* file = carrier;
   if (wchar_t* slash = wcsrchr(carrier, L'\\')) {
@@ -273,6 +207,36 @@ BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
     folder[len] = L'\0';
     file = slash + 1;
   }
+  DWORD high = 0, low = 0;
+  int sized;
+  if (FileExistsW(carrier)) {
+    sized = utl_GetFileSizeW(carrier, &high, &low);
+  } else {
+    char logged[4 * MAX_PATH];
+    if (WideToAnsi(logged, sizeof logged, carrier)) SetupLog(logged);
+    sized = utl_GetFileSizeW(file, &high, &low);
+    wcscpy(folder, L".");
+  }
+  if (!sized || high != 0 || low <= kExeCarrierOffset) {
+    *pdwErr = kSeqErrCarrierSize;
+    return false;
+  }
+  if (!WorkIntact("the unpack")) {
+    *pdwErr = kSeqErrWorkFolderSwapped;
+    return false;
+  }
+  if (utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, kExeCarrierOffset)) return true;
+  // Nothing of a refused package stays.
+  if (Refused(*pdwErr)) utl_EmptyWorkFolder();
+  return false;
+}
+
+BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
+  // A program that had the program's file open for writing when it was held may have let
+  // it go.
+  utl_HoldCarrierAgain();
+  const bool msi = InstallByMsi();
+  if (msi && !MsiPrepareCopy(pdwErr)) return FALSE;
 
   // 358 when a folder with content was swapped in as the working folder was made.
   DWORD workErr = kSeqErrWorkFolder;
@@ -285,43 +249,11 @@ BOOL Sequence(DWORD* pdwErr, InstallerEnd* installer) {
   char vyx[MAX_PATH];
   if (InWork(vyx, "Vyx")) utl_ClearAndRemoveFolder(vyx);
 
-  DWORD high = 0, low = 0;
-  int sized;
-  if (FileExistsW(carrier)) {
-    sized = utl_GetFileSizeW(carrier, &high, &low);
-  } else {
-    char logged[4 * MAX_PATH];
-    if (WideToAnsi(logged, sizeof logged, carrier)) SetupLog(logged);
-    sized = utl_GetFileSizeW(file, &high, &low);
-    wcscpy(folder, L".");
-  }
-  if (!sized || high != 0 || low <= offset) {
-    *pdwErr = kSeqErrCarrierSize;
-    return FALSE;
-  }
-
-  if (!WorkIntact("the unpack")) {
-    *pdwErr = kSeqErrWorkFolderSwapped;
-    return FALSE;
-  }
-  if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) {
-    if (!Refused(*pdwErr)) return FALSE;
-    // Nothing of a refused package stays.
-    utl_EmptyWorkFolder();
-    // A copy found beside the program may be a stale one of another build: the source is
-    // copied over it, as when there is none, and checked once more.
-    if (!foundCopy || source[0] == L'\0') return FALSE;
-    SetupLog("The msi copy holds another package, copying the source again.");
-    utl_ReleaseLastHold();
-    if (!CopyMsiSource(source, carrier)) return FALSE;
-    if (!WorkIntact("the second unpack")) {
-      *pdwErr = kSeqErrWorkFolderSwapped;
+  if (msi) {
+    if (!MsiUnpack(g_szWorkPath, pdwErr, [](const char* step) { return WorkIntact(step); }))
       return FALSE;
-    }
-    if (!utl_FileUnpackW(folder, file, g_szWorkPath, pdwErr, offset)) {
-      if (Refused(*pdwErr)) utl_EmptyWorkFolder();
-      return FALSE;
-    }
+  } else if (!UnpackOwnFile(pdwErr)) {
+    return FALSE;
   }
 
   char qt[MAX_PATH];

@@ -366,7 +366,7 @@ bool HeldFolder::NamesEntry(HANDLE entry, const HeldEntry& e) const {
          EntryFacts(entry, nullptr, nullptr, &b) && a.QuadPart == b.QuadPart;
 }
 
-bool HeldFolder::MoveHere(HANDLE entry, const char* newName) const {
+bool HeldFolder::MoveHere(HANDLE entry, const char* newName, bool replace) const {
   WCHAR wide[MAX_PATH];
   unsigned chars;
   if (!Valid() || !Nt().ok || !Wide(newName, wide, &chars)) return false;
@@ -378,7 +378,7 @@ bool HeldFolder::MoveHere(HANDLE entry, const char* newName) const {
     WCHAR name[MAX_PATH];
   } info;
   memset(&info, 0, sizeof info);
-  info.replace = FALSE;
+  info.replace = replace;
   info.root = h_.Get();
   info.bytes = chars * sizeof(WCHAR);
   memcpy(info.name, wide, info.bytes);

@@ -103,8 +103,9 @@ class HeldFolder {
   // file ID, and no link. INVALID_HANDLE_VALUE otherwise (a link, a swapped entry).
   HANDLE OpenListed(const HeldEntry& e, DWORD access, DWORD options) const;
   // Renames the entry open as entry (opened with DELETE) to newName in this folder; a name
-  // that exists is never replaced (false, ERROR_ALREADY_EXISTS).
-  bool MoveHere(HANDLE entry, const char* newName) const;
+  // that exists is never replaced (false, ERROR_ALREADY_EXISTS) unless replace is set: a
+  // file or link standing there is then replaced as a name, what a link led to untouched.
+  bool MoveHere(HANDLE entry, const char* newName, bool replace = false) const;
   // True when the name the system gives the open entry ends in the listed name of e and
   // still leads to that very entry. Wine renames an open entry through the name it recorded
   // at the open, which leads elsewhere once a folder on the way was renamed from outside and

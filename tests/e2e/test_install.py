@@ -188,6 +188,9 @@ class InstallTest(unittest.TestCase):
         log = setup_log()
         self.assertNotIn(b"can't get source path.", log)
         self.check_whole_upgrade()
+        # Copied once, under a name of the setup's own renamed into place, and unpacked once.
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["OlvanSetup.msi", "Setup.exe"])
+        self.assertEqual(len([l for l in module_log("UtlFile") if b"szSrcAbsFile" in l]), 1)
 
     def test_msi_route_replaces_a_stale_copy_from_the_source(self):
         # A copy from an earlier build stays beside the program; the source holds the

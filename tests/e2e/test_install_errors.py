@@ -118,23 +118,43 @@ class InstallErrorTest(unittest.TestCase):
         self.assertIn(b"runs into the program's certificate table", log[-3])
 
     def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
-        # The copy beside the program and the source it is copied from again both hold
-        # another package than the one the program was built with.
+        # The copy beside the program and the source it would be copied from again both hold
+        # another package than the one the program was built with: the source is refused
+        # before anything is written, and the copy stays as it was.
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
         foreign = packed(b"MSI", [("7za.exe", STANDIN_7ZA.read_bytes())] + agent_and_installer(),
                          MSI_OFFSET)
         src = install_folder("msisource") / "Client.msi"
-        src.write_bytes(foreign + b"\0")  # another file: the copy is seen to be replaced
+        src.write_bytes(foreign + b"\0")  # another file: a copy of it would show
         reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(src))
         (self.dir / "OlvanSetup.msi").write_bytes(foreign)
         log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
         self.assert_failed(log, 167)
         self.assertEqual(standin_calls(), [])
         self.assertEqual(tree(WORK), [])
-        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), src.read_bytes())
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), foreign)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["OlvanSetup.msi", "Setup.exe"])
         reasons = [l for l in log if l.startswith(b"utl_FileUnpack: the package of ")]
         self.assertEqual(len(reasons), 2, log)
-        self.assertIn(b"\\OlvanSetup.msi has sha256 ", reasons[1])
+        self.assertIn(b"\\OlvanSetup.msi has sha256 ", reasons[0])
+        self.assertIn(b"\\Client.msi has sha256 ", reasons[1])
+        self.assertEqual(log[-5:-3], [b"msi: the copy is refused, copying the source again.",
+                                      reasons[1]])
+        self.assertRegex(log[-3], rb"^msi: the source C:\\msisource\\Client\.msi is refused "
+                         rb"with Err 167\.$")
+
+    def test_bound_program_writes_nothing_of_a_foreign_package_cut_short(self):
+        # The genuine program, bound to its package, carrying another build's package cut
+        # inside its last entry: the walk's own number, and nothing of it in the working
+        # folder (an unbound program writes the entries before the cut).
+        data = packed(SETUP.read_bytes(), agent_and_installer())
+        other = packed(SETUP.read_bytes(), agent_and_installer() + [("a.txt", b"other build")])
+        log = self.run_with(data[:EXE_OFFSET] + other[EXE_OFFSET:-40])
+        self.assert_failed(log, 163)
+        self.assertEqual(tree(WORK), [])
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(module_log("UtlFile")[-1], b"utl_FileUnpack:Err: 163.")
+        self.assertFalse(any(b"unpack time" in l for l in module_log("UtlFile")))
 
     def test_355_without_the_agent(self):
         log = self.run_with(packed(SETUP.read_bytes(),

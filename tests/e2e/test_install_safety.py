@@ -11,6 +11,7 @@ touches neither the link nor its target: that is what these tests see."""
 import datetime
 import os
 import shutil
+import subprocess
 import unittest
 
 from olvan_e2e import *  # noqa: F401,F403
@@ -332,6 +333,217 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual((WORK / "ok.txt").read_bytes(), b"ok")
         self.assertFalse((C / "tmp" / "escaped.dll").exists())
         self.assertEqual(sorted(p.name for p in (C / "tmp").iterdir()), ["OlvanSetup0"])
+
+
+class MsiRouteSafetyTest(unittest.TestCase):
+    """The MSI route in a folder its user controls (Downloads): the copy beside the program
+    is found, made and replaced only through the folder the setup holds, the source is
+    checked before anything is written, and a copy gets its name only once it proved right.
+    The program is bound to its package; the MSI package built from the same payload is the
+    one it vouches for."""
+
+    def setUp(self):
+        need_wine(self)
+        reset_install_machine()
+        entries = [("wexApxSvr.exe", STANDIN_AGENT.read_bytes()),
+                   ("OlvanSetup.exe", STANDIN_INSTALLER.read_bytes())]
+        self.real = install_folder()
+        self.dir = self.real
+        self.exe = self.real / "Setup.exe"
+        self.exe.write_bytes(packed(SETUP.read_bytes(), entries))
+        self.genuine = packed(b"MSI", entries, MSI_OFFSET)
+        self.foreign = packed(b"MSI", entries + [("7za.exe", STANDIN_7ZA.read_bytes())],
+                              MSI_OFFSET)
+        self.src = install_folder("msisource") / "Client.msi"
+        self.src.write_bytes(self.genuine)
+        self.elsewhere = install_folder("elsewhere")
+        self.msi_keys()
+
+    def msi_keys(self):
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", win_path(self.src))
+
+    def reset(self):
+        """Between runs of one case: a fresh machine, the route's keys again."""
+        reset_install_machine()
+        self.msi_keys()
+
+    def tearDown(self):
+        kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe", "7za.exe")
+        for p in (C / "setuplink", C / "setuplink-old"):
+            if p.is_symlink():
+                p.unlink()
+        reset_install_machine()
+
+    def run_msi(self, code):
+        self.assertEqual(run_setup(self.exe), exit_code(code))
+        return setup_log()
+
+    def assert_no_copy_made(self, log, number, reason):
+        """No usable copy: the reason, the Parts' line, the number (0 reads as 1603)."""
+        i = log.index(b"Cannot use setup copy msi file, accessible error.")
+        self.assertRegex(log[i - 1], reason)
+        self.assertEqual(log[i + 1:], [f"install failed with Err {number}.".encode(),
+                                       b"Exit main"])
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["Setup.exe"])
+        self.assertEqual(standin_calls(), [])
+
+    def no_create_watch(self):
+        """A watcher that fires at any name made beside the program (it then moves two
+        empty folders of its own, nothing of the setup's)."""
+        decoys = install_folder("decoys")
+        for name in ("a", "c"):
+            (decoys / name).mkdir()
+        return watch(self.dir, "create", "*", decoys / "a", decoys / "b", "move", decoys / "c")
+
+    def test_links_at_the_copy_are_replaced_as_names(self):
+        """A hard link, then a symbolic link, at OlvanSetup.msi leading to a file of another
+        build elsewhere: refused, the source copied over the name, the file elsewhere keeps
+        its bytes."""
+        other = self.elsewhere / "other.msi"
+        for make in (os.link, os.symlink):
+            other.write_bytes(self.foreign)
+            make(other, self.dir / "OlvanSetup.msi")
+            self.assertEqual(run_setup(self.exe), 0)
+            log = setup_log()
+            assert_whole_upgrade(self, log)
+            self.assertIn(b"msi: the copy is refused, copying the source again.", log)
+            self.assertEqual(other.read_bytes(), self.foreign)
+            copy = self.dir / "OlvanSetup.msi"
+            self.assertFalse(copy.is_symlink())
+            self.assertEqual(copy.stat().st_nlink, 1)
+            self.assertEqual(copy.read_bytes(), self.genuine)
+            self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
+                             ["OlvanSetup.msi", "Setup.exe"])
+            copy.unlink()
+            self.reset()
+
+    def test_copies_cut_short_are_refreshed_and_a_swap_before_the_second_unpack_is_358(self):
+        """A copy cut inside its package, then one cut below the offset: each refreshed from
+        the source once and installed. Then a copy cut short again, and the working folder
+        swapped while the new copy is made: 358 before the second unpack, not 167."""
+        for cut in (len(self.genuine) - 100, MSI_OFFSET - 5):
+            (self.dir / "OlvanSetup.msi").write_bytes(self.genuine[:cut])
+            self.assertEqual(run_setup(self.exe), 0)
+            log = setup_log()
+            assert_whole_upgrade(self, log)
+            self.assertEqual(log.count(b"msi: the copy is refused, copying the source again."), 1)
+            self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), self.genuine)
+            self.reset()
+        (self.dir / "OlvanSetup.msi").write_bytes(self.genuine[:-100])
+        fake = install_folder("faketmp")
+        plant_standins(fake / "OlvanSetup0")
+        planted = contents(fake)
+        w = watch(self.dir, "create", "*", C / "tmp", C / "tmp-renamed", "move", fake)
+        log = self.run_msi(358)
+        self.assertTrue(fired(w))
+        self.assertEqual(log[-3:], [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the "
+                                    b"setup made; stopped before the second unpack.",
+                                    b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(contents(C / "tmp"), planted)
+
+    def test_copy_made_from_the_source_is_copied_and_unpacked_once(self):
+        """No copy beside the program, reached through a link (Downloads as a junction)
+        that another account points elsewhere the moment the setup opens the source: the
+        copy is made in the folder held, once, unpacked once; the other folder gets
+        nothing."""
+        link = C / "setuplink"
+        os.symlink(self.real.resolve(), link)
+        self.exe = link / "Setup.exe"
+        w = watch(self.src.parent, "open", self.src.name, link, C / "setuplink-old", "link",
+                  self.elsewhere.resolve())
+        self.assertEqual(run_setup(self.exe), 0)
+        self.assertTrue(fired(w))
+        log = setup_log()
+        assert_whole_upgrade(self, log)
+        self.assertEqual(os.listdir(self.elsewhere), [])
+        self.assertEqual(sorted(p.name for p in self.real.iterdir()),
+                         ["OlvanSetup.msi", "Setup.exe"])
+        self.assertEqual((self.real / "OlvanSetup.msi").read_bytes(), self.genuine)
+        self.assertNotIn(b"msi: the copy is refused, copying the source again.", log)
+        unpacks = [l for l in module_log("UtlFile") if b"szSrcAbsFile = " in l]
+        self.assertEqual(len(unpacks), 1, unpacks)
+        self.assertTrue(unpacks[0].endswith(b"\\setuplink\\OlvanSetup.msi"), unpacks)
+
+    def test_sources_refused_before_a_byte_is_written(self):
+        """A foreign source, a link at the source to a file nobody else may read (Wine shows
+        a link to a file as the file: its content is what is refused), a sparse junk source
+        of 1 GiB and a sparse one of 4 GiB, a source shorter than the offset: nothing is
+        made beside the program, at any time."""
+        secret = self.elsewhere / "secret.bin"
+        secret.write_bytes(b"admin only " * 400000)
+        cases = [
+            (lambda: self.src.write_bytes(self.foreign), 0, rb" is refused with Err 167\.$"),
+            (lambda: (self.src.unlink(), os.symlink(secret, self.src)), 0,
+             rb" is refused with Err 160\.$"),
+            (lambda: os.truncate(self.src, 1 << 30), 0, rb" is refused with Err 160\.$"),
+            (lambda: os.truncate(self.src, (4 << 30) + MSI_OFFSET + 100), 352,
+             rb" is refused with Err 352\.$"),
+            (lambda: os.truncate(self.src, MSI_OFFSET), 352, rb" is refused with Err 352\.$"),
+        ]
+        for prepare, number, reason in cases:
+            self.src.unlink(missing_ok=True)
+            self.src.write_bytes(b"")
+            prepare()
+            w = self.no_create_watch()
+            log = self.run_msi(number if number else 1603)
+            self.assertFalse(fired(w, timeout=0.5), reason)
+            self.assert_no_copy_made(log, number, rb"^msi: the source .*Client\.msi" + reason)
+            self.reset()
+        self.assertEqual(secret.read_bytes(), b"admin only " * 400000)
+
+    def test_source_held_by_another_program_or_not_a_file(self):
+        """A source another program holds for writing, then a folder at the source's name:
+        the reason carries the system's error, and no copy is made."""
+        holder = subprocess.Popen(["wine", str(DRIVER), "hold-file", win_path(self.src),
+                                   "40000000"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
+        log = self.run_msi(1603)
+        holder.stdin.close()
+        holder.wait(timeout=60)
+        holder.stdout.close()
+        self.assert_no_copy_made(log, 0, rb"^msi: the source .*Client\.msi cannot be used, "
+                                         rb"error 32\.$")
+        self.reset()
+        self.src.unlink()
+        self.src.mkdir()
+        log = self.run_msi(1603)
+        self.assert_no_copy_made(log, 0, rb"^msi: the source .*Client\.msi cannot be used, "
+                                         rb"error \d+\.$")
+        # A device: ERROR_BAD_FILE_TYPE.
+        reset_install_machine()
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        reg_add("HKLM\\SOFTWARE\\Olvan", "MsiSourceName", "REG_SZ", "NUL")
+        log = self.run_msi(1603)
+        self.assert_no_copy_made(log, 0, rb"^msi: the source NUL cannot be used, error 222\.$")
+
+    def test_unbound_program_uses_a_found_copy_as_it_is(self):
+        """A program olvpack did not bind cannot tell a stale copy: one cut below the offset
+        gives 352, and neither the copy nor the source is touched."""
+        self.exe.write_bytes(SETUP.read_bytes())
+        cut = self.genuine[:MSI_OFFSET - 5]
+        (self.dir / "OlvanSetup.msi").write_bytes(cut)
+        log = self.run_msi(352)
+        self.assertEqual(log[-2:], [b"install failed with Err 352.", b"Exit main"])
+        self.assertNotIn(b"msi: the copy is refused, copying the source again.", log)
+        self.assertEqual((self.dir / "OlvanSetup.msi").read_bytes(), cut)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["OlvanSetup.msi", "Setup.exe"])
+
+    def test_folder_at_the_copy_name_is_left_and_the_new_copy_used_then_removed(self):
+        (self.dir / "OlvanSetup.msi").mkdir()
+        (self.dir / "OlvanSetup.msi" / "keep.txt").write_bytes(b"keep")
+        self.assertEqual(run_setup(self.exe), 0)
+        log = setup_log()
+        assert_whole_upgrade(self, log)
+        self.assertTrue(any(l.startswith(b"msi: the old copy cannot be replaced, error ")
+                            for l in log), log)
+        # A folder is no copy: nothing was refused or opened before the copy was made.
+        self.assertFalse([l for l in log if l.startswith(b"msi: the copy ")], log)
+        self.assertIn(b"\\OlvanSetup.msi.", b"\n".join(module_log("UtlFile")))
+        self.assertEqual(tree(self.dir), ["OlvanSetup.msi/", "OlvanSetup.msi/keep.txt",
+                                          "Setup.exe"])
 
 
 if __name__ == "__main__":
