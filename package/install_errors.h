@@ -29,6 +29,8 @@
 // Error numbers of the install sequence itself, 351-358; 353 and 354 are not used. A
 // failure without a number of its own leaves 0.
 #define OLVAN_SEQUENCE_ERRORS(X)                                                 \
+  X(kSeqErrNoNumber, 0,                                                          \
+    "the MSI copy cannot be found or made, or the working folder's Qt folder cannot be made") \
   X(kSeqErrWorkFolder, 351, "the working folder cannot be made")                 \
   X(kSeqErrCarrierSize, 352,                                                     \
     "the carrier's size is unreadable, 4 GiB or more, or not above the offset")  \
@@ -43,14 +45,17 @@ enum UnpackError : uint32_t { OLVAN_UNPACK_ERRORS(OLVAN_ERROR_ENUMERATOR) };
 enum SequenceError : uint32_t { OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_ENUMERATOR) };
 #undef OLVAN_ERROR_ENUMERATOR
 
-// The short text for an install error number; "unknown error" for any other number.
+// The short text for an install error number; "unknown error" for any other number. A table,
+// not a switch: the numbers are sparse, and a jump table over them would cost the program
+// more than the texts.
 inline const char* InstallErrorText(uint32_t code) {
-#define OLVAN_ERROR_CASE(name, number, text) \
-  case number: return text;
-  switch (code) {
-    OLVAN_UNPACK_ERRORS(OLVAN_ERROR_CASE)
-    OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_CASE)
-    default: return "unknown error";
-  }
-#undef OLVAN_ERROR_CASE
+#define OLVAN_ERROR_ROW(name, number, text) {number, text},
+  static const struct {
+    uint16_t number;
+    const char* text;
+  } kTexts[] = {OLVAN_UNPACK_ERRORS(OLVAN_ERROR_ROW) OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_ROW)};
+#undef OLVAN_ERROR_ROW
+  for (const auto& row : kTexts)
+    if (row.number == code) return row.text;
+  return "unknown error";
 }
