@@ -28,18 +28,15 @@ uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit) 
 }
 
 const char* ExitCodeMeaning(uint32_t code) {
+  static const uint16_t kCodes[] = {kExitSuccess,       kExitRebootRequired,    kExitRebootInitiated,
+                                    kExitInstallFailure, kExitUserExit,         kExitAlreadyRunning,
+                                    kExitElevationRequired, kExitDiskFull};
+  static const char kMeanings[] =
+      "success\0success, restart needed\0success, restart started\0install failed\0"
+      "password not given\0another setup or the updater runs\0not an administrator\0"
+      "too little disk space\0the installer's own code";
   if (IsOwnInstallError(code)) return InstallErrorText(code);
-  switch (code) {
-    case kExitSuccess: return "success";
-    case kExitRebootRequired: return "success, a restart is needed";
-    case kExitRebootInitiated: return "success, the installer restarts the machine";
-    case kExitInstallFailure: return "the installation failed";
-    case kExitUserExit: return "the uninstall password was not given";
-    case kExitAlreadyRunning: return "another setup or the customization updater runs";
-    case kExitElevationRequired: return "administrative rights are needed";
-    case kExitDiskFull: return "too little free space on the system disk";
-    default: return "the installer's own exit code";
-  }
+  return TextOfNumber(code, kCodes, sizeof kCodes / sizeof kCodes[0], kMeanings);
 }
 
 bool WindowStationVisible(bool flagsRead, uint32_t flags) {

@@ -1,8 +1,6 @@
 #include "setup/refusal.h"
 
 #include "setup/exit_code.h"
-#include "util/fixed_str.h"
-#include "util/reason_text.h"
 
 namespace {
 const long long kMinFreeMb = 300;
@@ -24,31 +22,28 @@ Refusal FirstRefusal(const PreflightResults& r) {
   return Refusal::kNone;
 }
 
-SetupMessage RefusalMessage(Refusal r) {
-  switch (r) {
-    case Refusal::kNotAdmin: return kMsgNoAdmin;
-    case Refusal::kDiskSpace: return kMsgDiskSpace;
-    case Refusal::kUpdater: return kMsgCustomUpdate;
-    default: return kMsgRunningCopy;
-  }
-}
+namespace {
+// Per refusal, in the order of the enumeration: its warning, its exit code, and whether the
+// setup log gets its line.
+struct RefusalRow {
+  uint8_t message;
+  bool setupLog;
+  uint16_t exitCode;
+};
+const RefusalRow kRows[] = {
+    {kMsgRunningCopy, false, kExitSuccess},                // kNone
+    {kMsgRunningCopy, false, kExitAlreadyRunning},         // kNameTaken
+    {kMsgRunningCopy, false, kExitAlreadyRunning},         // kRunningCopy
+    {kMsgNoAdmin, true, kExitElevationRequired},           // kNotAdmin
+    {kMsgDiskSpace, true, kExitDiskFull},                  // kDiskSpace
+    {kMsgCustomUpdate, true, kExitAlreadyRunning},         // kUpdater
+};
+const RefusalRow& Row(Refusal r) { return kRows[static_cast<int>(r)]; }
+}  // namespace
 
-uint32_t RefusalExitCode(Refusal r) {
-  switch (r) {
-    case Refusal::kNone: return kExitSuccess;
-    case Refusal::kNotAdmin: return SetupExitCode(RunEnd::kNotAdmin, 0, 0);
-    case Refusal::kDiskSpace: return SetupExitCode(RunEnd::kDiskSpace, 0, 0);
-    default: return SetupExitCode(RunEnd::kBusy, 0, 0);
-  }
-}
+SetupMessage RefusalMessage(Refusal r) { return static_cast<SetupMessage>(Row(r).message); }
 
-bool RefusalGoesToSetupLog(Refusal r) {
-  return r == Refusal::kNotAdmin || r == Refusal::kDiskSpace || r == Refusal::kUpdater;
-}
+uint32_t RefusalExitCode(Refusal r) { return Row(r).exitCode; }
 
-bool RefusalLine(char* dst, size_t size, Refusal r) {
-  char text[2 * kReasonNameMax];
-  if (!ReasonName(text, MessageTextEn(RefusalMessage(r)))) return false;
-  return StrFormat(dst, size, "Setup: refused: %s (exit code %u)", text,
-                   static_cast<unsigned>(RefusalExitCode(r)));
-}
+bool RefusalGoesToSetupLog(Refusal r) { return Row(r).setupLog; }
+

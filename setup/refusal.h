@@ -2,7 +2,6 @@
 // which warning it shows, where it is logged and which exit code it gives. No operating
 // system needed.
 #pragma once
-#include <stddef.h>
 #include <stdint.h>
 
 #include "setup/messages.h"
@@ -34,6 +33,6 @@ uint32_t RefusalExitCode(Refusal r);
 // Whether a refusal is written to the setup log. A second copy (or a taken instance name)
 // writes nothing there: that log belongs to the run already going.
 bool RefusalGoesToSetupLog(Refusal r);
-// "Setup: refused: <the warning's English text, escaped> (exit code N)"; false when it does
-// not fit.
-bool RefusalLine(char* dst, size_t size, Refusal r);
+// The setup log's line for a refusal, with the warning's English text (escaped as names
+// are in reason lines) and the exit code.
+#define SETUP_REFUSED_LINE "Setup: refused: %s (exit code %u)"

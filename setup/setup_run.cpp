@@ -33,22 +33,20 @@ void LogFreeSpace(const char* drive, long long freeBytes) {
 // The first line of a run: the version that the program's version resource holds (read
 // without version.dll), the program's path, and whether a package digest is bound into it.
 void LogStart() {
-  char version[24] = "unknown";
+  char version[24] = "";
   HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(VS_VERSION_INFO),
-                           MAKEINTRESOURCEA(16) /* RT_VERSION */);
+                            MAKEINTRESOURCEA(16) /* RT_VERSION */);
   HGLOBAL data = res != nullptr ? LoadResource(nullptr, res) : nullptr;
   const void* record = data != nullptr ? LockResource(data) : nullptr;
-  if (record != nullptr) VersionFromRecord(version, sizeof version, record, SizeofResource(nullptr, res));
-  if (version[0] == '\0') StrCopy(version, "unknown");
+  if (record != nullptr)
+    VersionFromRecord(version, sizeof version, record, SizeofResource(nullptr, res));
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  char shown[8 * kReasonNameMax];
-  if (n == 0 || n >= MAX_PATH ||
-      !ReasonNameW(shown, sizeof shown, reinterpret_cast<const uint16_t*>(path), n))
-    StrCopy(shown, "?");
+  char shown[6 * MAX_PATH];
+  ReasonNameW(shown, sizeof shown, reinterpret_cast<const uint16_t*>(path), n < MAX_PATH ? n : 0);
   unsigned char digest[kSha256Len];
-  SetupLogF("Setup: %s started from %s; the package is %s", version, shown,
-            ReadBoundDigest(digest) ? "bound" : "not bound");
+  SetupLogF("Setup: %s started from %s; the package is %s", version[0] ? version : "unknown",
+            shown, ReadBoundDigest(digest) ? "bound" : "not bound");
 }
 
 // Shows the password dialog topmost in the middle of the desktop and runs the thread's
@@ -86,8 +84,8 @@ RunEnd AskForPassword(HINSTANCE instance, const char* storedPwd) {
   }
   DestroyWindow(dlg);
   if (g_bExit != FALSE) return RunEnd::kInstalled;
-  SetupLog(params.attemptsUsedUp ? "Setup: the password dialog ended after the third wrong password"
-                                 : "Setup: the password dialog was cancelled or closed");
+  SetupLog(params.attemptsUsedUp ? "Setup: password dialog: third wrong password"
+                                 : "Setup: password dialog cancelled or closed");
   return RunEnd::kPasswordRefused;
 }
 
@@ -96,16 +94,20 @@ bool UpdaterRuns() {
          chkProcExist("waitSetup", kUpdaterExeCut) == 0;
 }
 
-// The way out of a refused start-up check: the line that says so (in the setup log, or for
-// a second copy that nobody can see, in a log of its own), the warning, the exit code.
-// After a refusal the end of the process releases the event.
-int Refuse(Refusal r) {
+// The first refused check, if any, ends the run: the line that says so (in the setup log,
+// or, for a second copy that nobody can see, in a log of its own), then the warning.
+// *code receives the exit code. After a refusal the end of the process releases the event.
+bool Refused(const PreflightResults& checks, int* code) {
+  Refusal r = FirstRefusal(checks);
+  if (r == Refusal::kNone) return false;
   SetupMessage m = RefusalMessage(r);
-  char line[512];
-  if (RefusalGoesToSetupLog(r) && RefusalLine(line, sizeof line, r)) SetupLog(line);
-  if (!ShowSetupWarning(m) && !RefusalGoesToSetupLog(r) && ReasonName(line, MessageTextEn(m)))
-    ModuleLog("Refused", line, 0);
-  return static_cast<int>(RefusalExitCode(r));
+  *code = static_cast<int>(RefusalExitCode(r));
+  char text[256];
+  ReasonName(text, MessageTextEn(m));
+  bool toSetupLog = RefusalGoesToSetupLog(r);
+  if (toSetupLog) SetupLogF(SETUP_REFUSED_LINE, text, static_cast<unsigned>(*code));
+  if (!ShowSetupWarning(m) && !toSetupLog) ModuleLog("Refused", text, 0);
+  return true;
 }
 
 // The last lines of a run that reached the end of the checks.
@@ -129,11 +131,12 @@ int RunSetup(HINSTANCE instance) {
   checks.eventExisted = event != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
   g_hInstanceEvent = event;
   if (checks.eventExisted) ReleaseInstanceEvent();
-  if (FirstRefusal(checks) != Refusal::kNone) return Refuse(FirstRefusal(checks));
+  int code;
+  if (Refused(checks, &code)) return code;
   LogStart();
 
   checks.admin = IsCurUserAdmin();
-  if (FirstRefusal(checks) != Refusal::kNone) return Refuse(FirstRefusal(checks));
+  if (Refused(checks, &code)) return code;
 
   char drive[261];
   if (GetSystemDrive("setup", drive, sizeof drive))
@@ -142,10 +145,10 @@ int RunSetup(HINSTANCE instance) {
     StrCopy(drive, "C:");
   checks.freeBytes = GetDiskFreeBytes(drive);
   LogFreeSpace(drive, checks.freeBytes);
-  if (FirstRefusal(checks) != Refusal::kNone) return Refuse(FirstRefusal(checks));
+  if (Refused(checks, &code)) return code;
 
   checks.updaterRuns = UpdaterRuns();
-  if (FirstRefusal(checks) != Refusal::kNone) return Refuse(FirstRefusal(checks));
+  if (Refused(checks, &code)) return code;
 
   if (IsUninstallPrompt("setup", g_szStoredPwd)) {
     // Where nobody can see the dialog, it would wait for ever: a protected client is then

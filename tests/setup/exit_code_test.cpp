@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -15,6 +17,8 @@
 #include "package/install_errors.h"
 #include "setup/refusal.h"
 #include "setup/version_record.h"
+#include "util/fixed_str.h"
+#include "util/reason_text.h"
 
 namespace {
 
@@ -105,35 +109,36 @@ TEST(RefusalChain, TheFirstFailedCheckInTheSetupsOrderWins) {
   EXPECT_EQ(FirstRefusal(all), Refusal::kUpdater);
 }
 
-TEST(RefusalChain, TheLogLineCarriesTheBoxTextEscapedAndTheExitCode) {
+TEST(RefusalChain, TheLogLineCarriesTheBoxTextAndTheExitCode) {
   char line[512];
-  ASSERT_TRUE(RefusalLine(line, sizeof line, Refusal::kNotAdmin));
+  ASSERT_TRUE(StrFormat(line, sizeof line, SETUP_REFUSED_LINE,
+                        MessageTextEn(RefusalMessage(Refusal::kNotAdmin)),
+                        static_cast<unsigned>(RefusalExitCode(Refusal::kNotAdmin))));
   EXPECT_STREQ(line,
                "Setup: refused: You do not have administrative privileges on this computer, the "
                "program can not be installed! (exit code 740)");
-  ASSERT_TRUE(RefusalLine(line, sizeof line, Refusal::kDiskSpace));
+  ASSERT_TRUE(StrFormat(line, sizeof line, SETUP_REFUSED_LINE,
+                        MessageTextEn(RefusalMessage(Refusal::kDiskSpace)),
+                        static_cast<unsigned>(RefusalExitCode(Refusal::kDiskSpace))));
   EXPECT_STREQ(line,
                "Setup: refused: The sys disk must have at least 300M free space to finish the "
                "setup. (exit code 112)");
-  ASSERT_TRUE(RefusalLine(line, sizeof line, Refusal::kUpdater));
-  EXPECT_STREQ(line,
-               "Setup: refused: A previous instance is still running. \\nPlease try it later. "
-               "(exit code 1618)");
-  EXPECT_FALSE(RefusalLine(line, 40, Refusal::kNotAdmin));
+  // Both fit a reason name whole: nothing is cut.
+  EXPECT_LT(strlen(MessageTextEn(kMsgNoAdmin)), kReasonNameMax);
 }
 
 TEST(ExitCodeMeaning, EveryCodeTheSetupGivesHasItsWords) {
   EXPECT_STREQ(ExitCodeMeaning(0), "success");
-  EXPECT_STREQ(ExitCodeMeaning(3010), "success, a restart is needed");
-  EXPECT_STREQ(ExitCodeMeaning(1641), "success, the installer restarts the machine");
-  EXPECT_STREQ(ExitCodeMeaning(1602), "the uninstall password was not given");
-  EXPECT_STREQ(ExitCodeMeaning(1603), "the installation failed");
-  EXPECT_STREQ(ExitCodeMeaning(1618), "another setup or the customization updater runs");
-  EXPECT_STREQ(ExitCodeMeaning(740), "administrative rights are needed");
-  EXPECT_STREQ(ExitCodeMeaning(112), "too little free space on the system disk");
+  EXPECT_STREQ(ExitCodeMeaning(3010), "success, restart needed");
+  EXPECT_STREQ(ExitCodeMeaning(1641), "success, restart started");
+  EXPECT_STREQ(ExitCodeMeaning(1602), "password not given");
+  EXPECT_STREQ(ExitCodeMeaning(1603), "install failed");
+  EXPECT_STREQ(ExitCodeMeaning(1618), "another setup or the updater runs");
+  EXPECT_STREQ(ExitCodeMeaning(740), "not an administrator");
+  EXPECT_STREQ(ExitCodeMeaning(112), "too little disk space");
   EXPECT_STREQ(ExitCodeMeaning(351), "the working folder cannot be made");
   EXPECT_STREQ(ExitCodeMeaning(167), InstallErrorText(167));
-  EXPECT_STREQ(ExitCodeMeaning(5), "the installer's own exit code");
+  EXPECT_STREQ(ExitCodeMeaning(5), "the installer's own code");
 }
 
 TEST(InstallErrors, EveryNumberHasItsOwnTextAndNoOtherHasOne) {
