@@ -8,6 +8,7 @@
 #   scripts/release.sh        <name> is olvan-setup-<git describe>
 # A machine whose Wine cannot run 32-bit programs stops before packing; with
 # OLVAN_RELEASE_UNTESTED_WINDOWS_TOOLS=1 it packs anyway and says so in TOOLCHAIN.txt.
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ]; then scripts/setup-machine.sh >/dev/null; fi
