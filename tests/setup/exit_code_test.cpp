@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <string.h>
 
 #include <fstream>
@@ -156,6 +157,41 @@ TEST(InstallErrors, EveryNumberHasItsOwnTextAndNoOtherHasOne) {
                "made");
   for (uint32_t n : {1u, 149u, 153u, 154u, 169u, 353u, 354u, 359u, 1603u})
     EXPECT_STREQ(InstallErrorText(n), "unknown error") << n;
+}
+
+// docs/install-errors.md, the administrator's table: one row per number of the header, with
+// its text and the exit code the setup gives, and no row for any other number.
+TEST(InstallErrorDocument, TheTableKeepsInStepWithTheHeader) {
+#ifndef OLVAN_SOURCE_DIR
+  GTEST_SKIP() << "the host build reads the document";
+#else
+  std::ifstream doc(OLVAN_SOURCE_DIR "/docs/install-errors.md");
+  ASSERT_TRUE(doc.good());
+  std::map<uint32_t, std::vector<std::string>> rows;
+  std::string line;
+  while (std::getline(doc, line)) {
+    if (line.size() < 3 || line.compare(0, 2, "| ") != 0 || !isdigit(line[2])) continue;
+    std::vector<std::string> cells;
+    size_t at = 2;
+    for (size_t bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 3)
+      cells.push_back(line.substr(at, bar - at));
+    uint32_t n = static_cast<uint32_t>(std::stoul(cells[0]));
+    EXPECT_TRUE(rows.emplace(n, cells).second) << "two rows for " << n;
+  }
+#define OLVAN_NUMBER(name, number, text) number,
+  const uint32_t numbers[] = {OLVAN_UNPACK_ERRORS(OLVAN_NUMBER) OLVAN_SEQUENCE_ERRORS(OLVAN_NUMBER)};
+#undef OLVAN_NUMBER
+  EXPECT_EQ(rows.size(), sizeof numbers / sizeof numbers[0]);
+  for (uint32_t n : numbers) {
+    auto row = rows.find(n);
+    ASSERT_NE(row, rows.end()) << "no row for " << n;
+    ASSERT_EQ(row->second.size(), 5u) << n;
+    EXPECT_EQ(row->second[1], InstallErrorText(n)) << n;
+    EXPECT_FALSE(row->second[2].empty()) << n;
+    EXPECT_FALSE(row->second[3].empty()) << n;
+    EXPECT_EQ(row->second[4], std::to_string(SetupExitCode(RunEnd::kInstallFailed, n, 0))) << n;
+  }
+#endif
 }
 
 // A VS_VERSIONINFO block as the resource compiler lays it out: header, UTF-16 key, padding,
