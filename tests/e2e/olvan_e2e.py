@@ -342,7 +342,7 @@ def start_line(exe_win_path, bound=True, version=VERSION):
 
 
 def end_line(code):
-    meaning = INSTALL_ERROR_TEXTS[code] if code in INSTALL_ERROR_TEXTS else EXIT_MEANINGS[code]
+    meaning = EXIT_MEANINGS[code] if code in EXIT_MEANINGS else INSTALL_ERROR_TEXTS[code]
     return b"Setup: ended with exit code %d (%s)" % (code, meaning)
 
 
