@@ -166,9 +166,10 @@ class InstallSafetyTest(unittest.TestCase):
             self.assertEqual(wait_exit(p, 180), exit_code(358))
             return setup_log()
         log = self.swap_when(trigger)
-        self.assertEqual(log[-5:-3] + log[-1:], [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the setup "
-                                    b"made; stopped before starting OlvanSetup.exe.",
-                                    b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(log[-5:-3] + log[-1:],
+                         [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the setup "
+                          b"made; stopped before starting OlvanSetup.exe.",
+                          b"install failed with Err 358.", b"Exit main"])
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
                          [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
                           ("wexApxSvr.exe", "-exitwexclient")])
