@@ -51,10 +51,11 @@ bool TypedPasswordMatches(HWND hDlg, const char* storedPwd) {
   return storedPwd != nullptr && strcmp(storedPwd, stored) == 0;
 }
 
-void OnWrongPassword(HWND hDlg) {
+void OnWrongPassword(HWND hDlg, PwdDialogParams* params) {
   ++g_nWrongPwd;
   const PwdDialogTexts& t = Texts();
   if (g_nWrongPwd >= kMaxPwdAttempts) {
+    if (params != nullptr) params->attemptsUsedUp = true;
     MessageBoxA(hDlg, t.limitText, t.limitCaption, MB_ICONWARNING | MB_OK);
     EndDialog(hDlg, 1);
     PostQuitMessage(0);
@@ -95,7 +96,7 @@ INT_PTR CALLBACK ChkPwdDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam
             PostQuitMessage(0);
             EndDialog(hDlg, 1);
           } else {
-            OnWrongPassword(hDlg);
+            OnWrongPassword(hDlg, params);
           }
           return FALSE;
         }

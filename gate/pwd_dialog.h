@@ -16,10 +16,12 @@ extern BOOL g_bExit;
 
 // What the dialog works on, passed as the lParam of CreateDialogParam and kept by the
 // caller until the dialog has ended: the installed client's password in its stored text
-// form, and whether the right password was typed (false at start).
+// form, whether the right password was typed and whether the last wrong entry allowed
+// ended the dialog (both false at start).
 struct PwdDialogParams {
   const char* storedPwd;
   bool accepted;
+  bool attemptsUsedUp;
 };
 
 // Modeless dialog procedure; lParam of WM_INITDIALOG: a PwdDialogParams. Every way out of

@@ -1,6 +1,7 @@
 // The install error numbers that Setup.exe logs, with the short text the release tool
 // prints for each. No operating system needed.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 // Error numbers of the unpacker (utl_FileUnpack), 150-168; 153 and 154 are not used.
@@ -29,6 +30,8 @@
 // Error numbers of the install sequence itself, 351-358; 353 and 354 are not used. A
 // failure without a number of its own leaves 0.
 #define OLVAN_SEQUENCE_ERRORS(X)                                                 \
+  X(kSeqErrNoNumber, 0,                                                          \
+    "the MSI copy cannot be found or made, or the working folder's Qt folder cannot be made") \
   X(kSeqErrWorkFolder, 351, "the working folder cannot be made")                 \
   X(kSeqErrCarrierSize, 352,                                                     \
     "the carrier's size is unreadable, 4 GiB or more, or not above the offset")  \
@@ -43,14 +46,28 @@ enum UnpackError : uint32_t { OLVAN_UNPACK_ERRORS(OLVAN_ERROR_ENUMERATOR) };
 enum SequenceError : uint32_t { OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_ENUMERATOR) };
 #undef OLVAN_ERROR_ENUMERATOR
 
-// The short text for an install error number; "unknown error" for any other number.
+// The text of number among count numbers, with texts holding one NUL-terminated text a
+// number, in their order, and one more for any other number.
+inline const char* TextOfNumber(uint32_t number, const uint16_t* numbers, size_t count,
+                                const char* texts) {
+  for (size_t i = 0; i < count && numbers[i] != number; ++i)
+    while (*texts++ != '\0') {
+    }
+  return texts;
+}
+
+// The short text for an install error number; "unknown error" for any other number. The
+// texts are one array of NUL-separated strings beside an array of the numbers, rather than a
+// switch or a table of pointers: the numbers are sparse, and a jump table over them, or a
+// pointer and a relocation a text, would cost the program more than the texts.
 inline const char* InstallErrorText(uint32_t code) {
-#define OLVAN_ERROR_CASE(name, number, text) \
-  case number: return text;
-  switch (code) {
-    OLVAN_UNPACK_ERRORS(OLVAN_ERROR_CASE)
-    OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_CASE)
-    default: return "unknown error";
-  }
-#undef OLVAN_ERROR_CASE
+#define OLVAN_ERROR_NUMBER(name, number, text) number,
+#define OLVAN_ERROR_TEXT(name, number, text) text "\0"
+  static const uint16_t kNumbers[] = {OLVAN_UNPACK_ERRORS(OLVAN_ERROR_NUMBER)
+                                          OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_NUMBER)};
+  static const char kTexts[] = OLVAN_UNPACK_ERRORS(OLVAN_ERROR_TEXT)
+      OLVAN_SEQUENCE_ERRORS(OLVAN_ERROR_TEXT) "unknown error";
+#undef OLVAN_ERROR_TEXT
+#undef OLVAN_ERROR_NUMBER
+  return TextOfNumber(code, kNumbers, sizeof kNumbers / sizeof kNumbers[0], kTexts);
 }

@@ -17,6 +17,7 @@
 #       NSIS's amd64 stub, all run by Wine's 64-bit loader. Where the kernel cannot run i386
 #       programs the i686 figures come through qemu's emulation (which carries out the SHA and
 #       SSE instructions in software); these are the figures of the processor itself.
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 MODE=inproc

@@ -6,6 +6,7 @@
 # byte (the carriers stamped with one version). Prints their SHA-256 and the time it took.
 #   scripts/check-reproducible.sh [COMMIT]     default: HEAD (committed work only)
 # Exit codes: 0 the same bytes, 1 they differ, 2 a build failed.
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)

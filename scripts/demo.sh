@@ -7,6 +7,7 @@
 #   scripts/demo.sh              upgrade of an unprotected client
 #   scripts/demo.sh --protected  the installed client is protected by an uninstall password:
 #                                the driver program types a wrong one, then the right one
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 PROTECTED=
 case "${1:-}" in

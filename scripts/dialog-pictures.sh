@@ -2,6 +2,7 @@
 # Renders the password dialog under Xvfb to PNG files in docs/: in English and in Chinese
 # (code page 936 texts), each as it opens and after a wrong entry.
 #   scripts/dialog-pictures.sh [build/win32] [build/host]
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 WIN=${1:-build/win32}

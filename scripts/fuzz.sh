@@ -4,6 +4,7 @@
 # exits non-zero when a target finds a crash (the reproducer is left in the build folder).
 #   scripts/fuzz.sh                  every target, OLVAN_FUZZ_SECONDS (default 15) each
 #   scripts/fuzz.sh fuzz_des_base64  one target
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

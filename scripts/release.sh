@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Makes the release set in dist/: configures and builds Setup.exe and the release tools
 # (olvpack, olvsign) for Linux and for Windows, runs the tools' tests (the Windows programs
-# under Wine), and writes the stub, both sets of tools, the release guide, the toolchain
-# versions and SHA256SUMS into dist/<name>/, packed as dist/<name>.zip and
-# dist/<name>.tar.gz (file times and order fixed: the archives are the same for the same
-# commit).
+# under Wine), and writes the stub, both sets of tools, the release guide, the table of
+# install errors, the toolchain versions and SHA256SUMS into dist/<name>/, packed as
+# dist/<name>.zip and dist/<name>.tar.gz (file times and order fixed: the archives are the
+# same for the same commit).
 #   scripts/release.sh        <name> is olvan-setup-<git describe>
 # A machine whose Wine cannot run 32-bit programs stops before packing; with
 # OLVAN_RELEASE_UNTESTED_WINDOWS_TOOLS=1 it packs anyway and says so in TOOLCHAIN.txt.
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ]; then scripts/setup-machine.sh >/dev/null; fi
@@ -47,6 +48,7 @@ cp build/win32/Setup.exe "$SET/"
 cp build/host-release/olvpack build/host-release/olvsign "$SET/linux/"
 cp build/win32/olvpack.exe build/win32/olvsign.exe "$SET/windows/"
 cp docs/release-guide.md "$SET/RELEASE.md"
+cp docs/install-errors.md "$SET/INSTALL-ERRORS.md"
 {
   echo "commit: $(git rev-parse HEAD)$(git diff --quiet HEAD || echo ' (with uncommitted changes)')"
   echo "Windows tools tested under Wine: $windows_tested"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need on a Debian 12 machine.
 # Run as root. Idempotent: a second run only checks and returns within a second.
+#   scripts/setup-machine.sh        (as root; as anyone else: sudo scripts/setup-machine.sh)
 #   OLVAN_DEPS       where source packages and npm packages go (default /opt/olvan-deps)
 #   OLVAN_APT_ETC    apt's configuration folder (default /etc/apt)
 #   OLVAN_APT_LISTS  where apt keeps the fetched indexes (default /var/lib/apt/lists)
@@ -12,6 +13,7 @@
 # signature error is never passed over, and nothing is installed unauthenticated. When an
 # install cannot be resolved (an amd64 library from the security suite whose i386 twin sits in
 # the index that failed), it is tried once more preferring bookworm's own suite.
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 
 DEPS=${OLVAN_DEPS:-/opt/olvan-deps}

@@ -7,6 +7,7 @@
 #   scripts/test.sh            everything
 #   OLVAN_SKIP_FUZZ=1 scripts/test.sh   without the fuzzers
 #   OLVAN_SKIP_REPRO=1 scripts/test.sh  without the two-checkout build of the committed HEAD
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

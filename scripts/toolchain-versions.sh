@@ -3,6 +3,8 @@
 # system, the compilers, the linker, the MinGW-w64 runtime and headers, the build tools and
 # the third-party sources. Two machines that print the same lines build the same bytes
 # from one commit.
+#   scripts/toolchain-versions.sh
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -uo pipefail
 DEPS=${OLVAN_DEPS:-/opt/olvan-deps}
 

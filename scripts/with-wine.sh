@@ -6,6 +6,7 @@
 # The pristine prefix is made once per Wine version and cloned with hard links per run.
 #   OLVAN_WINE_64_ONLY=1  the command runs 64-bit Windows programs only (preset win64-check):
 #                         Wine's 64-bit loader runs everything, nothing needs the 32-bit one
+[ "${1:-}" != --help ] || { while IFS= read -r l && [ "${l:0:1}" = "#" ]; do [ "${l:1:1}" = "!" ] || printf '%s\n' "${l:2}"; done < "$0"; exit 0; }
 set -euo pipefail
 
 if [ -n "${OLVAN_WINE_64_ONLY:-}" ]; then

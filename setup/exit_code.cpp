@@ -1,5 +1,7 @@
 #include "setup/exit_code.h"
 
+#include "package/install_errors.h"
+
 namespace {
 // WSF_VISIBLE of USEROBJECTFLAGS.dwFlags.
 const uint32_t kWsfVisible = 0x0001;
@@ -20,6 +22,27 @@ uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit) 
     case RunEnd::kNoPasswordDialog:
     default: return kExitInstallFailure;
   }
+}
+
+const char* ExitCodeMeaning(uint32_t code) {
+  static const uint16_t kCodes[] = {kExitSuccess,       kExitRebootRequired,    kExitRebootInitiated,
+                                    kExitInstallFailure, kExitUserExit,         kExitAlreadyRunning,
+                                    kExitElevationRequired, kExitDiskFull};
+  static const char kMeanings[] =
+      "success\0success, restart needed\0success, restart started\0install failed\0"
+      "password not given\0another setup or the updater runs\0not an administrator\0"
+      "too little disk space\0the installer's own code";
+  if (IsOwnInstallError(code)) return InstallErrorText(code);
+  return TextOfNumber(code, kCodes, sizeof kCodes / sizeof kCodes[0], kMeanings);
+}
+
+const char* RunEndMeaning(RunEnd end, uint32_t code) {
+  // An installer's failure may carry one of the setup's own numbers (160, say): it is named
+  // as the installer's, not read as the setup's.
+  if (end == RunEnd::kInstalled && code != kExitSuccess && code != kExitRebootRequired &&
+      code != kExitRebootInitiated)
+    return "the installer's own code";
+  return ExitCodeMeaning(code);
 }
 
 bool WindowStationVisible(bool flagsRead, uint32_t flags) {

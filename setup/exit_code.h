@@ -31,6 +31,13 @@ const uint32_t kExitRebootInitiated = 1641;
 // It may coincide with one of the setup's own numbers; the setup log tells which it is.
 uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit);
 
+// What an exit code of the setup means, in a few words for the log: the install error's
+// text for the setup's own numbers.
+const char* ExitCodeMeaning(uint32_t code);
+// The words of the end line: ExitCodeMeaning, but a failure the installer reported is named
+// as the installer's own code whatever its number.
+const char* RunEndMeaning(RunEnd end, uint32_t code);
+
 // Whether anybody can answer a window of the setup: false only when the flags of the
 // process's window station could be read and lack WSF_VISIBLE (session 0, a service).
 bool WindowStationVisible(bool flagsRead, uint32_t flags);

@@ -10,9 +10,9 @@ extern const char kCaptionEn[];
 extern const char kCaptionZh[];
 
 // One warning box, in Chinese when the system's default language is Chinese (PRC), in
-// English otherwise; no owner window. Where nobody can see a window (see
-// CanShowWindows) the English text goes to the setup log instead.
-void ShowSetupWarning(SetupMessage m);
+// English otherwise; no owner window. False, with no box, where nobody can see a window
+// (see CanShowWindows).
+bool ShowSetupWarning(SetupMessage m);
 
 // False when the process's window station is not visible (a service's station) or the
 // process runs in session 0: a box or a dialog there waits for a click that can never come.

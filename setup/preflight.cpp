@@ -6,8 +6,6 @@
 
 namespace {
 const char kAdminLog[] = "IsCurUserAdmin";
-const long long kMinFreeMb = 300;
-const long long kBytesPerMb = 0x100000;
 
 // SID of the built-in Administrators alias, S-1-5-32-544; null on failure (logged).
 UniqueSid AdministratorsSid() {
@@ -63,10 +61,4 @@ long long GetDiskFreeBytes(const char* path) {
   DWORD spc, bps, freeClusters, clusters;
   if (!GetDiskFreeSpaceA(path, &spc, &bps, &freeClusters, &clusters)) return -1;
   return static_cast<long long>(spc) * bps * freeClusters;
-}
-
-long long FreeBytesToMb(long long bytes) { return bytes / kBytesPerMb; }
-
-bool DiskSpaceAllows(long long freeBytes) {
-  return freeBytes == -1 || FreeBytesToMb(freeBytes) >= kMinFreeMb;
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "setup/refusal.h"
+
 // True when the process token's group list holds the built-in Administrators group.
 // Failures are logged to c:\OlvanLog\IsCurUserAdmin*.log and count as not a member.
 bool IsCurUserAdmin();
@@ -11,7 +13,3 @@ bool GroupsHoldAdministrators(const TOKEN_GROUPS* groups);
 
 // Free bytes available to the caller on the volume of path, or -1 when unknown.
 long long GetDiskFreeBytes(const char* path);
-// Free bytes as megabytes, truncated toward zero.
-long long FreeBytesToMb(long long bytes);
-// True when the setup has room: unknown free space (-1) or 300 MB and more.
-bool DiskSpaceAllows(long long freeBytes);

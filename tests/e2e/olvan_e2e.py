@@ -318,12 +318,65 @@ def standin_calls():
     return out
 
 
-def assert_whole_upgrade(case, log):
+# --- The setup's own lines of the setup log ("Setup: ...") ------------------------------
+
+# The version that Setup.exe's version resource holds when nothing stamped another.
+VERSION = b"1.0.0.0"
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def _install_error_texts():
+    """{number: text} as package/install_errors.h gives them: the one source of the words
+    that the setup log and the release tool print."""
+    header = (ROOT / "package" / "install_errors.h").read_text()
+    rows = re.findall(r'X\(k\w+,\s*(\d+),((?:\s*\\?\s*"[^"]*")+)\s*\)', header)
+    return {int(n): "".join(re.findall(r'"([^"]*)"', texts)).encode() for n, texts in rows}
+
+
+INSTALL_ERROR_TEXTS = _install_error_texts()
+EXIT_MEANINGS = {0: b"success", 3010: b"success, restart needed", 1602: b"password not given",
+                 1603: b"install failed", 1618: b"another setup or the updater runs"}
+
+
+def start_line(exe_win_path, bound=True, version=VERSION):
+    return b"Setup: %s started from %s; the package is %s" % (
+        version, exe_win_path.encode(), b"bound" if bound else b"not bound")
+
+
+def end_line(code, installer=False):
+    """installer: the code is the installer's own outcome, named as such unless a success."""
+    if installer and code not in (0, 3010, 1641):
+        meaning = b"the installer's own code"
+    else:
+        meaning = EXIT_MEANINGS[code] if code in EXIT_MEANINGS else INSTALL_ERROR_TEXTS[code]
+    return b"Setup: ended with exit code %d (%s)" % (code, meaning)
+
+
+def error_line(number):
+    return b"Setup: error %d: %s" % (number, INSTALL_ERROR_TEXTS[number])
+
+
+def assert_subsequence(case, lines, expected):
+    """expected (whole lines) appear in lines in this order, others possibly between."""
+    at = 0
+    for line in expected:
+        case.assertIn(line, lines[at:], (line, lines))
+        at = lines.index(line, at) + 1
+
+
+def assert_run_ends(case, log, code, installer=False):
+    """The last two lines of a run that reached the end of the checks: the end line with
+    the exit code the setup gave, then "Exit main"."""
+    case.assertEqual(log[-2:], [end_line(code, installer), b"Exit main"])
+    case.assertEqual(sum(l.startswith(b"Setup: ended") for l in log), 1, log)
+
+
+def assert_whole_upgrade(case, log, code=0):
     """The setup log and the stand-ins' record of a whole upgrade: no install error, the
     installer waited for, the agent run three times and the installer once."""
     case.assertNotIn(b"install failed", b"\n".join(log))
     case.assertTrue(any(l.startswith(b"is-stp ended at ") for l in log), log)
-    case.assertEqual(log[-1], b"Exit main")
+    assert_run_ends(case, log, code)
     case.assertEqual([c for c in standin_calls() if c[1] != "end"],
                      [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
                       ("wexApxSvr.exe", "-exitwexclient"), ("OlvanSetup.exe", "")])

@@ -88,7 +88,7 @@ class InstallTest(unittest.TestCase):
         self.assertLess(int(started[0].split()[-1]), 600)
         self.assertRegex(ended[0], rb"^is-stp ended at [1-9]\d*\.$")
         self.assertLess(log.index(started[0]), log.index(ended[0]))
-        self.assertEqual(log[-1], b"Exit main")
+        assert_run_ends(self, log, 0)
         self.assertNotIn(b"install failed", b"\n".join(log))
         utl = module_log("UtlFile")
         self.assertEqual(utl[-1], b"utl_FileUnpack: The file is end.")
@@ -107,6 +107,16 @@ class InstallTest(unittest.TestCase):
         (WORK / "stray.txt").write_bytes(b"stray")
         self.assertEqual(run_setup(exe), 0)
         self.check_whole_upgrade()
+        # The run's own lines at their places among the Parts' lines, which keep their order.
+        log = setup_log()
+        self.assertEqual(log[0], start_line(win_path(exe)))
+        self.assertRegex(log[1], rb"^The C: free space is \d+M\.$")
+        wp = "C:\\tmp\\OlvanSetup0"
+        ended = [l for l in log if l.startswith(b"is-stp ended at ")]
+        assert_subsequence(self, log, [log[1], f"{wp}\\Qt.7z".encode(), f"{wp}\\tool.7z".encode(),
+                                       f"{wp}\\UrlCmdCustomCfg.7z".encode(), *ended,
+                                       end_line(0), b"Exit main"])
+        self.assertEqual([l for l in log if l.startswith(b"Setup: ")], [log[0], log[-2]])
         self.assertFalse((WORK / "Vyx").exists())
         self.assertFalse((WORK / "stray.txt").exists())
         self.assertEqual(tree(WORK / "UrlCmdCustomCfg"), ["managed.xml"])
@@ -159,6 +169,7 @@ class InstallTest(unittest.TestCase):
         exe.write_bytes(carrier(SETUP.read_bytes(), package(self.entries)))
         self.assertEqual(run_setup(exe), 0)
         self.check_whole_upgrade()
+        self.assertEqual(setup_log()[0], start_line(win_path(exe), bound=False))
 
     def test_msi_route_with_existing_copy_beside_a_renamed_program(self):
         reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
@@ -222,6 +233,10 @@ class InstallTest(unittest.TestCase):
         exe.write_bytes(packed(SETUP.read_bytes(), self.entries))
         self.assertEqual(run_setup(exe, english), 0)
         self.check_whole_upgrade()
+        # The start line spells the program's path whole, each character the code page
+        # lacks as its UTF-16 unit.
+        self.assertEqual(setup_log()[0], start_line(
+            "C:\\users\\\\u0418\\u0432\\u0430\\u043d\\Downloads\\Setup.exe"))
         self.assertIn(f"utl_FileUnpack: szSrcAbsFile = {ansi}\\Setup.exe".encode(),
                       module_log("UtlFile"))
 

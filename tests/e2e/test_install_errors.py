@@ -32,16 +32,21 @@ class InstallErrorTest(unittest.TestCase):
             self.assertEqual(self.code, exit_code(code))
         return setup_log()
 
-    def assert_failed(self, log, number):
-        self.assertIn(f"install failed with Err {number}.".encode(), log)
-        self.assertEqual(log[-1], b"Exit main")
-        self.assertEqual(self.code, exit_code(number))
+    def assert_failed(self, log, number, code=None, bound=True):
+        """The run's first lines, then the Parts' failure line with its meaning right after
+        it, the end line and "Exit main"."""
+        code = number if code is None else code
+        self.assertEqual(log[0], start_line(win_path(self.exe), bound))
+        self.assertRegex(log[1], rb"^The C: free space is \d+M\.$")
+        i = log.index(f"install failed with Err {number}.".encode())
+        self.assertEqual(log[i + 1:], [error_line(number), end_line(code), b"Exit main"])
+        self.assertEqual(self.code, exit_code(code))
 
     def test_351_working_folder_cannot_be_made(self):
         (C / "tmp").write_bytes(b"a file where the folder belongs")
         log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
         self.assert_failed(log, 351)
-        self.assertEqual(log[-3], b"utl_GetTempWorkPath: a file stands at C:\\tmp.")
+        self.assertEqual(log[-5], b"utl_GetTempWorkPath: a file stands at C:\\tmp.")
 
     def test_351_names_the_longest_entry_held_in_the_old_working_folder(self):
         # A name of 100 accented letters, held open without delete sharing: the line before
@@ -73,16 +78,16 @@ class InstallErrorTest(unittest.TestCase):
     def test_352_at_exactly_530000_bytes_and_530001_passes_the_size_check(self):
         stub = SETUP.read_bytes()
         log = self.run_with(stub + b"\0" * (EXE_OFFSET - len(stub)))
-        self.assert_failed(log, 352)
+        self.assert_failed(log, 352, bound=False)
         reset_install_machine()
         # One byte of package passes the size check; the unpacker then misses its marker.
         log = self.run_with(stub + b"\0" * (EXE_OFFSET - len(stub)) + b"\x01")
-        self.assert_failed(log, 159)
+        self.assert_failed(log, 159, bound=False)
 
     def test_unpacker_number_reaches_the_log(self):
         pkg = mixed(PACKAGE_MARKER) + package_entry("big", b"x", data_len=10 ** 6)
         log = self.run_with(carrier(SETUP.read_bytes(), pkg))
-        self.assert_failed(log, 163)
+        self.assert_failed(log, 163, bound=False)
         self.assertIn(b"utl_FileUnpack:Err: 163.", module_log("UtlFile"))
 
     def test_167_package_changed_after_the_build_starts_nothing(self):
@@ -100,7 +105,7 @@ class InstallErrorTest(unittest.TestCase):
         # digest and the program's.
         self.assertEqual(tree(WORK), [])
         read = hashlib.sha256(data[EXE_OFFSET:]).hexdigest()
-        self.assertRegex(log[-3], rb"^utl_FileUnpack: the package of .*\\Setup\.exe has sha256 "
+        self.assertRegex(log[-5], rb"^utl_FileUnpack: the package of .*\\Setup\.exe has sha256 "
                          + read.encode() + rb"; the program is bound to [0-9a-f]{64}\.$")
 
     def test_168_package_read_into_the_signature_starts_nothing(self):
@@ -112,10 +117,10 @@ class InstallErrorTest(unittest.TestCase):
         pe = struct.unpack_from("<I", stub, 0x3c)[0]
         struct.pack_into("<II", stub, pe + 24 + 92 + 4 + 4 * 8, table, 200)
         log = self.run_with(carrier(bytes(stub), pkg) + b"\0" * 100)
-        self.assert_failed(log, 168)
+        self.assert_failed(log, 168, bound=False)
         self.assertEqual(standin_calls(), [])
         self.assertEqual(tree(WORK), [])
-        self.assertIn(b"runs into the program's certificate table", log[-3])
+        self.assertIn(b"runs into the program's certificate table", log[-5])
 
     def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
         # The copy beside the program and the source it would be copied from again both hold
@@ -155,6 +160,14 @@ class InstallErrorTest(unittest.TestCase):
         self.assertEqual(standin_calls(), [])
         self.assertEqual(module_log("UtlFile")[-1], b"utl_FileUnpack:Err: 163.")
         self.assertFalse(any(b"unpack time" in l for l in module_log("UtlFile")))
+
+    def test_msi_copy_that_cannot_be_had_gives_0_with_its_meaning_and_1603(self):
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        log = self.run_with(packed(SETUP.read_bytes(), agent_and_installer()))
+        self.assert_failed(log, 0, code=1603)
+        self.assertEqual(log[-5], b"Network problem, cannot access source file.")
+        self.assertEqual(error_line(0), b"Setup: error 0: the MSI copy cannot be found or made, "
+                                        b"or the working folder's Qt folder cannot be made")
 
     def test_355_without_the_agent(self):
         log = self.run_with(packed(SETUP.read_bytes(),
@@ -198,9 +211,10 @@ class InstallErrorTest(unittest.TestCase):
         """The installer's outcome: its full code in the log (Linux sees the low 8 bits of
         the exit code), from the process the setup started or a copy it followed."""
         who = b"a copy the installer started" if copy else b"the one the setup started"
-        self.assertRegex(log[-2], f"^OlvanSetup\\.exe ended with exit code {code} "
+        self.assertRegex(log[-3], f"^OlvanSetup\\.exe ended with exit code {code} "
                          f"\\(0x{code:08X}\\) in process \\d+, ".encode() + who + rb"\.$")
         self.assertEqual(self.code, exit_code(code))
+        assert_run_ends(self, log, code, installer=True)
         self.assertFalse(any(l.startswith(b"install failed") for l in log), log)
 
     def test_installer_that_fails_fails_the_setup(self):

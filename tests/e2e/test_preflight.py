@@ -1,6 +1,7 @@
 """The setup's start: single instance, customization-updater check, free-space line, each
 refusal with its warning as the user sees it, in English or Chinese."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -12,6 +13,10 @@ ZH_CAPTION = "安装Olvan智能客户端".encode("gbk")
 EN_RUNNING = b"A previous instance is still running. \nPlease try it later."
 ZH_RUNNING = "有正在运行的客户端安装程序，请稍候再试。".encode("gbk")
 ZH_UPDATING = "客户端正在升级定制信息，请稍后再试。".encode("gbk")
+# The build's own program: started from the host's folder (drive Z:), bound to no package.
+START_RE = rb"^Setup: " + re.escape(VERSION) + rb" started from Z:\\.*\\Setup\.exe; the package is not bound$"
+UPDATER_REFUSED = (b"Setup: refused: A previous instance is still running. \\nPlease try it later. "
+                   b"(exit code 1618)")
 
 
 class PreflightTest(unittest.TestCase):
@@ -59,8 +64,11 @@ class PreflightTest(unittest.TestCase):
         self.assertEqual(driver("icon", box2.hwnd), "warning")
         driver("click", box2.hwnd, 1)
         self.assertEqual(wait_exit(second), exit_code(1618))
-        # The second copy stops before it writes anything.
+        # The second copy stops before it writes anything; the first wrote its refusal
+        # before its box.
         self.assertEqual(setup_log(), lines_before)
+        self.assertEqual(lines_before[2:], [UPDATER_REFUSED])
+        self.assertEqual(module_log("Refused"), [])
         driver("click", box1.hwnd, 1)
         self.assertEqual(wait_exit(first), exit_code(1618))
 
@@ -100,7 +108,22 @@ class PreflightTest(unittest.TestCase):
         flags, code = run_hidden(win_path(exe))
         self.assertEqual(flags, 0)  # no WSF_VISIBLE
         self.assertEqual(code, 1618)
-        self.assertEqual(setup_log(), [b"A previous instance is still running. \\nPlease try it later."])
+        # The setup log belongs to the run already going: the line goes to a log of its own.
+        self.assertEqual(setup_log(), [])
+        self.assertEqual(module_log("Refused"),
+                         [b"A previous instance is still running. \\nPlease try it later."])
+
+    def test_updater_where_nobody_can_see_a_box_is_refused_in_the_setup_log(self):
+        self.updater("Plexiworkanda.exe")
+        exe = self.stand / "Setup.exe"
+        shutil.copy(SETUP, exe)
+        flags, code = run_hidden(win_path(exe))
+        self.assertEqual((flags, code), (0, 1618))
+        log = setup_log()
+        self.assertEqual(log[0], start_line(win_path(exe), bound=False))
+        self.assertRegex(log[1], rb"^The C: free space is \d+M\.$")
+        self.assertEqual(log[2:], [UPDATER_REFUSED])
+        self.assertEqual(module_log("Refused"), [])
 
     def check_updater_blocks(self, image_name):
         self.updater(image_name)
@@ -110,8 +133,11 @@ class PreflightTest(unittest.TestCase):
         driver("click", box.hwnd, 1)
         self.assertEqual(wait_exit(p), exit_code(1618))
         log = setup_log()
-        self.assertEqual(len(log), 1, log)
-        self.assertRegex(log[0], rb"^The C: free space is \d+M\.$")
+        self.assertEqual(len(log), 3, log)
+        self.assertRegex(log[1], rb"^The C: free space is \d+M\.$")
+        # No "Exit main" after a refusal.
+        self.assertRegex(log[0], START_RE)
+        self.assertEqual(log[2], UPDATER_REFUSED)
 
     def test_updater_in_other_case_blocks(self):
         self.check_updater_blocks("PLEXIWORKANDA.exe")
@@ -127,12 +153,14 @@ class PreflightTest(unittest.TestCase):
         st = os.statvfs(C)
         after = st.f_bavail * st.f_frsize // 1048576
         log = setup_log()
-        self.assertRegex(log[0], rb"^The C: free space is \d+M\.$")
-        mb = int(log[0].split(b" ")[5][:-2])
+        self.assertRegex(log[0], START_RE)
+        self.assertRegex(log[1], rb"^The C: free space is \d+M\.$")
+        mb = int(log[1].split(b" ")[5][:-2])
         self.assertTrue(min(before, after) - 16 <= mb <= max(before, after) + 16, (mb, before))
         # No password prompt: straight to the install sequence, no "Begin UnpackAndSetup".
         self.assertNotIn(b"Begin UnpackAndSetup", log)
-        self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual(log[-4:], [b"install failed with Err 352.", error_line(352),
+                                    end_line(352), b"Exit main"])
         self.assertFalse(boxes())
 
 

@@ -29,6 +29,9 @@ ZH = {
     "limit_caption": "密码错误",
 }
 # A copy of Setup.exe built without the dialog template.
+# The entry point's lines after a dialog that ended without the right password.
+CANCELLED = b"Setup: password dialog cancelled or closed"
+THIRD_WRONG = b"Setup: password dialog: third wrong password"
 NO_DIALOG_SETUP = Path(os.environ.get("OLVAN_SETUP_NODIALOG_EXE", "Setup_nodialog.exe"))
 
 
@@ -73,8 +76,14 @@ class PasswordDialogTest(unittest.TestCase):
             driver("click", self.dlg, "1", env=self.env)
         else:
             driver("key", self.dlg, VK_RETURN, env=self.env)
-        # Each entry is answered before the next one is typed.
-        wait_for(lambda: self.text(EDIT) == b"" or self.proc.poll() is not None, timeout=10)
+        # Each entry is answered before the next one is typed. The right one ends the dialog:
+        # its window may be gone before the process is.
+        def answered():
+            try:
+                return self.text(EDIT) == b""
+            except AssertionError:  # the driver found no such window
+                return True
+        wait_for(lambda: self.proc.poll() is not None or answered(), timeout=10)
 
     def finish(self):
         code = wait_exit(self.proc, 120)
@@ -84,10 +93,12 @@ class PasswordDialogTest(unittest.TestCase):
         self.assertEqual(code, exit_code(352 if b"g_bExit = TRUE;" in log else 1602))
         return log
 
-    def assert_no_install(self, log):
+    def assert_no_install(self, log, why, code=1602):
+        """No install; the entry point's line that says why, the end line, "Exit main"."""
         self.assertNotIn(b"g_bExit = TRUE;", log)
         self.assertNotIn(b"Begin UnpackAndSetup", log)
         self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual(log[-3:-1], [why, end_line(code)])
 
     def test_wrong_wrong_right(self):
         self.protect("Secret1")
@@ -104,6 +115,8 @@ class PasswordDialogTest(unittest.TestCase):
         i = log.index(b"g_bExit = TRUE;")
         self.assertEqual(log[i + 1], b"Begin UnpackAndSetup")
         self.assertEqual(log[-1], b"Exit main")
+        self.assertEqual(log[-2], end_line(352))
+        self.assertFalse(any(l.startswith(b"Setup: the password") for l in log), log)
         self.assertFalse(boxes())
 
     def check_limit(self, env, texts):
@@ -123,7 +136,7 @@ class PasswordDialogTest(unittest.TestCase):
         self.assertEqual(limit.text, texts["limit"].encode("gbk"))
         self.assertEqual(driver("icon", limit.hwnd), "warning")
         driver("click", limit.hwnd, "1")
-        self.assert_no_install(self.finish())
+        self.assert_no_install(self.finish(), THIRD_WRONG)
 
     def test_three_wrong_entries_end_the_setup_english(self):
         self.check_limit(ENGLISH, EN)
@@ -137,20 +150,22 @@ class PasswordDialogTest(unittest.TestCase):
         self.assertEqual(box.caption, EN["title"].encode())
         self.assertEqual(self.text(PROMPT), EN["prompt"].encode())
         driver("click", self.dlg, "2")
-        self.assert_no_install(self.finish())
+        self.assert_no_install(self.finish(), CANCELLED)
 
     def test_cancel_and_escape_install_nothing_and_show_nothing(self):
         self.protect("x")
-        for how in ("cancel", "escape"):
+        for how in ("cancel", "escape", "close"):
             reset_machine()
             self.protect("x")
             self.open_dialog()
             if how == "cancel":
                 driver("click", self.dlg, "2")
+            elif how == "close":
+                driver("close", self.dlg)
             else:
                 driver("key", self.dlg, VK_ESCAPE)
             log = self.finish()
-            self.assert_no_install(log)
+            self.assert_no_install(log, CANCELLED)
             self.assertFalse(boxes())
 
     def test_chinese_password_made_by_olvsign_is_matched_under_zh_cn(self):
@@ -187,7 +202,7 @@ class PasswordDialogTest(unittest.TestCase):
         self.enter("")
         self.assertEqual(self.text(WRONG), EN["wrong"].encode())
         driver("click", self.dlg, "2")
-        self.assert_no_install(self.finish())
+        self.assert_no_install(self.finish(), CANCELLED)
 
     def test_nobody_to_answer_on_a_hidden_window_station_installs_nothing(self):
         self.protect("x")
@@ -195,7 +210,8 @@ class PasswordDialogTest(unittest.TestCase):
         exe.write_bytes(SETUP.read_bytes())
         flags, code = run_hidden(win_path(exe))
         self.assertEqual((flags, code), (0, 1603))
-        self.assertEqual(setup_log()[-2:], [b"no user can answer the password dialog", b"Exit main"])
+        self.assertEqual(setup_log()[-3::2], [b"no user can answer the password dialog", b"Exit main"])
+        self.assertEqual(setup_log()[-2], end_line(1603))
 
     def test_dialog_that_cannot_be_made_installs_nothing(self):
         self.protect("x")
@@ -205,8 +221,8 @@ class PasswordDialogTest(unittest.TestCase):
         self.assertIsNone(wait_box_or_exit(p))
         self.assertEqual(wait_exit(p, 60), exit_code(1603))
         log = setup_log()
-        self.assert_no_install(log)
-        self.assertTrue(any(l.startswith(b"CreateDialogParam failed") for l in log), log)
+        self.assertRegex(log[-3], rb"^CreateDialogParam failed with err \d+\.$")
+        self.assert_no_install(log, log[-3], 1603)
 
 
 if __name__ == "__main__":
