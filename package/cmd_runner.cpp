@@ -4,8 +4,10 @@
 
 #include <string.h>
 
+#include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/process_start.h"
 #include "util/text_buf.h"
 
 namespace {
@@ -25,12 +27,13 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
     return 0;
   }
 
+  // Built from zero, not from the setup's own start-up information: whoever started the
+  // setup may have put the C runtime's table of inherited files there (lpReserved2), and
+  // it must not reach the child.
   STARTUPINFOEXA six;
   memset(&six, 0, sizeof six);
   STARTUPINFOA& si = six.StartupInfo;
-  GetStartupInfoA(&si);
   si.cb = sizeof six;
-  si.hStdInput = nullptr;
   si.hStdOutput = writeEnd.Get();
   si.hStdError = writeEnd.Get();
   si.wShowWindow = SW_HIDE;
@@ -48,8 +51,8 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   if (six.lpAttributeList == nullptr ||
       !UpdateProcThreadAttribute(six.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                  &inherit, sizeof inherit, nullptr, nullptr) ||
-      !CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE,
-                      EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si, &pi)) {
+      !StartProcess(nullptr, const_cast<char*>(cmd.CStr()), TRUE, EXTENDED_STARTUPINFO_PRESENT,
+                    &si, &pi)) {
     ModuleLogLastError(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu");
     return 0;
   }
@@ -78,4 +81,23 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   }
   if (total != 0 && output != nullptr) output->Swap(collected);
   return 1;
+}
+
+UniqueHandle StartProgram(const char* path, const char* option, WORD show) {
+  char cmd[MAX_PATH + 64];
+  bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
+                                  : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
+  STARTUPINFOA si;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = show;
+  PROCESS_INFORMATION pi;
+  if (!formed) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  if (!formed || !StartProcess(path, cmd, FALSE, 0, &si, &pi)) {
+    SetupLogLastError("%s could not be started, error %lu.", path);
+    return UniqueHandle();
+  }
+  CloseHandle(pi.hThread);
+  return UniqueHandle(pi.hProcess);
 }

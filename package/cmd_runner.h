@@ -1,5 +1,6 @@
 // Runs console programs hidden and collects what they print.
 #pragma once
+#include "util/handles.h"
 
 class TextBuf;
 
@@ -10,3 +11,8 @@ class TextBuf;
 // or the first wait failed (logged under logName). output is replaced only when the child
 // wrote at least one byte; text after a NUL byte within one read is dropped.
 int GetCmd(const char* cmdLine, TextBuf* output, const char* logName);
+
+// Starts the program path with option (or none) as its arguments and the show state show,
+// inheriting no handle. The process's handle, or none when it could not be started (logged
+// in the setup log with the error).
+UniqueHandle StartProgram(const char* path, const char* option, WORD show);

@@ -1,9 +1,8 @@
 #include "setup/exit_code.h"
 
-namespace {
-// WSF_VISIBLE of USEROBJECTFLAGS.dwFlags.
-const uint32_t kWsfVisible = 0x0001;
+#include "util/win_values.h"
 
+namespace {
 bool IsOwnInstallError(uint32_t n) { return (n >= 150 && n <= 168) || (n >= 351 && n <= 358); }
 }  // namespace
 
@@ -26,5 +25,5 @@ uint32_t SetupExitCode(RunEnd end, uint32_t installErr, uint32_t installerExit) 
 }
 
 bool WindowStationVisible(bool flagsRead, uint32_t flags) {
-  return !flagsRead || (flags & kWsfVisible) != 0;
+  return !flagsRead || (flags & win::kWsfVisible) != 0;
 }
