@@ -136,7 +136,8 @@ class InstallErrorTest(unittest.TestCase):
         # The setup is started with a C runtime's table of inherited files, as a spawn from
         # another program would: 7-Zip gets none of it. (The starter's table does reach the
         # program it starts: shown on the stand-in itself.)
-        probe = wine(STARTER, win_path(STANDIN_7ZA), timeout=60).stdout
+        (self.dir / "7za.exe").write_bytes(STANDIN_7ZA.read_bytes())
+        probe = wine(STARTER, win_path(self.dir / "7za.exe"), timeout=60).stdout
         self.assertIn(b"7-Zip stand-in received: cbReserved2 %d, lpReserved2 set." % (4 + 3 * 5),
                       probe)
         entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),

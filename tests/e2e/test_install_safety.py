@@ -342,9 +342,11 @@ class InstallSafetyTest(unittest.TestCase):
         os.symlink((self.victim / "sub" / "deep.dll").resolve(), C / "OlvanLog" / old_log)
         self.assertEqual(run_setup(self.exe), 0)
         self.assertIn(("OlvanSetup.exe", ""), standin_calls())
+        # Both targets are gone; the old working folder went whole, the link in the log
+        # folder stays, leading nowhere.
         self.assertEqual(tree(self.victim), ["sub/"])
         self.assertFalse(os.path.lexists(WORK / "linked.dll"))
-        self.assertFalse(os.path.lexists(C / "OlvanLog" / old_log))
+        self.assertTrue(os.path.islink(C / "OlvanLog" / old_log))
 
     def test_entry_names_cannot_leave_the_working_folder(self):
         self.exe.write_bytes(carrier(SETUP.read_bytes(), package([
