@@ -4,7 +4,6 @@
 
 #include <string.h>
 
-#include "util/fixed_str.h"
 #include "util/handles.h"
 #include "util/log.h"
 #include "util/process_start.h"
@@ -51,8 +50,8 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   if (six.lpAttributeList == nullptr ||
       !UpdateProcThreadAttribute(six.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                  &inherit, sizeof inherit, nullptr, nullptr) ||
-      !StartProcess(nullptr, const_cast<char*>(cmd.CStr()), TRUE, EXTENDED_STARTUPINFO_PRESENT,
-                    &si, &pi)) {
+      !StartProcess(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE,
+                    EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si, &pi)) {
     ModuleLogLastError(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu");
     return 0;
   }
@@ -81,23 +80,4 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   }
   if (total != 0 && output != nullptr) output->Swap(collected);
   return 1;
-}
-
-UniqueHandle StartProgram(const char* path, const char* option, WORD show) {
-  char cmd[MAX_PATH + 64];
-  bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
-                                  : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
-  STARTUPINFOA si;
-  memset(&si, 0, sizeof si);
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = show;
-  PROCESS_INFORMATION pi;
-  if (!formed) SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  if (!formed || !StartProcess(path, cmd, FALSE, 0, &si, &pi)) {
-    SetupLogLastError("%s could not be started, error %lu.", path);
-    return UniqueHandle();
-  }
-  CloseHandle(pi.hThread);
-  return UniqueHandle(pi.hProcess);
 }

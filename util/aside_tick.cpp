@@ -1,3 +1,3 @@
 #include "util/aside_tick.h"
 
-DWORD AsideTick() { return GetTickCount(); }
+DWORD WINAPI AsideTick() { return GetTickCount(); }

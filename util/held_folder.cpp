@@ -128,19 +128,18 @@ bool DeleteWhenClosed(HANDLE entry) {
   // POSIX semantics first: the name goes at once, even while another program (a scanner,
   // an indexer) still holds the file open, so its folder can be removed right after. The
   // classic deletion keeps the name until the last handle closes; it is used where the
-  // system refuses the class (older Windows, file systems without it).
-  if (!Nt().ok) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return false;
-  }
+  // system refuses the class (older Windows, file systems without it). Both go through
+  // the table of native calls, so that tests see both.
   ULONG flags = win::kFileDispositionDelete | win::kFileDispositionPosixSemantics;
-  IO_STATUS_BLOCK io;
-  if (Nt().setInformation(entry, &io, &flags, sizeof flags, win::kFileDispositionInformationEx) >=
-      0)
-    return true;
   BOOLEAN dispose = TRUE;  // FILE_DISPOSITION_INFORMATION
-  NTSTATUS st =
-      Nt().setInformation(entry, &io, &dispose, sizeof dispose, win::kFileDispositionInformation);
+  IO_STATUS_BLOCK io;
+  NTSTATUS st = static_cast<NTSTATUS>(win::kStatusNotImplemented);
+  if (Nt().ok) {
+    st = Nt().setInformation(entry, &io, &flags, sizeof flags, win::kFileDispositionInformationEx);
+    if (st < 0)
+      st = Nt().setInformation(entry, &io, &dispose, sizeof dispose,
+                               win::kFileDispositionInformation);
+  }
   if (st < 0) SetNtError(st);
   return st >= 0;
 }

@@ -1,7 +1,9 @@
 #include "util/process_start.h"
 
-BOOL StartProcess(const char* application, char* commandLine, BOOL inheritHandles, DWORD flags,
-                  STARTUPINFOA* startup, PROCESS_INFORMATION* process) {
-  return CreateProcessA(application, commandLine, nullptr, nullptr, inheritHandles, flags, nullptr,
-                        nullptr, startup, process);
+BOOL WINAPI StartProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                         LPSECURITY_ATTRIBUTES thread, BOOL inheritHandles, DWORD flags,
+                         LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
+                         LPPROCESS_INFORMATION info) {
+  return CreateProcessA(application, commandLine, process, thread, inheritHandles, flags,
+                        environment, folder, startup, info);
 }

@@ -125,6 +125,7 @@ TEST(GetCmd, StartBlockIsExtendedWithThePipesWriteEndAsItsOnlyHandle) {
   const RecordedStart& s = RecordedStarts()[0];
   EXPECT_FALSE(s.hasApplication);
   EXPECT_EQ(s.commandLine, Child() + " ok");
+  EXPECT_TRUE(s.defaults);
   EXPECT_EQ(s.flags, static_cast<DWORD>(EXTENDED_STARTUPINFO_PRESENT));
   EXPECT_EQ(s.startup.cb, sizeof(STARTUPINFOEXA));
   EXPECT_EQ(s.inheritHandles, TRUE);
@@ -158,6 +159,7 @@ TEST(StartProgram, PlainBlockShownAsAskedInheritingNothing) {
   const RecordedStart& s = RecordedStarts()[0];
   EXPECT_TRUE(s.hasApplication);
   EXPECT_EQ(s.application, Child());
+  EXPECT_TRUE(s.defaults);
   EXPECT_EQ(s.commandLine, "\"" + Child() + "\" silent");
   EXPECT_EQ(s.flags, 0u);
   EXPECT_EQ(s.startup.cb, sizeof(STARTUPINFOA));

@@ -22,9 +22,13 @@ std::vector<RecordedStart>& RecordedStarts() {
   return starts;
 }
 
-BOOL StartProcess(const char* application, char* commandLine, BOOL inheritHandles, DWORD flags,
-                  STARTUPINFOA* startup, PROCESS_INFORMATION* process) {
+BOOL WINAPI StartProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSa,
+                         LPSECURITY_ATTRIBUTES threadSa, BOOL inheritHandles, DWORD flags,
+                         LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
+                         LPPROCESS_INFORMATION process) {
   RecordedStart r;
+  r.defaults = processSa == nullptr && threadSa == nullptr && environment == nullptr &&
+               folder == nullptr;
   r.hasApplication = application != nullptr;
   if (application) r.application = application;
   if (commandLine) r.commandLine = commandLine;
@@ -51,8 +55,8 @@ BOOL StartProcess(const char* application, char* commandLine, BOOL inheritHandle
       }
     }
   }
-  r.result = CreateProcessA(application, commandLine, nullptr, nullptr, inheritHandles, flags,
-                            nullptr, nullptr, startup, process);
+  r.result = CreateProcessA(application, commandLine, processSa, threadSa, inheritHandles, flags,
+                            environment, folder, startup, process);
   RecordedStarts().push_back(r);
   return r.result;
 }

@@ -17,6 +17,8 @@ struct RecordedAttribute {
 struct RecordedStart {
   bool hasApplication = false;
   std::string application, commandLine;
+  // No process or thread security, the setup's environment and current folder.
+  bool defaults = false;
   BOOL inheritHandles = FALSE;
   DWORD flags = 0;
   STARTUPINFOA startup = {};  // the block's first sizeof(STARTUPINFOA) bytes

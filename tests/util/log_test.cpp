@@ -18,7 +18,7 @@
 
 // In place of util/aside_tick.cpp: a fixed count when a case sets one.
 DWORD g_fixedAsideTick = 0;
-DWORD AsideTick() { return g_fixedAsideTick != 0 ? g_fixedAsideTick : GetTickCount(); }
+DWORD WINAPI AsideTick() { return g_fixedAsideTick != 0 ? g_fixedAsideTick : GetTickCount(); }
 
 namespace {
 
