@@ -252,8 +252,8 @@ bool HeldFolder::ListRaw(bool (*visit)(const HeldEntry&, void*), void* ctx) cons
     IO_STATUS_BLOCK io;
     memset(&io, 0, sizeof io);
     NTSTATUS st = Nt().queryDirectory(lister.Get(), nullptr, nullptr, nullptr, &io, buf.Get(),
-                                      kListBytes, win::kFileIdBothDirectoryInformation, FALSE, nullptr,
-                                      restart ? TRUE : FALSE);
+                                      kListBytes, win::kFileIdBothDirectoryInformation, FALSE,
+                                      nullptr, restart ? TRUE : FALSE);
     if (st == kStatusNoMoreFiles) return true;
     if (st < 0) {
       SetNtError(st);

@@ -99,7 +99,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                       "7-Zip stand-in received: cbReserved2 %u, lpReserved2 %s.\r\n",
                       si.cbReserved2, si.lpReserved2 != nullptr ? "set" : "none");
     DWORD written = 0;
-    if (n > 0) WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, static_cast<DWORD>(n), &written, nullptr);
+    if (n > 0)
+      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, static_cast<DWORD>(n), &written, nullptr);
     Record(self, Arguments());
     return 2;
   }

@@ -27,8 +27,8 @@ BOOL WINAPI StartProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRI
                          LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
                          LPPROCESS_INFORMATION process) {
   RecordedStart r;
-  r.defaults = processSa == nullptr && threadSa == nullptr && environment == nullptr &&
-               folder == nullptr;
+  r.defaults =
+      processSa == nullptr && threadSa == nullptr && environment == nullptr && folder == nullptr;
   r.hasApplication = application != nullptr;
   if (application) r.application = application;
   if (commandLine) r.commandLine = commandLine;

@@ -258,7 +258,8 @@ TEST_F(HeldFolderMadeTest, RenameNamesTheNewNameRelativeToTheHeldFolder) {
     EXPECT_EQ(info.ReplaceIfExists, FALSE);
     EXPECT_EQ(info.RootDirectory, made_.Get());
     EXPECT_EQ(info.FileNameLength, 14u);
-    std::wstring name(reinterpret_cast<const wchar_t*>(b.data() + offsetof(FILE_RENAME_INFORMATION, FileName)), 7);
+    const BYTE* name8 = b.data() + offsetof(FILE_RENAME_INFORMATION, FileName);
+    std::wstring name(reinterpret_cast<const wchar_t*>(name8), 7);
     EXPECT_EQ(name, L"new.txt");
     EXPECT_GE(renames[0].length, offsetof(FILE_RENAME_INFORMATION, FileName) + info.FileNameLength);
   }

@@ -79,7 +79,8 @@ class NtRecorder {
   }
   static NTSTATUS NTAPI Set(HANDLE h, PIO_STATUS_BLOCK io, PVOID buf, ULONG len, ULONG cls) {
     NtRecorder* r = Self();
-    NtInfoCall c{h, cls, len, std::vector<BYTE>(static_cast<BYTE*>(buf), static_cast<BYTE*>(buf) + len), 0};
+    NtInfoCall c{h, cls, len,
+                 std::vector<BYTE>(static_cast<BYTE*>(buf), static_cast<BYTE*>(buf) + len), 0};
     if (!(r->answerSet && r->answerSet(cls, buf, len, &c.status)))
       c.status = r->real_.setInformation(h, io, buf, len, cls);
     r->sets.push_back(c);
@@ -130,8 +131,8 @@ class NtRecorder {
         c.aces.push_back(a);
       }
     }
-    c.status = r->real_.create(h, access, oa, io, size, attributes, share, disposition, options,
-                               ea, eaLength);
+    c.status = r->real_.create(h, access, oa, io, size, attributes, share, disposition, options, ea,
+                               eaLength);
     r->creates.push_back(c);
     return c.status;
   }
