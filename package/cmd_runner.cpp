@@ -6,6 +6,7 @@
 
 #include "util/handles.h"
 #include "util/log.h"
+#include "util/process_start.h"
 #include "util/text_buf.h"
 
 namespace {
@@ -25,12 +26,13 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
     return 0;
   }
 
+  // Built from zero, not from the setup's own start-up information: whoever started the
+  // setup may have put the C runtime's table of inherited files there (lpReserved2), and
+  // it must not reach the child.
   STARTUPINFOEXA six;
   memset(&six, 0, sizeof six);
   STARTUPINFOA& si = six.StartupInfo;
-  GetStartupInfoA(&si);
   si.cb = sizeof six;
-  si.hStdInput = nullptr;
   si.hStdOutput = writeEnd.Get();
   si.hStdError = writeEnd.Get();
   si.wShowWindow = SW_HIDE;
@@ -48,8 +50,8 @@ int GetCmd(const char* cmdLine, TextBuf* output, const char* logName) {
   if (six.lpAttributeList == nullptr ||
       !UpdateProcThreadAttribute(six.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                  &inherit, sizeof inherit, nullptr, nullptr) ||
-      !CreateProcessA(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE,
-                      EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si, &pi)) {
+      !StartProcess(nullptr, const_cast<char*>(cmd.CStr()), nullptr, nullptr, TRUE,
+                    EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si, &pi)) {
     ModuleLogLastError(logName, "GetCmd: Create CMD Process Failed with ErrCode:%lu");
     return 0;
   }

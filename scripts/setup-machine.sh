@@ -28,9 +28,11 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# libwine-dev: Wine's own Windows headers, one of the independent sets the tests check the
+# program's self-defined Windows values against (MinGW-w64's, ddk/ included, are the other).
 PKGS=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth x11-utils cmake ninja-build
       clang libclang-rt-14-dev dpkg-dev googletest fonts-wqy-microhei imagemagick
-      openssl python3 osslsigncode nsis locales)
+      openssl python3 osslsigncode nsis locales libwine-dev)
 # npm comes with whatever Node.js the machine has; Debian's own when there is none.
 command -v npm >/dev/null 2>&1 || PKGS+=(nodejs npm)
 

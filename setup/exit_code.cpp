@@ -1,11 +1,9 @@
 #include "setup/exit_code.h"
 
 #include "package/install_errors.h"
+#include "util/win_values.h"
 
 namespace {
-// WSF_VISIBLE of USEROBJECTFLAGS.dwFlags.
-const uint32_t kWsfVisible = 0x0001;
-
 bool IsOwnInstallError(uint32_t n) { return (n >= 150 && n <= 168) || (n >= 351 && n <= 358); }
 }  // namespace
 
@@ -46,7 +44,7 @@ const char* RunEndMeaning(RunEnd end, uint32_t code) {
 }
 
 bool WindowStationVisible(bool flagsRead, uint32_t flags) {
-  return !flagsRead || (flags & kWsfVisible) != 0;
+  return !flagsRead || (flags & win::kWsfVisible) != 0;
 }
 
 bool SessionCanAnswer(bool sessionRead, uint32_t sessionId) { return !sessionRead || sessionId != 0; }

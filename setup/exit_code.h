@@ -3,6 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "util/win_values.h"
+
 enum class RunEnd {
   kInstalled,            // the installer was started and has ended
   kInstallFailed,        // the sequence stopped early, with its install error number
@@ -15,14 +17,14 @@ enum class RunEnd {
 };
 
 // Windows Installer's codes that the setup gives.
-const uint32_t kExitSuccess = 0;
-const uint32_t kExitInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
-const uint32_t kExitUserExit = 1602;        // ERROR_INSTALL_USEREXIT
-const uint32_t kExitAlreadyRunning = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
-const uint32_t kExitElevationRequired = 740;
-const uint32_t kExitDiskFull = 112;  // ERROR_DISK_FULL
-const uint32_t kExitRebootRequired = 3010;
-const uint32_t kExitRebootInitiated = 1641;
+const uint32_t kExitSuccess = win::kErrorSuccess;
+const uint32_t kExitInstallFailure = win::kErrorInstallFailure;
+const uint32_t kExitUserExit = win::kErrorInstallUserExit;
+const uint32_t kExitAlreadyRunning = win::kErrorInstallAlreadyRunning;
+const uint32_t kExitElevationRequired = win::kErrorElevationRequired;
+const uint32_t kExitDiskFull = win::kErrorDiskFull;
+const uint32_t kExitRebootRequired = win::kErrorSuccessRebootRequired;
+const uint32_t kExitRebootInitiated = win::kErrorSuccessRebootInitiated;
 
 // installErr is the install error number (kInstallFailed only): the setup's own numbers
 // 150-168 and 351-358 are passed on as they are, any other (0 included) gives 1603.

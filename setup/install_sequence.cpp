@@ -164,25 +164,6 @@ bool ProcessRuns(const char* logName, const char* exe) { return chkProcExist(log
 // for an elevated process too. No handle is inherited. Returns the process handle, or an
 // invalid one when the start failed (logged with its path and error); the waits by name
 // then find no process.
-UniqueHandle StartProgram(const char* path, const char* option, WORD show) {
-  char cmd[MAX_PATH + 64];
-  bool formed = option != nullptr ? StrFormat(cmd, sizeof cmd, "\"%s\" %s", path, option)
-                                  : StrFormat(cmd, sizeof cmd, "\"%s\"", path);
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = show;
-  PROCESS_INFORMATION pi;
-  if (!formed) SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  if (!formed ||
-      !CreateProcessA(path, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    SetupLogLastError("%s could not be started, error %lu.", path);
-    return UniqueHandle();
-  }
-  CloseHandle(pi.hThread);
-  return UniqueHandle(pi.hProcess);
-}
-
 // False, with nothing started, when the working folder was swapped.
 bool RunAgent(const char* path, const char* option, DWORD pauseMs, bool wait) {
   if (!WorkIntact("starting wexApxSvr.exe ", option)) return false;

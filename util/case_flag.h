@@ -5,8 +5,9 @@
 #pragma once
 #include <stdint.h>
 
-// FILE_CS_FLAG_CASE_SENSITIVE_DIR of FILE_CASE_SENSITIVE_INFORMATION.Flags.
-const uint32_t kCaseSensitiveDirFlag = 0x1;
+#include "util/win_values.h"
+
+const uint32_t kCaseSensitiveDirFlag = win::kFileCsFlagCaseSensitiveDir;
 
 // Settles the flag of a folder from the answer to its FileCaseSensitiveInformation query
 // (status, flags). Nothing is done when the flag is not set, or when the query is one the

@@ -6,32 +6,16 @@
 #include <string.h>
 
 #include "util/case_flag.h"
+#include "util/nt_calls.h"
+#include "util/win_values.h"
 
 namespace {
 
 // The native calls that open relative to a handle, list through it and rename into it.
 // ntdll is mapped into every process before any code of the program runs, so looking them
 // up adds no DLL to the program and cannot load one from elsewhere.
-typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-typedef NTSTATUS(NTAPI* NtQueryDirectoryFileFn)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK,
-                                                PVOID, ULONG, ULONG, BOOLEAN, PUNICODE_STRING,
-                                                BOOLEAN);
-typedef NTSTATUS(NTAPI* NtSetInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-typedef NTSTATUS(NTAPI* NtQueryInformationFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
-
-struct Native {
-  NtCreateFileFn create = nullptr;
-  NtQueryDirectoryFileFn queryDirectory = nullptr;
-  NtSetInformationFileFn setInformation = nullptr;
-  NtQueryInformationFileFn queryInformation = nullptr;
-  RtlNtStatusToDosErrorFn toDosError = nullptr;
-  bool ok = false;
-};
-
-const Native& Nt() {
-  static Native n;
+NtCalls& Nt() {
+  static NtCalls n;
   static bool looked = false;
   if (!looked) {
     looked = true;
@@ -52,13 +36,7 @@ const Native& Nt() {
   return n;
 }
 
-const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
-const ULONG kFileIdBothDirectoryInformation = 37;
-const ULONG kFileRenameInformation = 10;
-const ULONG kFileInternalInformation = 6;
-const ULONG kFileDispositionInformationEx = 64;
-const ULONG kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
-const ULONG kFileCaseSensitiveInformation = 71;
+const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(win::kStatusNoMoreFiles);
 // The hold: listing takes part in sharing checks; no FILE_SHARE_DELETE refuses a rename.
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -117,6 +95,8 @@ bool SameName(const WCHAR* a, unsigned an, const WCHAR* b, unsigned bn) {
 
 }  // namespace
 
+NtCalls& NtCallsForTest() { return Nt(); }
+
 bool HeldEntry::AnsiName(char* out, unsigned size) const {
   if (size == 0) return false;
   BOOL lossy = FALSE;
@@ -136,7 +116,7 @@ bool EntryFacts(HANDLE entry, DWORD* attributes, DWORD* links, LARGE_INTEGER* fi
   LARGE_INTEGER id;
   if (!Nt().ok || !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
       !GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ||
-      Nt().queryInformation(entry, &io, &id, sizeof id, kFileInternalInformation) < 0)
+      Nt().queryInformation(entry, &io, &id, sizeof id, win::kFileInternalInformation) < 0)
     return false;
   if (attributes) *attributes = basic.FileAttributes;
   if (links) *links = standard.NumberOfLinks;
@@ -148,15 +128,20 @@ bool DeleteWhenClosed(HANDLE entry) {
   // POSIX semantics first: the name goes at once, even while another program (a scanner,
   // an indexer) still holds the file open, so its folder can be removed right after. The
   // classic deletion keeps the name until the last handle closes; it is used where the
-  // system refuses the class (older Windows, file systems without it).
-  ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
+  // system refuses the class (older Windows, file systems without it). Both go through
+  // the table of native calls, so that tests see both.
+  ULONG flags = win::kFileDispositionDelete | win::kFileDispositionPosixSemantics;
+  BOOLEAN dispose = TRUE;  // FILE_DISPOSITION_INFORMATION
   IO_STATUS_BLOCK io;
-  if (Nt().ok && Nt().setInformation(entry, &io, &flags, sizeof flags,
-                                     kFileDispositionInformationEx) >= 0)
-    return true;
-  FILE_DISPOSITION_INFO dispose;
-  dispose.DeleteFile = TRUE;
-  return SetFileInformationByHandle(entry, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+  NTSTATUS st = static_cast<NTSTATUS>(win::kStatusNotImplemented);
+  if (Nt().ok) {
+    st = Nt().setInformation(entry, &io, &flags, sizeof flags, win::kFileDispositionInformationEx);
+    if (st < 0)
+      st = Nt().setInformation(entry, &io, &dispose, sizeof dispose,
+                               win::kFileDispositionInformation);
+  }
+  if (st < 0) SetNtError(st);
+  return st >= 0;
 }
 
 bool ClearReadOnly(HANDLE entry, DWORD attributes) {
@@ -235,7 +220,8 @@ bool HeldFolder::ClearCaseSensitive() const {
   ULONG flags = 0;
   IO_STATUS_BLOCK io;
   NTSTATUS st =
-      Nt().queryInformation(h_.Get(), &io, &flags, sizeof flags, kFileCaseSensitiveInformation);
+      Nt().queryInformation(h_.Get(), &io, &flags, sizeof flags,
+                             win::kFileCaseSensitiveInformation);
   HANDLE h = h_.Get();
   st = SettleCaseFlag(
       st, flags,
@@ -243,7 +229,7 @@ bool HeldFolder::ClearCaseSensitive() const {
         ULONG value = cleared;
         IO_STATUS_BLOCK status;
         return Nt().setInformation(*static_cast<HANDLE*>(ctx), &status, &value, sizeof value,
-                                   kFileCaseSensitiveInformation);
+                                   win::kFileCaseSensitiveInformation);
       },
       &h);
   if (st >= 0) return true;
@@ -266,8 +252,8 @@ bool HeldFolder::ListRaw(bool (*visit)(const HeldEntry&, void*), void* ctx) cons
     IO_STATUS_BLOCK io;
     memset(&io, 0, sizeof io);
     NTSTATUS st = Nt().queryDirectory(lister.Get(), nullptr, nullptr, nullptr, &io, buf.Get(),
-                                      kListBytes, kFileIdBothDirectoryInformation, FALSE, nullptr,
-                                      restart ? TRUE : FALSE);
+                                      kListBytes, win::kFileIdBothDirectoryInformation, FALSE,
+                                      nullptr, restart ? TRUE : FALSE);
     if (st == kStatusNoMoreFiles) return true;
     if (st < 0) {
       SetNtError(st);
@@ -370,20 +356,15 @@ bool HeldFolder::MoveHere(HANDLE entry, const char* newName, bool replace) const
   WCHAR wide[MAX_PATH];
   unsigned chars;
   if (!Valid() || !Nt().ok || !Wide(newName, wide, &chars)) return false;
-  // FILE_RENAME_INFORMATION: the name is relative to RootDirectory.
-  struct {
-    BOOLEAN replace;
-    HANDLE root;
-    ULONG bytes;
-    WCHAR name[MAX_PATH];
-  } info;
+  // The name is relative to the root folder.
+  win::FileRenameInformation info;
   memset(&info, 0, sizeof info);
-  info.replace = replace;
-  info.root = h_.Get();
-  info.bytes = chars * sizeof(WCHAR);
-  memcpy(info.name, wide, info.bytes);
+  info.replaceIfExists = replace;
+  info.rootDirectory = h_.Get();
+  info.fileNameLength = chars * sizeof(WCHAR);
+  memcpy(info.fileName, wide, info.fileNameLength);
   IO_STATUS_BLOCK io;
-  NTSTATUS st = Nt().setInformation(entry, &io, &info, sizeof info, kFileRenameInformation);
+  NTSTATUS st = Nt().setInformation(entry, &io, &info, sizeof info, win::kFileRenameInformation);
   if (st < 0) {
     SetNtError(st);
     return false;

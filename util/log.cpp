@@ -1,3 +1,4 @@
+#include "util/aside_tick.h"
 #include "util/log.h"
 
 #include <windows.h>
@@ -74,7 +75,7 @@ bool MoveLogFolderAside(const HeldFolder& root, const char* name, const char* pa
               (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT || tag.ReparseTag == IO_REPARSE_TAG_SYMLINK);
   if (!link && (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
     return false;
-  DWORD tick = GetTickCount();
+  DWORD tick = AsideTick();
   for (unsigned n = 0; n < kAsideNames; ++n) {
     char aside[MAX_PATH];
     if (!StrFormat(aside, sizeof aside, "%s.%lu-%u", name, tick, n)) return false;

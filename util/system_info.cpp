@@ -3,12 +3,9 @@
 #include <string.h>
 
 #include "util/fixed_str.h"
+#include "util/win_values.h"
 
-namespace {
-const LANGID kLangChinesePrc = 0x0804;
-}  // namespace
-
-bool IsSystemLanguageChinesePrc() { return GetSystemDefaultLangID() == kLangChinesePrc; }
+bool IsSystemLanguageChinesePrc() { return GetSystemDefaultLangID() == win::kLangChinesePrc; }
 
 bool GetSystemFolder(char* out, unsigned size) {
   UINT n = GetSystemDirectoryA(out, size);

@@ -234,6 +234,7 @@ WORK = C / "tmp" / "OlvanSetup0"
 STANDIN_AGENT = Path(os.environ.get("OLVAN_STANDIN_AGENT", "wexApxSvr.exe"))
 STANDIN_INSTALLER = Path(os.environ.get("OLVAN_STANDIN_INSTALLER", "OlvanSetup.exe"))
 STANDIN_7ZA = Path(os.environ.get("OLVAN_STANDIN_7ZA", "7za.exe"))
+STARTER = Path(os.environ.get("OLVAN_STARTER", "olvstarter.exe"))
 SEVEN_ZIP_WIN = Path(os.environ.get("OLVAN_7ZA_WIN", "7za.exe"))
 SEVEN_ZIP_LINUX = Path(os.environ.get("OLVAN_7ZA_LINUX", "7za"))
 CALLS = C / "standin_calls.txt"

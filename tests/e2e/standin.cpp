@@ -1,7 +1,8 @@
 // Stand-in for the programs the package brings, built once per name: the agent
 // (wexApxSvr.exe) and the installer (OlvanSetup.exe) record how they were called, stay a
 // while so that the setup's process polls see them, and exit; built as 7za.exe it prints
-// an output without the archiver's success line.
+// an output without the archiver's success line, and what its start-up block held of the C
+// runtime's table of inherited files (lpReserved2, cbReserved2).
 //   OLVAN_STANDIN_LOG  file that receives one line per event (default C:\standin_calls.txt)
 //   OLVAN_STANDIN_MS   how long to stay, in ms (default: STANDIN_DEFAULT_MS)
 //   OLVAN_STANDIN_EXIT the exit code (default 0; 0x... for hexadecimal), given to ExitProcess
@@ -93,9 +94,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
   }
   if (lstrcmpiA(base, "7za.exe") == 0) {
-    const char out[] = "7-Zip stand-in: nothing was extracted\r\n";
+    STARTUPINFOA si;
+    GetStartupInfoA(&si);
+    char out[160];
+    int n = _snprintf(out, sizeof out,
+                      "7-Zip stand-in: nothing was extracted\r\n"
+                      "7-Zip stand-in received: cbReserved2 %u, lpReserved2 %s.\r\n",
+                      si.cbReserved2, si.lpReserved2 != nullptr ? "set" : "none");
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, sizeof out - 1, &written, nullptr);
+    if (n > 0)
+      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out, static_cast<DWORD>(n), &written, nullptr);
     Record(self, Arguments());
     return 2;
   }

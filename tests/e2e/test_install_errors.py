@@ -24,10 +24,14 @@ class InstallErrorTest(unittest.TestCase):
     def tearDown(self):
         kill_all("Setup.exe", "wexApxSvr.exe", "OlvanSetup.exe")
 
-    def run_with(self, data, code=None, env=None):
-        """Runs the carrier; the exit code must be code, or the failure's own number."""
+    def run_with(self, data, code=None, env=None, starter=False):
+        """Runs the carrier (through the starter that passes a table of inherited files, when
+        starter is set); the exit code must be code, or the failure's own number."""
         self.exe.write_bytes(data)
-        self.code = run_setup(self.exe, env)
+        if starter:
+            self.code = wine(STARTER, win_path(self.exe), env=env or ENGLISH, timeout=240).returncode
+        else:
+            self.code = run_setup(self.exe, env)
         if code is not None:
             self.assertEqual(self.code, exit_code(code))
         return setup_log()
@@ -191,10 +195,19 @@ class InstallErrorTest(unittest.TestCase):
     def test_missing_qt_and_unsuccessful_extractions_do_not_stop_the_sequence(self):
         # The archiver prints no "Everything is Ok": tool.7z and the managed configuration
         # fail to extract, Qt.7z is not there at all; the upgrade still runs to its end.
+        # The setup is started with a C runtime's table of inherited files, as a spawn from
+        # another program would: 7-Zip gets none of it. (The starter's table does reach the
+        # program it starts: shown on the stand-in itself.)
+        (self.dir / "7za.exe").write_bytes(STANDIN_7ZA.read_bytes())
+        probe = wine(STARTER, win_path(self.dir / "7za.exe"), timeout=60).stdout
+        self.assertIn(b"7-Zip stand-in received: cbReserved2 %d, lpReserved2 set." % (4 + 3 * 5),
+                      probe)
         entries = [("7za.exe", STANDIN_7ZA.read_bytes()), ("tool.7z", b"7z?"),
                    ("UrlCmdCustomCfg.7z", b"7z?")] + agent_and_installer()
-        log = self.run_with(packed(SETUP.read_bytes(), entries),
-                            env={**ENGLISH, "OLVAN_STANDIN_EXIT": "3010"})
+        log = self.run_with(packed(SETUP.read_bytes(), entries), code=3010,
+                            env={**ENGLISH, "OLVAN_STANDIN_EXIT": "3010"}, starter=True)
+        self.assertEqual(log.count(b"7-Zip stand-in received: cbReserved2 0, lpReserved2 none."),
+                         2, log)
         self.assert_outcome(log, 3010)
         wp = "C:\\tmp\\OlvanSetup0"
         self.assertIn(f"{wp}\\Qt.7z".encode(), log)

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "package/proc_check.h"
+#include "tests/support/start_recorder.h"
 #include "tests/util/win_test_util.h"
 #include "util/text_buf.h"
 
@@ -111,6 +112,75 @@ TEST(GetCmd, ChildInheritsNoOtherHandleOfTheSetup) {
   CmdResult r = RunCmd(Child() + " has " + std::to_string(reinterpret_cast<ULONG_PTR>(event)));
   CloseHandle(event);
   EXPECT_EQ(r.output, "none");
+}
+
+// What the start hands to Windows, recorded (tests/support/start_recorder.h): Wine starts
+// the child whatever cb says and takes no notice of a table of inherited files; Windows
+// refuses the start or ignores the list when cb is not the extended block's.
+TEST(GetCmd, StartBlockIsExtendedWithThePipesWriteEndAsItsOnlyHandle) {
+  RecordedStarts().clear();
+  CmdResult r = RunCmd(Child() + " ok");
+  EXPECT_EQ(r.result, 1);
+  ASSERT_EQ(RecordedStarts().size(), 1u);
+  const RecordedStart& s = RecordedStarts()[0];
+  EXPECT_FALSE(s.hasApplication);
+  EXPECT_EQ(s.commandLine, Child() + " ok");
+  EXPECT_TRUE(s.defaults);
+  EXPECT_EQ(s.flags, static_cast<DWORD>(EXTENDED_STARTUPINFO_PRESENT));
+  EXPECT_EQ(s.startup.cb, sizeof(STARTUPINFOEXA));
+  EXPECT_EQ(s.inheritHandles, TRUE);
+  EXPECT_EQ(s.startup.dwFlags, static_cast<DWORD>(STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW));
+  EXPECT_EQ(s.startup.wShowWindow, SW_HIDE);
+  // Built from zero: nothing of the setup's own start-up information goes along.
+  EXPECT_EQ(s.startup.lpReserved2, nullptr);
+  EXPECT_EQ(s.startup.cbReserved2, 0);
+  EXPECT_EQ(s.startup.lpReserved, nullptr);
+  EXPECT_EQ(s.startup.lpDesktop, nullptr);
+  EXPECT_EQ(s.startup.lpTitle, nullptr);
+  EXPECT_EQ(s.startup.hStdInput, nullptr);
+  EXPECT_EQ(s.startup.hStdError, s.startup.hStdOutput);
+  EXPECT_TRUE(s.stdOutputIsPipe);
+  EXPECT_EQ(s.stdOutputPipeFlags & PIPE_SERVER_END, 0u);  // the write (client) end
+  ASSERT_TRUE(s.listRead);
+  ASSERT_EQ(s.listCount, 1u);
+  ASSERT_EQ(s.attributes.size(), 1u);
+  EXPECT_EQ(s.attributes[0].attribute, static_cast<DWORD_PTR>(PROC_THREAD_ATTRIBUTE_HANDLE_LIST));
+  EXPECT_EQ(s.attributes[0].size, sizeof(HANDLE));
+  EXPECT_EQ(s.attributes[0].handles, std::vector<HANDLE>{s.startup.hStdOutput});
+}
+
+TEST(StartProgram, PlainBlockShownAsAskedInheritingNothing) {
+  RecordedStarts().clear();
+  ClearLogFolder();
+  UniqueHandle p = StartProgram(Child().c_str(), "silent", SW_SHOW);
+  ASSERT_TRUE(p.Valid());
+  EXPECT_EQ(WaitForSingleObject(p.Get(), 20000), WAIT_OBJECT_0);
+  ASSERT_EQ(RecordedStarts().size(), 1u);
+  const RecordedStart& s = RecordedStarts()[0];
+  EXPECT_TRUE(s.hasApplication);
+  EXPECT_EQ(s.application, Child());
+  EXPECT_TRUE(s.defaults);
+  EXPECT_EQ(s.commandLine, "\"" + Child() + "\" silent");
+  EXPECT_EQ(s.flags, 0u);
+  EXPECT_EQ(s.startup.cb, sizeof(STARTUPINFOA));
+  EXPECT_EQ(s.inheritHandles, FALSE);
+  EXPECT_EQ(s.startup.dwFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+  EXPECT_EQ(s.startup.wShowWindow, SW_SHOW);
+  EXPECT_EQ(s.startup.lpReserved2, nullptr);
+  EXPECT_EQ(s.startup.cbReserved2, 0);
+  EXPECT_EQ(s.startup.hStdOutput, nullptr);
+
+  // Without arguments the command line is the quoted path alone; a program that cannot be
+  // started is logged with the system's error.
+  RecordedStarts().clear();
+  std::string missing = NewTempFolder("start") + "\\none.exe";
+  EXPECT_FALSE(StartProgram(missing.c_str(), nullptr, SW_HIDE).Valid());
+  ASSERT_EQ(RecordedStarts().size(), 1u);
+  EXPECT_EQ(RecordedStarts()[0].commandLine, "\"" + missing + "\"");
+  EXPECT_EQ(RecordedStarts()[0].startup.wShowWindow, SW_HIDE);
+  auto lines = ReadLogMessages("setup");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), missing + " could not be started, error 2.");
 }
 
 // Starts a copy of the child under another image name and keeps it running.

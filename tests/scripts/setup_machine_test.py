@@ -100,7 +100,7 @@ for _name in ("apt", "apt-cache", "apt-key", "apt-mark", "aptitude", "add-apt-re
 
 PKGS = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth "
         "x11-utils cmake ninja-build clang libclang-rt-14-dev dpkg-dev googletest "
-        "fonts-wqy-microhei imagemagick openssl python3 osslsigncode nsis locales").split()
+        "fonts-wqy-microhei imagemagick openssl python3 osslsigncode nsis locales libwine-dev").split()
 DEBIAN_SOURCES = ("Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm bookworm-updates\n"
                   "Components: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")
 
@@ -210,13 +210,16 @@ class SetupMachineTest(unittest.TestCase):
                              wanted)
 
     def test_missing_package_is_installed_after_an_update(self):
+        # libwine-dev: the Wine headers that the Windows-values check compiles against.
         self.installed_machine()
-        self.write("state/installed", "".join(p + " 1.0\n" for p in PKGS if p != "nsis") +
-                   "qemu-user 1:10.0.2+ds-1~bpo12+1\n")
-        p, calls = self.run_script()
-        self.assertEqual(p.returncode, 0, p.stderr)
-        self.assertEqual(calls, ["dpkg --print-foreign-architectures", "apt-get update",
-                                 "apt-get install"])
+        for gone in ("nsis", "libwine-dev"):
+            self.write("state/installed", "".join(p + " 1.0\n" for p in PKGS if p != gone) +
+                       "qemu-user 1:10.0.2+ds-1~bpo12+1\n")
+            p, calls = self.run_script()
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertEqual(calls, ["dpkg --print-foreign-architectures", "apt-get update",
+                                     "apt-get install"], gone)
+            self.assertIn("installing " + gone, p.stdout, gone)
 
     def test_signature_error_stops_even_when_apt_keeps_old_indexes(self):
         self.write("state/update.plan", "sigwarn\n")

@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
+#include "util/win_values.h"
 
 namespace {
 
@@ -149,6 +153,118 @@ TEST_F(HeldFolderMadeTest, PathLeadsToTheHeldFolderOnly) {
 // Wine's file systems carry no case-sensitivity flag: its answer lets the folder be used.
 TEST_F(HeldFolderMadeTest, FolderWithoutTheCaseFlagIsAccepted) {
   EXPECT_TRUE(made_.ClearCaseSensitive());
+}
+
+// What reaches Windows, recorded (tests/util/nt_recorder.h). Wine answers the case-flag
+// class and the one before it alike, refuses both, and takes the POSIX flag without acting
+// on it: only the recorded values show a wrong class, length or flag here.
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+ULONG AsUlong(const std::vector<BYTE>& b) {
+  ULONG v = 0;
+  if (b.size() >= sizeof v) memcpy(&v, b.data(), sizeof v);
+  return v;
+}
+
+TEST_F(HeldFolderMadeTest, CaseFlagIsQueriedAndClearedWithTheFlagsItHad) {
+  NtRecorder rec;
+  ULONG answer = 0x5;  // the case-sensitive bit and one the setup does not know
+  NTSTATUS change = 0;
+  rec.answerQuery = [&](ULONG cls, void* buf, ULONG len, NTSTATUS* st) {
+    if (cls != win::kFileCaseSensitiveInformation || len != sizeof(ULONG)) return false;
+    memcpy(buf, &answer, sizeof answer);
+    *st = 0;
+    return true;
+  };
+  rec.answerSet = [&](ULONG cls, void*, ULONG, NTSTATUS* st) {
+    if (cls != win::kFileCaseSensitiveInformation) return false;
+    *st = change;
+    return true;
+  };
+  EXPECT_TRUE(made_.ClearCaseSensitive());
+  ASSERT_EQ(rec.queries.size(), 1u);
+  EXPECT_EQ(rec.queries[0].handle, made_.Get());
+  EXPECT_EQ(rec.queries[0].infoClass, 71u);
+  EXPECT_EQ(rec.queries[0].length, 4u);
+  ASSERT_EQ(rec.sets.size(), 1u);
+  EXPECT_EQ(rec.sets[0].handle, made_.Get());
+  EXPECT_EQ(rec.sets[0].infoClass, 71u);
+  EXPECT_EQ(rec.sets[0].length, 4u);
+  EXPECT_EQ(AsUlong(rec.sets[0].bytes), 0x4u);
+
+  // Not set: nothing is changed. A change the system refuses is the answer.
+  answer = 0x4;
+  rec.sets.clear();
+  EXPECT_TRUE(made_.ClearCaseSensitive());
+  EXPECT_TRUE(rec.sets.empty());
+  answer = 0x1;
+  change = static_cast<NTSTATUS>(0xC0000022L);  // STATUS_ACCESS_DENIED
+  EXPECT_FALSE(made_.ClearCaseSensitive());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(HeldFolderMadeTest, DeletionIsPosixFirstThenClassic) {
+  for (bool posixRefused : {false, true}) {
+    WriteFileBytes(path_ + "\\gone.txt", "x");
+    NtRecorder rec;
+    rec.answerSet = [&](ULONG cls, void*, ULONG, NTSTATUS* st) {
+      if (!posixRefused || cls != win::kFileDispositionInformationEx) return false;
+      *st = static_cast<NTSTATUS>(win::kStatusInvalidInfoClass);
+      return true;
+    };
+    {
+      UniqueHandle h(made_.OpenEntry("gone.txt", DELETE, FILE_SHARE_READ, FILE_OPEN,
+                                     FILE_NON_DIRECTORY_FILE));
+      ASSERT_TRUE(h.Valid());
+      EXPECT_TRUE(DeleteWhenClosed(h.Get()));
+      ASSERT_FALSE(rec.sets.empty());
+      EXPECT_EQ(rec.sets[0].handle, h.Get());
+      EXPECT_EQ(rec.sets[0].infoClass, 64u);
+      EXPECT_EQ(rec.sets[0].length, 4u);
+      EXPECT_EQ(AsUlong(rec.sets[0].bytes), 0x3u);  // delete, POSIX semantics
+      // The classic deletion follows only a refusal (Wine's own, or the recorder's).
+      bool refused = rec.sets[0].status < 0;
+      EXPECT_TRUE(refused || !posixRefused);
+      ASSERT_EQ(rec.sets.size(), refused ? 2u : 1u) << std::hex << rec.sets[0].status;
+      if (refused) {
+        EXPECT_EQ(rec.sets[1].handle, h.Get());
+        EXPECT_EQ(rec.sets[1].infoClass, 13u);  // FileDispositionInformation
+        EXPECT_EQ(rec.sets[1].length, 1u);
+        EXPECT_EQ(rec.sets[1].bytes, std::vector<BYTE>{1});
+      }
+    }
+    EXPECT_FALSE(Exists(path_ + "\\gone.txt")) << posixRefused;
+  }
+}
+
+TEST_F(HeldFolderMadeTest, RenameNamesTheNewNameRelativeToTheHeldFolder) {
+  WriteFileBytes(path_ + "\\old.txt", "x");
+  NtRecorder rec;
+  {
+    UniqueHandle h(made_.OpenEntry("old.txt", DELETE | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN,
+                                   FILE_NON_DIRECTORY_FILE));
+    ASSERT_TRUE(h.Valid());
+    ASSERT_TRUE(made_.MoveHere(h.Get(), "new.txt"));
+    auto renames = rec.SetsOf(10);
+    ASSERT_EQ(renames.size(), 1u);
+    EXPECT_EQ(renames[0].handle, h.Get());
+    // Read through the system header's own layout of FILE_RENAME_INFORMATION.
+    const auto& b = renames[0].bytes;
+    ASSERT_GE(b.size(), offsetof(FILE_RENAME_INFORMATION, FileName) + 14);
+    FILE_RENAME_INFORMATION info;
+    memcpy(&info, b.data(), offsetof(FILE_RENAME_INFORMATION, FileName));
+    EXPECT_EQ(info.ReplaceIfExists, FALSE);
+    EXPECT_EQ(info.RootDirectory, made_.Get());
+    EXPECT_EQ(info.FileNameLength, 14u);
+    const BYTE* name8 = b.data() + offsetof(FILE_RENAME_INFORMATION, FileName);
+    std::wstring name(reinterpret_cast<const wchar_t*>(name8), 7);
+    EXPECT_EQ(name, L"new.txt");
+    EXPECT_GE(renames[0].length, offsetof(FILE_RENAME_INFORMATION, FileName) + info.FileNameLength);
+  }
+  EXPECT_TRUE(Exists(path_ + "\\new.txt"));
+  EXPECT_FALSE(Exists(path_ + "\\old.txt"));
 }
 
 }  // namespace

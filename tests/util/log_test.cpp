@@ -12,8 +12,13 @@
 
 #include "tests/util/link_test_util.h"
 #include "tests/util/win_test_util.h"
+#include "util/aside_tick.h"
 #include "util/file_basics.h"
 #include "util/log_line.h"
+
+// In place of util/aside_tick.cpp: a fixed count when a case sets one.
+DWORD g_fixedAsideTick = 0;
+DWORD WINAPI AsideTick() { return g_fixedAsideTick != 0 ? g_fixedAsideTick : GetTickCount(); }
 
 namespace {
 
@@ -160,6 +165,27 @@ TEST_F(LogTest, FileAtTheLogFolderIsMovedAsideAndNamed) {
   EXPECT_EQ(lines[1].substr(lines[1].size() - 6), "] kept");
   EXPECT_EQ(ReadLogLines("stp_UtlFile").size(), 1u);
   DeleteFileA(m[2].str().c_str());
+}
+
+// A name taken among the asides is passed over, never replaced, and the search goes on.
+TEST_F(LogTest, AsideNameThatIsTakenIsPassedOver) {
+  std::string folder = LogFolder();
+  ClearLogFolder();
+  ReleaseLogFoldersForTest();
+  ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
+  WriteFileBytes(folder, "not a folder");
+  WriteFileBytes(folder + ".7-0", "taken");
+  g_fixedAsideTick = 7;
+  SetupLog("kept");
+  g_fixedAsideTick = 0;
+  auto lines = ReadLogMessages("setup");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Something that is not a folder stood at " + folder + "; moved aside to " +
+                          folder + ".7-1.");
+  EXPECT_EQ(ReadFileBytes(folder + ".7-0"), "taken");
+  EXPECT_EQ(ReadFileBytes(folder + ".7-1"), "not a folder");
+  DeleteFileA((folder + ".7-0").c_str());
+  DeleteFileA((folder + ".7-1").c_str());
 }
 
 // A junction planted at the log folder's name is moved aside, never followed or deleted (an

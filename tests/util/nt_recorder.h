@@ -1,0 +1,141 @@
+// A recorder put into HeldFolder's table of native calls (util/nt_calls.h) for the length of
+// a test: it notes the class, length and bytes of every information call and what every
+// create hands to Windows (the security descriptor read at the call), then forwards, unless
+// the test has it answer a class itself (a system that knows the case flag, one that
+// refuses the POSIX deletion). Wine checks none of these values; Windows checks all.
+#pragma once
+#include <windows.h>
+#include <sddl.h>
+#include <winternl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "util/nt_calls.h"
+
+struct NtInfoCall {
+  HANDLE handle;
+  ULONG infoClass;
+  ULONG length;
+  std::vector<BYTE> bytes;  // what a set passed in
+  NTSTATUS status;
+};
+
+struct NtAce {
+  std::string sid;
+  ACCESS_MASK mask;
+  BYTE type, flags;
+};
+
+struct NtCreateCall {
+  HANDLE root;
+  std::wstring name;
+  ACCESS_MASK access;
+  ULONG share, disposition, options;
+  bool hasDescriptor = false;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  bool hasOwner = false, hasGroup = false, daclPresent = false;
+  std::vector<NtAce> aces;
+  NTSTATUS status;
+};
+
+class NtRecorder {
+ public:
+  // Answers a class instead of the system: return true and set *status (a query may fill
+  // buffer first).
+  using Answer = std::function<bool(ULONG infoClass, void* buffer, ULONG length, NTSTATUS* status)>;
+
+  NtRecorder() {
+    NtCalls& t = NtCallsForTest();
+    real_ = t;
+    Self() = this;
+    t.setInformation = Set;
+    t.queryInformation = Query;
+    t.create = Create;
+  }
+  ~NtRecorder() {
+    NtCallsForTest() = real_;
+    Self() = nullptr;
+  }
+  NtRecorder(const NtRecorder&) = delete;
+  NtRecorder& operator=(const NtRecorder&) = delete;
+
+  Answer answerSet, answerQuery;
+  std::vector<NtInfoCall> sets, queries;
+  std::vector<NtCreateCall> creates;
+
+  std::vector<NtInfoCall> SetsOf(ULONG infoClass) const {
+    std::vector<NtInfoCall> out;
+    for (const auto& c : sets)
+      if (c.infoClass == infoClass) out.push_back(c);
+    return out;
+  }
+
+ private:
+  static NtRecorder*& Self() {
+    static NtRecorder* self = nullptr;
+    return self;
+  }
+  static NTSTATUS NTAPI Set(HANDLE h, PIO_STATUS_BLOCK io, PVOID buf, ULONG len, ULONG cls) {
+    NtRecorder* r = Self();
+    NtInfoCall c{h, cls, len,
+                 std::vector<BYTE>(static_cast<BYTE*>(buf), static_cast<BYTE*>(buf) + len), 0};
+    if (!(r->answerSet && r->answerSet(cls, buf, len, &c.status)))
+      c.status = r->real_.setInformation(h, io, buf, len, cls);
+    r->sets.push_back(c);
+    return c.status;
+  }
+  static NTSTATUS NTAPI Query(HANDLE h, PIO_STATUS_BLOCK io, PVOID buf, ULONG len, ULONG cls) {
+    NtRecorder* r = Self();
+    NtInfoCall c{h, cls, len, {}, 0};
+    if (!(r->answerQuery && r->answerQuery(cls, buf, len, &c.status)))
+      c.status = r->real_.queryInformation(h, io, buf, len, cls);
+    r->queries.push_back(c);
+    return c.status;
+  }
+  static NTSTATUS NTAPI Create(PHANDLE h, ACCESS_MASK access, POBJECT_ATTRIBUTES oa,
+                               PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG attributes,
+                               ULONG share, ULONG disposition, ULONG options, PVOID ea,
+                               ULONG eaLength) {
+    NtRecorder* r = Self();
+    NtCreateCall c;
+    c.root = oa->RootDirectory;
+    c.name.assign(oa->ObjectName->Buffer, oa->ObjectName->Length / sizeof(WCHAR));
+    c.access = access;
+    c.share = share;
+    c.disposition = disposition;
+    c.options = options;
+    PSECURITY_DESCRIPTOR sd = oa->SecurityDescriptor;
+    c.hasDescriptor = sd != nullptr;
+    if (sd != nullptr) {
+      DWORD revision;
+      GetSecurityDescriptorControl(sd, &c.control, &revision);
+      PSID sid = nullptr;
+      BOOL defaulted, present = FALSE;
+      c.hasOwner = GetSecurityDescriptorOwner(sd, &sid, &defaulted) && sid != nullptr;
+      sid = nullptr;
+      c.hasGroup = GetSecurityDescriptorGroup(sd, &sid, &defaulted) && sid != nullptr;
+      PACL acl = nullptr;
+      GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted);
+      c.daclPresent = present != FALSE;
+      for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) break;
+        char* text = nullptr;
+        NtAce a{"", ace->Mask, ace->Header.AceType, ace->Header.AceFlags};
+        if (ConvertSidToStringSidA(&ace->SidStart, &text)) {
+          a.sid = text;
+          LocalFree(text);
+        }
+        c.aces.push_back(a);
+      }
+    }
+    c.status = r->real_.create(h, access, oa, io, size, attributes, share, disposition, options, ea,
+                               eaLength);
+    r->creates.push_back(c);
+    return c.status;
+  }
+
+  NtCalls real_;
+};

@@ -1,0 +1,3 @@
+#include "util/aside_tick.h"
+
+DWORD WINAPI AsideTick() { return GetTickCount(); }
