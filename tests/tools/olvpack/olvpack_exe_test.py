@@ -70,7 +70,10 @@ class VersionStamp(unittest.TestCase):
         pe = struct.unpack_from("<I", a, 0x3C)[0]
         checksum = pe + 24 + 64
         key = "VS_VERSION_INFO".encode("utf-16-le")
-        record = a.index(key) - 6
+        # The record's key, not the program's own copy of that name in its read-only data: the
+        # record's header says its value is a 52-byte fixed file information block.
+        at = [i for i in range(len(a)) if a.startswith(key, i)]
+        record = next(i - 6 for i in at if struct.unpack_from("<H", a, i - 4)[0] == 52)
         record_end = record + struct.unpack_from("<H", a, record)[0]
         for out in ("B.exe", "C.exe"):
             b = self.built[out]
