@@ -127,13 +127,15 @@ SignResult SignCarrier(const SignRequest& req) {
   return r;
 }
 
-bool TakesIgnoreCdp(const std::string& versionOutput) {
+std::string OfflineRevocationOption(const std::string& versionOutput) {
   const std::string name = "osslsigncode ";
   size_t at = versionOutput.find(name);
-  if (at == std::string::npos) return false;
+  if (at == std::string::npos) return "";
   unsigned major = 0, minor = 0;
-  if (sscanf(versionOutput.c_str() + at + name.size(), "%u.%u", &major, &minor) != 2) return false;
-  return major > 2 || (major == 2 && minor >= 8);
+  if (sscanf(versionOutput.c_str() + at + name.size(), "%u.%u", &major, &minor) != 2) return "";
+  if (major > 2 || (major == 2 && minor >= 9)) return "-ignore-crl";
+  if (major == 2 && minor == 8) return "-ignore-cdp";
+  return "";
 }
 
 ChainCheck CheckChain(const std::string& carrier, const std::string& caFile,
@@ -144,7 +146,8 @@ ChainCheck CheckChain(const std::string& carrier, const std::string& caFile,
   std::string version;
   if (RunProgram({path, "--version"}, &version) == -1) return c;
   std::vector<std::string> verify = {path, "verify"};
-  if (TakesIgnoreCdp(version)) verify.push_back("-ignore-cdp");
+  std::string offline = OfflineRevocationOption(version);
+  if (!offline.empty()) verify.push_back(offline);
   if (!caFile.empty()) verify.insert(verify.end(), {"-CAfile", caFile});
   verify.insert(verify.end(), {"-in", carrier});
   int rc = RunProgram(verify, &c.output);

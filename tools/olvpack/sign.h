@@ -32,14 +32,17 @@ struct SignResult {
 // the message pointing to signtool and to olvpack verify.
 SignResult SignCarrier(const SignRequest& req);
 
-// Whether osslsigncode, by what its --version prints ("osslsigncode 2.9, using: ..."), takes
-// -ignore-cdp (2.8 and later); older ones reject it.
-bool TakesIgnoreCdp(const std::string& versionOutput);
+// The option that keeps osslsigncode verify off the network and away from revocation lists,
+// by the version its --version prints ("osslsigncode 2.9, using: ..."): -ignore-crl from 2.9
+// on (-ignore-cdp there still demands a CRL for a certificate that names a distribution
+// point, which every CA-issued one does, and fails without -CRLfile); -ignore-cdp in 2.8;
+// empty before 2.8, which rejects both and fetches no signer's CRL.
+std::string OfflineRevocationOption(const std::string& versionOutput);
 
 // Has the signing tool check a signed carrier's signature and certificate chain (against
-// caFile when given, else the tool's own default CA file). Revocation lists are not
-// fetched (-ignore-cdp, where the tool takes it): the check needs no network. status 0: it holds; 1: it does not (output says
-// why); -1: the tool could not be found or started.
+// caFile when given, else the tool's own default CA file). Revocation lists are neither
+// fetched nor required (OfflineRevocationOption): the check needs no network. status 0: it
+// holds; 1: it does not (output says why); -1: the tool could not be found or started.
 struct ChainCheck {
   int status = -1;
   std::string output;
