@@ -75,7 +75,7 @@ class InstallErrorTest(unittest.TestCase):
         finally:
             holder.communicate(b"", timeout=60)
         self.assert_failed(log, 351)
-        self.assertEqual(log[-3], b"utl_GetTempWorkPath: " + b"\\u00e9" * 96 +
+        self.assertEqual(log[-5], b"utl_GetTempWorkPath: " + b"\\u00e9" * 96 +
                          b"... below C:\\tmp could not be removed or moved aside, error 32 "
                          b"(another program holds it).")
 
@@ -147,9 +147,9 @@ class InstallErrorTest(unittest.TestCase):
         self.assertEqual(len(reasons), 2, log)
         self.assertIn(b"\\OlvanSetup.msi has sha256 ", reasons[0])
         self.assertIn(b"\\Client.msi has sha256 ", reasons[1])
-        self.assertEqual(log[-5:-3], [b"msi: the copy is refused, copying the source again.",
+        self.assertEqual(log[-7:-5], [b"msi: the copy is refused, copying the source again.",
                                       reasons[1]])
-        self.assertRegex(log[-3], rb"^msi: the source C:\\msisource\\Client\.msi is refused "
+        self.assertRegex(log[-5], rb"^msi: the source C:\\msisource\\Client\.msi is refused "
                          rb"with Err 167\.$")
 
     def test_bound_program_writes_nothing_of_a_foreign_package_cut_short(self):
