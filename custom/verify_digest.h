@@ -9,26 +9,35 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// The proven files and their verification files, pair by pair.
-#define CUS_INI_FILE "OlvanCustom.ini"
-#define CUS_INI_VRF_FILE "OlvanCustom.vrf"
-#define CUS_XML_FILE "OlvanCustom.xml"
-#define CUS_XML_VRF_FILE "OlvanCustomXml.vrf"
-#define UNINSTALL_INI_FILE "OlvanUninstallInfo.ini"
-#define UNINSTALL_INI_VRF_FILE "OlvanUninstallInfo.vrf"
-#define UNINSTALL_XML_FILE "OlvanUninstallInfo.xml"
-#define UNINSTALL_XML_VRF_FILE "OlvanUninstallInfoXml.vrf"
+// The proven files and their verification files, pair by pair. Each name is stored once in
+// a program, however many of its files use it.
+inline constexpr char kCusIniFile[] = "OlvanCustom.ini";
+inline constexpr char kCusIniVrfFile[] = "OlvanCustom.vrf";
+inline constexpr char kCusXmlFile[] = "OlvanCustom.xml";
+inline constexpr char kCusXmlVrfFile[] = "OlvanCustomXml.vrf";
+inline constexpr char kUninstallIniFile[] = "OlvanUninstallInfo.ini";
+inline constexpr char kUninstallIniVrfFile[] = "OlvanUninstallInfo.vrf";
+inline constexpr char kUninstallXmlFile[] = "OlvanUninstallInfo.xml";
+inline constexpr char kUninstallXmlVrfFile[] = "OlvanUninstallInfoXml.vrf";
+#define CUS_INI_FILE kCusIniFile
+#define CUS_INI_VRF_FILE kCusIniVrfFile
+#define CUS_XML_FILE kCusXmlFile
+#define CUS_XML_VRF_FILE kCusXmlVrfFile
+#define UNINSTALL_INI_FILE kUninstallIniFile
+#define UNINSTALL_INI_VRF_FILE kUninstallIniVrfFile
+#define UNINSTALL_XML_FILE kUninstallXmlFile
+#define UNINSTALL_XML_VRF_FILE kUninstallXmlVrfFile
 
 struct VerifiedPair {
   const char* content;
   const char* vrf;
 };
-const VerifiedPair kVerifiedPairs[] = {{CUS_INI_FILE, CUS_INI_VRF_FILE},
-                                       {CUS_XML_FILE, CUS_XML_VRF_FILE},
-                                       {UNINSTALL_INI_FILE, UNINSTALL_INI_VRF_FILE},
-                                       {UNINSTALL_XML_FILE, UNINSTALL_XML_VRF_FILE}};
+inline constexpr VerifiedPair kVerifiedPairs[] = {{CUS_INI_FILE, CUS_INI_VRF_FILE},
+                                                  {CUS_XML_FILE, CUS_XML_VRF_FILE},
+                                                  {UNINSTALL_INI_FILE, UNINSTALL_INI_VRF_FILE},
+                                                  {UNINSTALL_XML_FILE, UNINSTALL_XML_VRF_FILE}};
 // The one content file that may be proven with an icon's fingerprint.
-const char kIconPairContent[] = CUS_XML_FILE;
+inline constexpr const char* kIconPairContent = CUS_XML_FILE;
 
 const unsigned kVrfFileSize = 256;
 const unsigned kVrfFillerSize = 240;

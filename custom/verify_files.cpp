@@ -25,8 +25,9 @@ UniqueHandle OpenForRead(const char* path) {
 
 // Reads exactly n bytes from offset; false on any shortfall.
 bool ReadAt(HANDLE h, DWORD offset, void* out, DWORD n) {
-  if (SetFilePointer(h, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return false;
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) return false;
   DWORD got = 0;
   return ReadFile(h, out, n, &got, nullptr) && got == n;
 }

@@ -1,5 +1,6 @@
 #include "package/carrier_hold.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include "util/file_open.h"
@@ -29,7 +30,8 @@ bool utl_HoldCarrier(const wchar_t* path) {
   if (path == nullptr || g_holdCount >= kMaxHolds) return false;
   UniqueHandle h(utl_OpenFileForReadW(path));
   if (!h.Valid() || !IdentityOf(h.Get(), &g_carrierId)) {
-    if (wcslen(path) < MAX_PATH) wcscpy(g_failedPath, path);
+    size_t len = wcslen(path);
+    if (len < MAX_PATH) memcpy(g_failedPath, path, (len + 1) * sizeof(wchar_t));
     return false;
   }
   g_holds[g_holdCount++] = static_cast<UniqueHandle&&>(h);
@@ -49,7 +51,7 @@ bool utl_HoldOwnFile() {
 bool utl_HoldCarrierAgain() {
   if (g_state != HoldState::kFailed || g_failedPath[0] == L'\0') return g_state == HoldState::kHeld;
   wchar_t path[MAX_PATH];
-  wcscpy(path, g_failedPath);
+  memcpy(path, g_failedPath, sizeof path);
   return utl_HoldCarrier(path);
 }
 

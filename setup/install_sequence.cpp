@@ -196,7 +196,7 @@ bool UnpackOwnFile(DWORD* pdwErr) {
     char logged[4 * MAX_PATH];
     if (WideToAnsi(logged, sizeof logged, carrier)) SetupLog(logged);
     sized = utl_GetFileSizeW(file, &high, &low);
-    wcscpy(folder, L".");
+    folder[0] = L'.', folder[1] = L'\0';
   }
   if (!sized || high != 0 || low <= kExeCarrierOffset) {
     *pdwErr = kSeqErrCarrierSize;

@@ -1,5 +1,6 @@
 #include "util/folders.h"
 
+#include <string.h>
 #include <windows.h>
 
 #include "util/file_basics.h"
@@ -23,7 +24,7 @@ void utl_RemoveSubFolders(const char* folder) {
   if (!find.Valid()) return;
   do {
     if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-    if (lstrcmpA(fd.cFileName, ".") == 0 || lstrcmpA(fd.cFileName, "..") == 0) continue;
+    if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0) continue;
     char sub[MAX_PATH];
     if (!StrJoinPath(sub, folder, fd.cFileName)) continue;
     utl_RemoveFolderTree(sub);

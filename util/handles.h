@@ -6,7 +6,9 @@
 template <typename T, typename Traits>
 class ScopedHandle {
  public:
-  ScopedHandle() : h_(Traits::Invalid()) {}
+  // constexpr where the traits' invalid value is: a global holder then needs no code to set
+  // it up before the program starts.
+  constexpr ScopedHandle() : h_(Traits::Invalid()) {}
   explicit ScopedHandle(T h) : h_(h) {}
   ~ScopedHandle() { Reset(); }
   ScopedHandle(const ScopedHandle&) = delete;
@@ -41,7 +43,7 @@ class ScopedHandle {
 // CreateFile and toolhelp snapshots fail with INVALID_HANDLE_VALUE, most others with NULL;
 // both count as no handle.
 struct KernelHandleTraits {
-  static HANDLE Invalid() { return nullptr; }
+  static constexpr HANDLE Invalid() { return nullptr; }
   static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::CloseHandle(h); }
 };
@@ -51,22 +53,22 @@ struct FindHandleTraits {
   static void Close(HANDLE h) { ::FindClose(h); }
 };
 struct RegKeyTraits {
-  static HKEY Invalid() { return nullptr; }
+  static constexpr HKEY Invalid() { return nullptr; }
   static bool IsValid(HKEY h) { return h != nullptr; }
   static void Close(HKEY h) { ::RegCloseKey(h); }
 };
 struct LibraryTraits {
-  static HMODULE Invalid() { return nullptr; }
+  static constexpr HMODULE Invalid() { return nullptr; }
   static bool IsValid(HMODULE h) { return h != nullptr; }
   static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 struct LocalMemTraits {
-  static HLOCAL Invalid() { return nullptr; }
+  static constexpr HLOCAL Invalid() { return nullptr; }
   static bool IsValid(HLOCAL h) { return h != nullptr; }
   static void Close(HLOCAL h) { ::LocalFree(h); }
 };
 struct SidTraits {
-  static PSID Invalid() { return nullptr; }
+  static constexpr PSID Invalid() { return nullptr; }
   static bool IsValid(PSID h) { return h != nullptr; }
   static void Close(PSID h) { ::FreeSid(h); }
 };

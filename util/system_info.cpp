@@ -42,6 +42,6 @@ bool GetOwnFolder(wchar_t (&out)[MAX_PATH]) {
   if (slash != nullptr)
     *slash = L'\0';
   else
-    wcscpy(out, L".");
+    out[0] = L'.', out[1] = L'\0';
   return true;
 }
