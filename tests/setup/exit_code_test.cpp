@@ -176,7 +176,7 @@ TEST(ExitCodeMeaning, EveryCodeTheSetupGivesHasItsWords) {
   EXPECT_STREQ(ExitCodeMeaning(1618), "another setup or the updater runs");
   EXPECT_STREQ(ExitCodeMeaning(740), "not an administrator");
   EXPECT_STREQ(ExitCodeMeaning(112), "too little disk space");
-  EXPECT_STREQ(ExitCodeMeaning(351), "the working folder cannot be made");
+  EXPECT_STREQ(ExitCodeMeaning(351), "cannot make the working folder");
   EXPECT_STREQ(ExitCodeMeaning(167), InstallErrorText(167));
   EXPECT_STREQ(ExitCodeMeaning(5), "the installer's own code");
 }
@@ -191,9 +191,7 @@ TEST(InstallErrors, EveryNumberHasItsOwnTextAndNoOtherHasOne) {
     EXPECT_NE(text, "unknown error") << n;
     EXPECT_TRUE(seen.emplace(text, n).second) << n << " shares its text with " << seen[text];
   }
-  EXPECT_STREQ(InstallErrorText(0),
-               "the MSI copy cannot be found or made, or the working folder's Qt folder cannot be "
-               "made");
+  EXPECT_STREQ(InstallErrorText(0), "no MSI copy, or no Qt folder");
   for (uint32_t n : {1u, 149u, 153u, 154u, 169u, 353u, 354u, 359u, 1603u})
     EXPECT_STREQ(InstallErrorText(n), "unknown error") << n;
 }
