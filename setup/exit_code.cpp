@@ -39,7 +39,7 @@ const char* RunEndMeaning(RunEnd end, uint32_t code) {
   // as the installer's, not read as the setup's.
   if (end == RunEnd::kInstalled && code != kExitSuccess && code != kExitRebootRequired &&
       code != kExitRebootInitiated)
-    return "the installer's own code";
+    code = UINT32_MAX;  // no code of the setup's: the meanings' last text
   return ExitCodeMeaning(code);
 }
 

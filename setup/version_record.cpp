@@ -27,8 +27,8 @@ bool VersionFromRecord(char* dst, size_t size, const void* record, size_t len) {
   uint32_t blockLen = Word(p);
   if (blockLen < kFixedOffset + kFixedLen || blockLen > len || Word(p + 2) != kFixedLen)
     return false;
-  for (size_t i = 0; i < sizeof kKey / sizeof kKey[0]; ++i)
-    if (Word(p + kKeyOffset + 2 * i) != kKey[i]) return false;
+  // The record is little-endian UTF-16, as the key is in memory on every machine this runs on.
+  if (memcmp(p + kKeyOffset, kKey, sizeof kKey) != 0) return false;
   const unsigned char* fixed = p + kFixedOffset;
   if (Dword(fixed) != kFixedSignature) return false;
   uint32_t ms = Dword(fixed + 8), ls = Dword(fixed + 12);

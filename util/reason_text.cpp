@@ -36,8 +36,8 @@ size_t Escape(unsigned unit, bool wide, char (&out)[8]) {
   return n;
 }
 
-template <typename Unit>
-bool Build(char* dst, size_t size, const Unit* name, size_t chars, bool wide) {
+// One loop for both kinds of name: a template would be the same code twice in the program.
+bool Build(char* dst, size_t size, const void* name, size_t chars, bool wide) {
   if (dst == nullptr || size == 0) return false;
   dst[0] = '\0';
   size_t pos = 0, shown = 0;
@@ -47,7 +47,9 @@ bool Build(char* dst, size_t size, const Unit* name, size_t chars, bool wide) {
       break;
     }
     char esc[8];
-    size_t n = Escape(static_cast<unsigned>(name[i]) & (wide ? 0xFFFFu : 0xFFu), wide, esc);
+    unsigned unit = wide ? static_cast<const uint16_t*>(name)[i]
+                         : static_cast<const unsigned char*>(name)[i];
+    size_t n = Escape(unit, wide, esc);
     if (!Put(dst, size, &pos, esc, n)) return dst[0] = '\0', false;
     ++shown;
   }
@@ -59,7 +61,7 @@ bool Build(char* dst, size_t size, const Unit* name, size_t chars, bool wide) {
 
 bool ReasonName(char* dst, size_t size, const char* name) {
   if (name == nullptr) name = "";
-  return Build(dst, size, reinterpret_cast<const unsigned char*>(name), strlen(name), false);
+  return Build(dst, size, name, strlen(name), false);
 }
 
 bool ReasonNameW(char* dst, size_t size, const uint16_t* name, size_t chars) {
