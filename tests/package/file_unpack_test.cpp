@@ -11,6 +11,7 @@
 
 #include "package/digest_slot.h"
 #include "package/package_format.h"
+#include "package/sha256.h"
 #include "tests/package/package_craft.h"
 #include "tests/util/win_test_util.h"
 
@@ -210,6 +211,37 @@ TEST_F(FileUnpackTest, BoundProgramWithATruncatedPackageReportsTheWalksError) {
   EXPECT_EQ(Unpack(0, kExeCarrierOffset), 162u);
   memset(digest, 0, sizeof digest);
   PutOwnSlotDigest(digest);
+}
+
+// A bound program unpacks the package whose digest is the one bound into it, and refuses one
+// whose digest differs in any byte, the last included.
+class BoundUnpackTest : public FileUnpackTest {
+ protected:
+  void TearDown() override {
+    unsigned char none[kSha256Len] = {};
+    PutOwnSlotDigest(none);
+  }
+  // Binds this program to the package's digest, with its last byte changed by flip.
+  void Bind(const std::string& package, unsigned char flip) {
+    unsigned char digest[kSha256Len];
+    Sha256Digest(package.data(), package.size(), digest);
+    digest[kSha256Len - 1] ^= flip;
+    PutOwnSlotDigest(digest);
+  }
+};
+
+TEST_F(BoundUnpackTest, PackageOfTheBoundDigestUnpacks) {
+  const std::string package = Marker() + Entry("a.txt", "hello") + EndEntry();
+  Carrier(package);
+  Bind(package, 0);
+  EXPECT_EQ(Unpack(1), 0u);
+}
+
+TEST_F(BoundUnpackTest, DigestDifferingInItsLastByteIs167) {
+  const std::string package = Marker() + Entry("a.txt", "hello") + EndEntry();
+  Carrier(package);
+  Bind(package, 1);
+  EXPECT_EQ(Unpack(0), 167u);
 }
 
 // A signature's certificate table is not covered by the signature: no package byte is read
