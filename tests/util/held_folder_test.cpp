@@ -89,6 +89,24 @@ TEST_F(HeldFolderTest, NamesEntryTakesTheWholeLastName) {
   EXPECT_FALSE(held_.NamesEntry(h.Get(), other));
 }
 
+// A listed name that the ANSI code page cannot spell (an emoji is in none of them) has no
+// ANSI name: a stand-in such as "?" could name another entry.
+TEST_F(HeldFolderTest, ListedNameTheCodePageCannotSpellHasNoAnsiName) {
+  const std::wstring name = L"a\xD83D\xDE00";
+  std::wstring path(dir_.begin(), dir_.end());
+  UniqueHandle h(CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(h.Valid()) << GetLastError();
+  HeldEntry e{};
+  held_.List([&](const HeldEntry& l) {
+    e = l;
+    return false;
+  });
+  ASSERT_EQ(std::wstring(e.name, e.nameChars), name);
+  char n[16];
+  EXPECT_FALSE(e.AnsiName(n, sizeof n));
+}
+
 // C:\olvtest-held\link: a Linux symbolic link to the folder Dup beside it (the
 // held_folder_made fixture), which Wine lists as a reparse point.
 TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
