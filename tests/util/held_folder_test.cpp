@@ -122,9 +122,9 @@ TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
 
 // On Windows the owner of a file can make it a reparse point in place (its file ID stays)
 // between the listing and the open; Wine has no such call, and reports what every open
-// handle leads to. A stand-in for that here: this program's import of
-// GetFileInformationByHandleEx, patched while a test holds a ReparseOnOpen, adds the
-// reparse attribute to the basic information of every open handle.
+// handle leads to. A stand-in for that here: GetFileInformationByHandleEx, swapped in this
+// program's import table, adds the reparse attribute to every open handle's basic
+// information.
 using GetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" GetInfoFn g_getInfoImport asm("__imp__GetFileInformationByHandleEx@16");
 GetInfoFn g_realGetInfo;
@@ -136,26 +136,13 @@ BOOL WINAPI GetInfoWithReparse(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out
   return ok;
 }
 
-struct ReparseOnOpen {
-  ReparseOnOpen() {
-    g_realGetInfo = g_getInfoImport;
-    Put(GetInfoWithReparse);
-  }
-  ~ReparseOnOpen() { Put(g_realGetInfo); }
-  static void Put(GetInfoFn f) {
-    DWORD was;
-    VirtualProtect(&g_getInfoImport, sizeof g_getInfoImport, PAGE_READWRITE, &was);
-    g_getInfoImport = f;
-    VirtualProtect(&g_getInfoImport, sizeof g_getInfoImport, was, &was);
-  }
-};
-
 // An entry listed as a plain file whose open handle is a reparse point is not opened.
 TEST_F(HeldFolderTest, OpenListedRefusesAnEntryThatOpensAsALink) {
   WriteFileBytes(dir_ + "\\plain.txt", "x");
   HeldEntry e = Listed("plain.txt");
   ASSERT_FALSE(e.IsLink());
-  ReparseOnOpen reparse;
+  ImportSwap<GetInfoFn> swap(&g_getInfoImport, GetInfoWithReparse);
+  g_realGetInfo = swap.Real();
   UniqueHandle h(held_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
   EXPECT_FALSE(h.Valid());
 }
