@@ -394,6 +394,28 @@ TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
   EXPECT_EQ(err, 157u);
 }
 
+// A write that the system reports as done but shorter than asked is a failure too. No file
+// system here writes short and says so (a full disk fails the call): a stand-in, WriteFile
+// swapped in this program's import table, writes half of what is asked into short.bin.
+using WriteFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern "C" WriteFn g_writeFileImport asm("__imp__WriteFile@20");
+WriteFn g_realWriteFile;
+
+BOOL WINAPI WriteHalfToShortBin(HANDLE h, LPCVOID data, DWORD count, LPDWORD written,
+                                LPOVERLAPPED overlapped) {
+  char path[MAX_PATH];
+  DWORD n = GetFinalPathNameByHandleA(h, path, MAX_PATH, FILE_NAME_NORMALIZED);
+  bool isShort = n > 10 && n < MAX_PATH && lstrcmpiA(path + n - 10, "\\short.bin") == 0;
+  return g_realWriteFile(h, data, isShort ? count / 2 : count, written, overlapped);
+}
+
+TEST_F(FileUnpackTest, WriteReportedShorterThanAskedIs157) {
+  Carrier(Marker() + Entry("short.bin", "content") + EndEntry());
+  ImportSwap<WriteFn> swap(&g_writeFileImport, WriteHalfToShortBin);
+  g_realWriteFile = swap.Real();
+  EXPECT_EQ(Unpack(0), 157u);
+}
+
 TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {
   WriteFileBytes(root_ + "\\m.bin", Mixed("abc"));
   HANDLE h = CreateFileA((root_ + "\\m.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
