@@ -30,8 +30,7 @@ std::string ChildReport(Start start, BOOL inheritHandles, DWORD flags, const cha
   si.dwYSize = 444;
   si.lpTitle = const_cast<char*>("olvan child");
   PROCESS_INFORMATION pi = {};
-  if (!start(nullptr, &cmd[0], nullptr, nullptr, inheritHandles, flags, nullptr, nullptr, &si,
-             &pi))
+  if (!start(nullptr, &cmd[0], nullptr, nullptr, inheritHandles, flags, nullptr, nullptr, &si, &pi))
     return "not started: " + std::to_string(GetLastError());
   WaitForSingleObject(pi.hProcess, 20000);
   CloseHandle(pi.hThread);
