@@ -7,6 +7,8 @@
 //   cmd_child sleep MS    nothing for MS milliseconds
 //   cmd_child stdin       "stdin" when it has a standard input, else "none"
 //   cmd_child has H       "has" when it holds the inheritable, signalled handle H (decimal)
+//   cmd_child report F H  into the file F: whether it has a console and handle H (as "has"
+//                         sees it), and the start-up information it was given
 #include <windows.h>
 
 #include <stdlib.h>
@@ -41,6 +43,21 @@ int main(int argc, char** argv) {
     bool has = GetHandleInformation(h, &flags) && (flags & HANDLE_FLAG_INHERIT) &&
                WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
     Put(STD_OUTPUT_HANDLE, has ? "has" : "none");
+  } else if (cmd == "report" && argc == 4) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(strtoul(argv[3], nullptr, 10)));
+    DWORD flags = 0;
+    bool has = GetHandleInformation(h, &flags) && (flags & HANDLE_FLAG_INHERIT) &&
+               WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    STARTUPINFOA si = {sizeof si};
+    GetStartupInfoA(&si);
+    char line[512];
+    wsprintfA(line, "console %d has %d flags %lx show %u at %lu,%lu size %lu,%lu title %s",
+              GetConsoleWindow() != nullptr, has, si.dwFlags, si.wShowWindow, si.dwX, si.dwY,
+              si.dwXSize, si.dwYSize, si.lpTitle ? si.lpTitle : "-");
+    HANDLE f = CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(f, line, lstrlenA(line), &n, nullptr);
+    CloseHandle(f);
   } else if (cmd == "silent") {
   } else if (cmd == "sleep" && argc == 3)
     Sleep(strtoul(argv[2], nullptr, 10));

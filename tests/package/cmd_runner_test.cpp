@@ -28,7 +28,8 @@ CmdResult RunCmd(const std::string& cmd, const char* initial = "") {
   TextBuf out;
   out.Assign(initial);
   int r = GetCmd(cmd.c_str(), &out, "Setup");
-  return {r, out.CStr()};
+  // Every byte the buffer holds, a NUL and what follows it included.
+  return {r, std::string(out.CStr(), out.Length())};
 }
 
 TEST(GetCmd, MissingProgramFailsAndLogsErrorCode) {

@@ -11,6 +11,7 @@
 
 #include "package/digest_slot.h"
 #include "package/package_format.h"
+#include "package/sha256.h"
 #include "tests/package/package_craft.h"
 #include "tests/util/win_test_util.h"
 
@@ -212,6 +213,37 @@ TEST_F(FileUnpackTest, BoundProgramWithATruncatedPackageReportsTheWalksError) {
   PutOwnSlotDigest(digest);
 }
 
+// A bound program unpacks the package whose digest is the one bound into it, and refuses one
+// whose digest differs in any byte, the last included.
+class BoundUnpackTest : public FileUnpackTest {
+ protected:
+  void TearDown() override {
+    unsigned char none[kSha256Len] = {};
+    PutOwnSlotDigest(none);
+  }
+  // Binds this program to the package's digest, with its last byte changed by flip.
+  void Bind(const std::string& package, unsigned char flip) {
+    unsigned char digest[kSha256Len];
+    Sha256Digest(package.data(), package.size(), digest);
+    digest[kSha256Len - 1] ^= flip;
+    PutOwnSlotDigest(digest);
+  }
+};
+
+TEST_F(BoundUnpackTest, PackageOfTheBoundDigestUnpacks) {
+  const std::string package = Marker() + Entry("a.txt", "hello") + EndEntry();
+  Carrier(package);
+  Bind(package, 0);
+  EXPECT_EQ(Unpack(1), 0u);
+}
+
+TEST_F(BoundUnpackTest, DigestDifferingInItsLastByteIs167) {
+  const std::string package = Marker() + Entry("a.txt", "hello") + EndEntry();
+  Carrier(package);
+  Bind(package, 1);
+  EXPECT_EQ(Unpack(0), 167u);
+}
+
 // A signature's certificate table is not covered by the signature: no package byte is read
 // from it. Carrier: a PE header naming the table, the package at kOffset, 64 table bytes.
 TEST_F(FileUnpackTest, PackageInOrIntoTheCertificateTableIs168) {
@@ -360,6 +392,28 @@ TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
   DWORD err = 0;
   EXPECT_EQ(utl_FileUnpack(root_.c_str(), "carrier.bin", kFolder, &err, kOffset), 0);
   EXPECT_EQ(err, 157u);
+}
+
+// A write that the system reports as done but shorter than asked is a failure too. No file
+// system here writes short and says so (a full disk fails the call): a stand-in, WriteFile
+// swapped in this program's import table, writes half of what is asked into short.bin.
+using WriteFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern "C" WriteFn g_writeFileImport asm("__imp__WriteFile@20");
+WriteFn g_realWriteFile;
+
+BOOL WINAPI WriteHalfToShortBin(HANDLE h, LPCVOID data, DWORD count, LPDWORD written,
+                                LPOVERLAPPED overlapped) {
+  char path[MAX_PATH];
+  DWORD n = GetFinalPathNameByHandleA(h, path, MAX_PATH, FILE_NAME_NORMALIZED);
+  bool isShort = n > 10 && n < MAX_PATH && lstrcmpiA(path + n - 10, "\\short.bin") == 0;
+  return g_realWriteFile(h, data, isShort ? count / 2 : count, written, overlapped);
+}
+
+TEST_F(FileUnpackTest, WriteReportedShorterThanAskedIs157) {
+  Carrier(Marker() + Entry("short.bin", "content") + EndEntry());
+  ImportSwap<WriteFn> swap(&g_writeFileImport, WriteHalfToShortBin);
+  g_realWriteFile = swap.Real();
+  EXPECT_EQ(Unpack(0), 157u);
 }
 
 TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {

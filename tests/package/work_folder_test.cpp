@@ -16,6 +16,7 @@
 #include "tests/util/win_test_util.h"
 #include "util/folders.h"
 #include "util/handles.h"
+#include "util/win_values.h"
 
 namespace {
 
@@ -493,23 +494,41 @@ TEST_F(WorkFolderTest, NameWithTextAfterTheAsideFormStays) {
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-1.keep");
 }
 
-// Someone else's read-only file with a second name in the old folder keeps its attribute.
-TEST_F(WorkFolderTest, HardLinkedReadOnlyFileOfSomeoneElseKeepsItsAttribute) {
+// Someone else's read-only file (victim), with a second name planted in the old folder; the
+// working folder is then made (tick 7).
+int MakeOverHardLinkedReadOnlyFile(const std::string& victim) {
   CreateDirectoryA("C:\\tmp", nullptr);
   CreateDirectoryA(kWork, nullptr);
-  std::string victim = NewTempFolder("victim") + "\\precious.txt";
   WriteFileBytes(victim, "precious");
   SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_TRUE(CreateHardLinkA((std::string(kWork) + "\\planted.txt").c_str(), victim.c_str(),
-                              nullptr));
+  if (!CreateHardLinkA((std::string(kWork) + "\\planted.txt").c_str(), victim.c_str(), nullptr))
+    return -1;
   utl_SetAsideTickForTest(FixedTick);
   char out[260];
   int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
   utl_SetAsideTickForTest(nullptr);
-  EXPECT_EQ(made, 1);
+  return made;
+}
+
+// Someone else's read-only file with a second name in the old folder keeps its attribute.
+TEST_F(WorkFolderTest, HardLinkedReadOnlyFileOfSomeoneElseKeepsItsAttribute) {
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  EXPECT_EQ(MakeOverHardLinkedReadOnlyFile(victim), 1);
   EXPECT_EQ(GetFileAttributesA(victim.c_str()) & FILE_ATTRIBUTE_READONLY,
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(ReadFileBytes(victim), "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
+}
+
+// Nor is its planted name asked to be deleted: it is left as it is, the folder set aside.
+TEST_F(WorkFolderTest, HardLinkedReadOnlyFileOfSomeoneElseIsNotAskedToGo) {
+  std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  NtRecorder rec;
+  ASSERT_EQ(MakeOverHardLinkedReadOnlyFile(victim), 1);
+  EXPECT_EQ(rec.SetsOf(win::kFileDispositionInformationEx).size() +
+                rec.SetsOf(win::kFileDispositionInformation).size(),
+            0u);
   SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
 }

@@ -89,6 +89,24 @@ TEST_F(HeldFolderTest, NamesEntryTakesTheWholeLastName) {
   EXPECT_FALSE(held_.NamesEntry(h.Get(), other));
 }
 
+// A listed name that the ANSI code page cannot spell (an emoji is in none of them) has no
+// ANSI name: a stand-in such as "?" could name another entry.
+TEST_F(HeldFolderTest, ListedNameTheCodePageCannotSpellHasNoAnsiName) {
+  const std::wstring name = L"a\xD83D\xDE00";
+  std::wstring path(dir_.begin(), dir_.end());
+  UniqueHandle h(CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(h.Valid()) << GetLastError();
+  HeldEntry e{};
+  held_.List([&](const HeldEntry& l) {
+    e = l;
+    return false;
+  });
+  ASSERT_EQ(std::wstring(e.name, e.nameChars), name);
+  char n[16];
+  EXPECT_FALSE(e.AnsiName(n, sizeof n));
+}
+
 // C:\olvtest-held\link: a Linux symbolic link to the folder Dup beside it (the
 // held_folder_made fixture), which Wine lists as a reparse point.
 TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
@@ -100,6 +118,33 @@ TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
   EXPECT_EQ(parent.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_DIRECTORY_FILE), INVALID_HANDLE_VALUE);
   HeldFolder f;
   EXPECT_EQ(f.Open(parent, "link", false), HoldResult::kRefused);
+}
+
+// On Windows the owner of a file can make it a reparse point in place (its file ID stays)
+// between the listing and the open; Wine has no such call, and reports what every open
+// handle leads to. A stand-in for that here: GetFileInformationByHandleEx, swapped in this
+// program's import table, adds the reparse attribute to every open handle's basic
+// information.
+using GetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+extern "C" GetInfoFn g_getInfoImport asm("__imp__GetFileInformationByHandleEx@16");
+GetInfoFn g_realGetInfo;
+
+BOOL WINAPI GetInfoWithReparse(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {
+  BOOL ok = g_realGetInfo(h, c, out, size);
+  if (ok && c == FileBasicInfo)
+    static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return ok;
+}
+
+// An entry listed as a plain file whose open handle is a reparse point is not opened.
+TEST_F(HeldFolderTest, OpenListedRefusesAnEntryThatOpensAsALink) {
+  WriteFileBytes(dir_ + "\\plain.txt", "x");
+  HeldEntry e = Listed("plain.txt");
+  ASSERT_FALSE(e.IsLink());
+  ImportSwap<GetInfoFn> swap(&g_getInfoImport, GetInfoWithReparse);
+  g_realGetInfo = swap.Real();
+  UniqueHandle h(held_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
+  EXPECT_FALSE(h.Valid());
 }
 
 // Two folders whose names differ only in case, made on the Linux side (tests/util's

@@ -1,6 +1,8 @@
 // Helpers for the Win32 test programs: paths beside the test program and reading the log
 // files the program wrote. Temporary folders and file reads and writes are in tests/support.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -18,3 +20,26 @@ std::string TodayLogPath(const std::string& base, const std::string& folder = ""
 std::vector<std::string> ReadLogLines(const std::string& base, const std::string& folder = "");
 // The same lines without their timestamp and thread field.
 std::vector<std::string> ReadLogMessages(const std::string& base, const std::string& folder = "");
+
+// Puts with into one slot of this program's import table (a function the code under test
+// calls, named by its "__imp__Name@N" symbol) for the life of the object, for a behaviour of
+// Windows that Wine cannot show; Real() is the function the slot held.
+template <typename Fn>
+class ImportSwap {
+ public:
+  ImportSwap(Fn* slot, Fn with) : slot_(slot), real_(*slot) { Put(with); }
+  ~ImportSwap() { Put(real_); }
+  ImportSwap(const ImportSwap&) = delete;
+  ImportSwap& operator=(const ImportSwap&) = delete;
+  Fn Real() const { return real_; }
+
+ private:
+  void Put(Fn f) {
+    DWORD was;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &was);
+    *slot_ = f;
+    VirtualProtect(slot_, sizeof *slot_, was, &was);
+  }
+  Fn* slot_;
+  Fn real_;
+};
