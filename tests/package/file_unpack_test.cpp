@@ -398,7 +398,7 @@ TEST_F(FileUnpackTest, WriteToAFullDeviceIs157) {
 // system here writes short and says so (a full disk fails the call): a stand-in, WriteFile
 // swapped in this program's import table, writes half of what is asked into short.bin.
 using WriteFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-extern "C" WriteFn g_writeFileImport asm("__imp__WriteFile@20");
+extern "C" WriteFn g_writeFileImport asm(OLVAN_IMPORT_SLOT(WriteFile, 20));
 WriteFn g_realWriteFile;
 
 BOOL WINAPI WriteHalfToShortBin(HANDLE h, LPCVOID data, DWORD count, LPDWORD written,

@@ -126,7 +126,7 @@ TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
 // program's import table, adds the reparse attribute to every open handle's basic
 // information.
 using GetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-extern "C" GetInfoFn g_getInfoImport asm("__imp__GetFileInformationByHandleEx@16");
+extern "C" GetInfoFn g_getInfoImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
 GetInfoFn g_realGetInfo;
 
 BOOL WINAPI GetInfoWithReparse(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {

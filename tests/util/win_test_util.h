@@ -21,9 +21,17 @@ std::vector<std::string> ReadLogLines(const std::string& base, const std::string
 // The same lines without their timestamp and thread field.
 std::vector<std::string> ReadLogMessages(const std::string& base, const std::string& folder = "");
 
+// The symbol of one slot of this program's import table: "__imp__Name@N" for a 32-bit
+// program (N the bytes of the stdcall arguments), "__imp_Name" for a 64-bit one.
+#ifdef _WIN64
+#define OLVAN_IMPORT_SLOT(name, argBytes) "__imp_" #name
+#else
+#define OLVAN_IMPORT_SLOT(name, argBytes) "__imp__" #name "@" #argBytes
+#endif
+
 // Puts with into one slot of this program's import table (a function the code under test
-// calls, named by its "__imp__Name@N" symbol) for the life of the object, for a behaviour of
-// Windows that Wine cannot show; Real() is the function the slot held.
+// calls, named by OLVAN_IMPORT_SLOT) for the life of the object, for a behaviour of Windows
+// that Wine cannot show; Real() is the function the slot held.
 template <typename Fn>
 class ImportSwap {
  public:
