@@ -1,0 +1,99 @@
+// The MSI route on real folders under Wine: a stand-in program file in a folder of its own
+// (held as the program's own file), a real carrier as the installed product's source, and
+// the copy found beside the program or made from the source. Where Wine does not enforce
+// what the route asks of Windows, the calls are recorded, or Windows stood in for, through
+// this program's import table.
+#include "setup/msi_route.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "package/carrier_hold.h"
+#include "package/digest_slot.h"
+#include "package/package_format.h"
+#include "package/sha256.h"
+#include "tests/package/package_craft.h"
+#include "tests/util/win_test_util.h"
+
+namespace {
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// A package as the release tool appends it to the MSI, at the route's offset.
+std::string Genuine() {
+  return std::string(kMsiCarrierOffset, 'M') + Marker() + Entry("OlvanSetup.exe", "installer") +
+         EndEntry();
+}
+
+// The bytes of a file that the route may hold open for writing and deletion (the copy it
+// made), read with every sharing; empty when it cannot be opened.
+std::string ReadShared(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  std::string out;
+  char buf[65536];
+  DWORD got;
+  while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got != 0) out.append(buf, got);
+  CloseHandle(h);
+  return out;
+}
+
+// Each case: a folder of its own with the program file, held as the program's own file,
+// and a source holding the genuine package, named by the route's registry value.
+class MsiRouteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearLogFolder();
+    dir_ = NewTempFolder("olvmsi");
+    copy_ = dir_ + "\\OlvanSetup.msi";
+    WriteFileBytes(dir_ + "\\Setup.exe", "MZ stand-in of the program");
+    // The hold of an earlier case is let go first.
+    utl_ReleaseLastHold();
+    ASSERT_TRUE(utl_HoldCarrier(Wide(dir_ + "\\Setup.exe").c_str()));
+    src_ = NewTempFolder("olvmsisrc") + "\\Client.msi";
+    WriteFileBytes(src_, Genuine());
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Olvan", 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "MsiSourceName", 0, REG_SZ, reinterpret_cast<const BYTE*>(src_.c_str()),
+                   static_cast<DWORD>(src_.size() + 1));
+    RegCloseKey(key);
+  }
+  // The route keeps its copy open to the end of the process: what a case leaves in its
+  // folder stays in the temporary folder until then.
+  std::vector<std::string> Names() {
+    std::vector<std::string> out;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir_ + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+      if (fd.cFileName[0] != '.') out.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return out;
+  }
+  bool CopyIsGenuine() { return ReadShared(copy_) == Genuine(); }
+
+  std::string dir_, copy_, src_;
+};
+
+// The program's folder, in which the copy is found, made and renamed, is held against a
+// rename to the end of the run: the names the route works with cannot be moved elsewhere
+// meanwhile.
+TEST_F(MsiRouteTest, ProgramsFolderCannotBeRenamedWhileTheRouteRuns) {
+  DWORD err = 0;
+  ASSERT_TRUE(MsiPrepareCopy(&err));
+  EXPECT_FALSE(MoveFileA(dir_.c_str(), (dir_ + "-moved").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"OlvanSetup.msi", "Setup.exe"}));
+}
+
+}  // namespace
