@@ -96,4 +96,19 @@ TEST_F(MsiRouteTest, ProgramsFolderCannotBeRenamedWhileTheRouteRuns) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"OlvanSetup.msi", "Setup.exe"}));
 }
 
+// The copy found beside the program is held against writers to the end of the run: the
+// bytes the unpack reads are the bytes that were there when it was found.
+TEST_F(MsiRouteTest, FoundCopyIsHeldAgainstWriters) {
+  WriteFileBytes(copy_, Genuine());
+  DWORD err = 0;
+  ASSERT_TRUE(MsiPrepareCopy(&err));
+  HANDLE w = CreateFileA(copy_.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(w, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
 }  // namespace
