@@ -111,4 +111,42 @@ TEST_F(MsiRouteTest, FoundCopyIsHeldAgainstWriters) {
   EXPECT_TRUE(CopyIsGenuine());
 }
 
+// The source is opened once, as whatever stands at its last name: a link there is opened as
+// the link (and refused), never followed to a file the setup would then copy. A link to a
+// file is an ordinary file to Win32 under Wine, which cannot show this: what the open hands
+// to Windows is recorded, CreateFileW swapped in the import table.
+struct CreateCall {
+  std::wstring path;
+  DWORD share, disposition, flags;
+};
+std::vector<CreateCall> g_creates;
+using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                      HANDLE);
+extern "C" CreateFileWFn g_createFileWImport asm(OLVAN_IMPORT_SLOT(CreateFileW, 28));
+CreateFileWFn g_realCreateFileW;
+
+HANDLE WINAPI RecordCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                DWORD disposition, DWORD flags, HANDLE tmpl) {
+  g_creates.push_back({path, share, disposition, flags});
+  return g_realCreateFileW(path, access, share, sa, disposition, flags, tmpl);
+}
+
+TEST_F(MsiRouteTest, SourceIsOpenedAsWhatStandsAtItsNameWithReadSharingOnly) {
+  g_creates.clear();
+  DWORD err = 0;
+  {
+    ImportSwap<CreateFileWFn> swap(&g_createFileWImport, RecordCreateFileW);
+    g_realCreateFileW = swap.Real();
+    ASSERT_TRUE(MsiPrepareCopy(&err));
+  }
+  std::vector<CreateCall> opens;
+  for (const CreateCall& c : g_creates)
+    if (lstrcmpiW(c.path.c_str(), Wide(src_).c_str()) == 0) opens.push_back(c);
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_NE(opens[0].flags & FILE_FLAG_OPEN_REPARSE_POINT, 0u);
+  EXPECT_EQ(opens[0].share, static_cast<DWORD>(FILE_SHARE_READ));
+  EXPECT_EQ(opens[0].disposition, static_cast<DWORD>(OPEN_EXISTING));
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
 }  // namespace
