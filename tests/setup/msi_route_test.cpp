@@ -149,4 +149,27 @@ TEST_F(MsiRouteTest, SourceIsOpenedAsWhatStandsAtItsNameWithReadSharingOnly) {
   EXPECT_TRUE(CopyIsGenuine());
 }
 
+// The new copy is written into a file this run made: a file someone planted at the
+// temporary name (the tick is known to anyone who can read the clock; here it is fixed by
+// GetTickCount swapped in the import table) is neither opened nor written, the next name is
+// taken instead.
+using GetTickCountFn = DWORD(WINAPI*)();
+extern "C" GetTickCountFn g_getTickCountImport asm(OLVAN_IMPORT_SLOT(GetTickCount, 0));
+
+DWORD WINAPI FixedTick() { return 4242; }
+
+TEST_F(MsiRouteTest, FilePlantedAtTheTemporaryNameKeepsItsBytes) {
+  const std::string planted = dir_ + "\\OlvanSetup.msi.4242-0";
+  WriteFileBytes(planted, "planted");
+  DWORD err = 0;
+  {
+    ImportSwap<GetTickCountFn> swap(&g_getTickCountImport, FixedTick);
+    ASSERT_TRUE(MsiPrepareCopy(&err));
+  }
+  EXPECT_EQ(ReadShared(planted), "planted");
+  EXPECT_TRUE(CopyIsGenuine());
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"OlvanSetup.msi", "OlvanSetup.msi.4242-0", "Setup.exe"}));
+}
+
 }  // namespace
