@@ -172,4 +172,36 @@ TEST_F(MsiRouteTest, FilePlantedAtTheTemporaryNameKeepsItsBytes) {
             (std::vector<std::string>{"OlvanSetup.msi", "OlvanSetup.msi.4242-0", "Setup.exe"}));
 }
 
+// A write of the copy that the system reports as done but shorter than asked (a full disk)
+// fails the copy with its own line, and the file made is removed. No file system here
+// writes short and says so: a stand-in, WriteFile swapped in the import table, writes half
+// of what is asked into the setup's new copy.
+using WriteFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern "C" WriteFn g_writeFileImport asm(OLVAN_IMPORT_SLOT(WriteFile, 20));
+WriteFn g_realWriteFile;
+
+BOOL WINAPI WriteHalfToNewCopy(HANDLE h, LPCVOID data, DWORD count, LPDWORD written,
+                               LPOVERLAPPED overlapped) {
+  char path[MAX_PATH];
+  DWORD n = GetFinalPathNameByHandleA(h, path, MAX_PATH, FILE_NAME_NORMALIZED);
+  bool isCopy = n != 0 && n < MAX_PATH && strstr(path, "\\OlvanSetup.msi.") != nullptr;
+  return g_realWriteFile(h, data, isCopy ? count / 2 : count, written, overlapped);
+}
+
+TEST_F(MsiRouteTest, ShortWriteOfTheNewCopyFailsIt) {
+  DWORD err = 0;
+  {
+    ImportSwap<WriteFn> swap(&g_writeFileImport, WriteHalfToNewCopy);
+    g_realWriteFile = swap.Real();
+    EXPECT_FALSE(MsiPrepareCopy(&err));
+  }
+  EXPECT_EQ(err, 0u);
+  std::vector<std::string> log = ReadLogMessages("setup");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].rfind("msi: the copy cannot be written, error ", 0), 0u)
+      << log[log.size() - 2];
+  EXPECT_EQ(log.back(), "Cannot use setup copy msi file, accessible error.");
+  EXPECT_EQ(Names(), std::vector<std::string>{"Setup.exe"});
+}
+
 }  // namespace
