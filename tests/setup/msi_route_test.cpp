@@ -204,4 +204,50 @@ TEST_F(MsiRouteTest, ShortWriteOfTheNewCopyFailsIt) {
   EXPECT_EQ(Names(), std::vector<std::string>{"Setup.exe"});
 }
 
+// Binds this test program to a digest for the life of the object, as the release tool
+// binds Setup.exe to its package's: the slot of its own image is written.
+class BoundTo {
+ public:
+  explicit BoundTo(const std::string& package) {
+    unsigned char digest[kSha256Len];
+    Sha256Digest(package.data(), package.size(), digest);
+    Put(digest);
+  }
+  ~BoundTo() {
+    unsigned char none[kSha256Len] = {};
+    Put(none);
+  }
+
+ private:
+  static void Put(const unsigned char digest[kSha256Len]) {
+    BYTE* slot = const_cast<BYTE*>(g_packageDigestSlot);
+    DWORD was;
+    VirtualProtect(slot, kDigestSlotLen, PAGE_READWRITE, &was);
+    memcpy(slot + kDigestSlotMarkerLen, digest, kSha256Len);
+    VirtualProtect(slot, kDigestSlotLen, was, &was);
+  }
+};
+
+bool Intact(const char*) { return true; }
+
+// A bound program refreshes a copy found beside it that its check refuses, once, from the
+// source: here a copy whose package lies inside the certificate table its PE header names
+// (168), as in a copy of the MSI signed after the package was appended.
+TEST_F(MsiRouteTest, FoundCopyWithItsPackageInTheSignatureIsRefreshed) {
+  const std::string package = Marker() + Entry("OlvanSetup.exe", "installer") + EndEntry();
+  BoundTo bound(package);
+  WriteFileBytes(copy_, PeStub(kMsiCarrierOffset, kMsiCarrierOffset - 8,
+                               static_cast<uint32_t>(package.size()) + 72) +
+                            package + std::string(64, 'T'));
+  TempFolder work("olvmsiwork");
+  DWORD err = 0;
+  ASSERT_TRUE(MsiPrepareCopy(&err));
+  EXPECT_TRUE(MsiUnpack(work.Path().c_str(), &err, Intact)) << err;
+  std::vector<std::string> log = ReadLogMessages("setup");
+  EXPECT_EQ(
+      std::count(log.begin(), log.end(), "msi: the copy is refused, copying the source again."), 1);
+  EXPECT_EQ(ReadFileBytes(work.File("OlvanSetup.exe")), "installer");
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
 }  // namespace
