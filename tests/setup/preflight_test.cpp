@@ -1,11 +1,19 @@
-// The start-up decisions on plain data: free space and group membership.
+// The start-up decisions on plain data: free space and group membership; and the DLL search
+// the program restricts itself to before anything else runs.
 #include "setup/preflight.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
+
+#include "setup/hardening.h"
+#include "tests/util/win_test_util.h"
+
+using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+extern "C" GetProcAddressFn g_getProcAddressImport asm(OLVAN_IMPORT_SLOT(GetProcAddress, 8));
 
 namespace {
 
@@ -78,6 +86,46 @@ TEST(Administrators, OtherGroupsDoNotCount) {
   Groups empty;
   EXPECT_FALSE(GroupsHoldAdministrators(empty.Get()));
   EXPECT_FALSE(GroupsHoldAdministrators(nullptr));
+}
+
+// The DLL search: System32 alone (LOAD_LIBRARY_SEARCH_SYSTEM32, 0x800), never the
+// program's own folder (0x200) nor the default set that includes it (0x1000), and the
+// current folder taken out for systems without that call. The process's search cannot be
+// set back, and Wine loads what the test needs either way: GetProcAddress, swapped in this
+// program's import table, hands out recorders in place of the two calls.
+DWORD g_searchFlags = 0;
+int g_setDefaultCalls = 0;
+std::string g_dllDirectory = "(not called)";
+GetProcAddressFn g_realGetProcAddress;
+
+BOOL WINAPI RecordSetDefaultDllDirectories(DWORD flags) {
+  g_searchFlags = flags;
+  ++g_setDefaultCalls;
+  return TRUE;
+}
+BOOL WINAPI RecordSetDllDirectoryA(LPCSTR path) {
+  g_dllDirectory = path != nullptr ? path : "(null)";
+  return TRUE;
+}
+FARPROC WINAPI RecordingGetProcAddress(HMODULE module, LPCSTR name) {
+  if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF) {
+    if (lstrcmpA(name, "SetDefaultDllDirectories") == 0)
+      return reinterpret_cast<FARPROC>(RecordSetDefaultDllDirectories);
+    if (lstrcmpA(name, "SetDllDirectoryA") == 0)
+      return reinterpret_cast<FARPROC>(RecordSetDllDirectoryA);
+  }
+  return g_realGetProcAddress(module, name);
+}
+
+TEST(DllSearch, System32AloneAndNoCurrentFolder) {
+  {
+    ImportSwap<GetProcAddressFn> swap(&g_getProcAddressImport, RecordingGetProcAddress);
+    g_realGetProcAddress = swap.Real();
+    HardenDllSearch();
+  }
+  EXPECT_EQ(g_setDefaultCalls, 1);
+  EXPECT_EQ(g_searchFlags, 0x800u);
+  EXPECT_EQ(g_dllDirectory, "");
 }
 
 }  // namespace
