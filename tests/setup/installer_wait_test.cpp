@@ -1,0 +1,113 @@
+// The wait for the installer with real processes under Wine: which processes of the
+// installer's name it follows. A process ID taken over by an older process cannot be
+// arranged here, so the list of processes is a stand-in: Process32First and Process32Next,
+// swapped in this program's import table, show the real processes the test names.
+#include "setup/installer_wait.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/util/win_test_util.h"
+
+namespace {
+
+using Process32Fn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
+extern "C" Process32Fn g_process32FirstImport asm(OLVAN_IMPORT_SLOT(Process32First, 8));
+extern "C" Process32Fn g_process32NextImport asm(OLVAN_IMPORT_SLOT(Process32Next, 8));
+
+// cmd.exe ending with code; started suspended when asked.
+PROCESS_INFORMATION StartCmd(int code, bool suspended) {
+  char dir[MAX_PATH];
+  GetSystemDirectoryA(dir, MAX_PATH);
+  std::string line = std::string("\"") + dir + "\\cmd.exe\" /c exit " + std::to_string(code);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+                      nullptr, nullptr, &si, &pi))
+    ADD_FAILURE() << "cmd.exe cannot be started, error " << GetLastError();
+  return pi;
+}
+
+// The lists the stand-in shows: the started installer and an older process (made before
+// it) that names it as its parent, as a process whose ID was reused would; then, once the
+// installer has ended, no process of its name. The older one is let run only then, so that
+// it ends after the installer.
+struct Listing {
+  PROCESS_INFORMATION installer, older;
+  int lists = 0;
+  std::vector<PROCESSENTRY32> shown;
+  size_t next = 0;
+} g_listing;
+
+PROCESSENTRY32 Entry(DWORD pid, DWORD parent, const char* name) {
+  PROCESSENTRY32 pe = {};
+  pe.dwSize = sizeof pe;
+  pe.th32ProcessID = pid;
+  pe.th32ParentProcessID = parent;
+  lstrcpynA(pe.szExeFile, name, MAX_PATH);
+  return pe;
+}
+
+BOOL WINAPI ListedNext(HANDLE, LPPROCESSENTRY32 pe) {
+  if (g_listing.next >= g_listing.shown.size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  *pe = g_listing.shown[g_listing.next++];
+  return TRUE;
+}
+
+BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
+  Listing& l = g_listing;
+  l.shown.clear();
+  l.next = 0;
+  if (++l.lists <= 3) {
+    l.shown.push_back(Entry(l.installer.dwProcessId, GetCurrentProcessId(), kInstallerExe));
+    l.shown.push_back(Entry(l.older.dwProcessId, l.installer.dwProcessId, kInstallerExe));
+  } else {
+    WaitForSingleObject(l.installer.hProcess, 60000);
+    ResumeThread(l.older.hThread);
+    l.shown.push_back(Entry(GetCurrentProcessId(), 0, "other.exe"));
+  }
+  return ListedNext(snap, pe);
+}
+
+// A process of the installer's name that names the installer as its parent but was made
+// before it is not the installer's: its ID was reused. It is named as not followed, and its
+// exit code (ending after the installer) never becomes the outcome.
+TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
+  ClearLogFolder();
+  g_listing.older = StartCmd(7, true);
+  Sleep(100);
+  g_listing.installer = StartCmd(0, false);
+  InstallerEnd end;
+  {
+    ImportSwap<Process32Fn> first(&g_process32FirstImport, ListedFirst);
+    ImportSwap<Process32Fn> next(&g_process32NextImport, ListedNext);
+    WaitForInstaller(g_listing.installer.hProcess, &end);
+  }
+  ResumeThread(g_listing.older.hThread);
+  WaitForSingleObject(g_listing.older.hProcess, 60000);
+  for (PROCESS_INFORMATION* pi : {&g_listing.installer, &g_listing.older}) {
+    CloseHandle(pi->hThread);
+    CloseHandle(pi->hProcess);
+  }
+  EXPECT_EQ(end.exitCode, 0u);
+  const std::string notFollowed = std::string(kInstallerExe) + " process " +
+                                  std::to_string(g_listing.older.dwProcessId) +
+                                  ": its outcome is not known, error ";
+  std::vector<std::string> log = ReadLogMessages("setup");
+  size_t named = 0;
+  for (const std::string& line : log) named += line.rfind(notFollowed, 0) == 0;
+  EXPECT_EQ(named, 1u);
+  EXPECT_EQ(log.back(),
+            std::string(kInstallerExe) + " ended with exit code 0 (0x00000000) in process " +
+                std::to_string(g_listing.installer.dwProcessId) + ", the one the setup started.");
+}
+
+}  // namespace
