@@ -94,8 +94,10 @@ bool CopyBytes(HANDLE from, HANDLE to) {
   if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   while (ReadFile(from, g_chunk, kCopyChunk, &got, nullptr)) {
     if (got == 0) return true;
-    // A short write (a full disk) is a failure.
-    if (!WriteFile(to, g_chunk, got, &put, nullptr) || put != got) return false;
+    if (!WriteFile(to, g_chunk, got, &put, nullptr)) return false;
+    // A write that reports success but comes up short is a full disk, named as such rather
+    // than with whatever error an earlier call left.
+    if (put != got) return SetLastError(ERROR_DISK_FULL), false;
   }
   return false;
 }
