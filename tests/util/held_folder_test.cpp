@@ -284,6 +284,36 @@ TEST_F(HeldFolderMadeTest, DeletionIsPosixFirstThenClassic) {
   }
 }
 
+// An entry opened from the listing stays under its name while the setup works on it: the
+// open, relative to the held folder and never through a link, shares reading and writing but
+// not deletion, so nobody renames or deletes it meanwhile.
+TEST_F(HeldFolderMadeTest, ListedEntryIsOpenedWithoutSharingDeletion) {
+  WriteFileBytes(path_ + "\\kept.txt", "x");
+  HeldEntry e{};
+  ASSERT_TRUE(made_.Find("kept.txt", &e));
+  NtRecorder rec;
+  UniqueHandle h(made_.OpenListed(e, FILE_READ_DATA, FILE_NON_DIRECTORY_FILE));
+  ASSERT_TRUE(h.Valid());
+  ASSERT_EQ(rec.creates.size(), 1u);
+  const NtCreateCall& c = rec.creates[0];
+  EXPECT_EQ(c.root, made_.Get());
+  EXPECT_EQ(c.name, L"kept.txt");
+  EXPECT_EQ(c.share, static_cast<ULONG>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+  EXPECT_EQ(c.disposition, static_cast<ULONG>(FILE_OPEN));
+  const ACCESS_MASK access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+  EXPECT_EQ(c.access & access, access);
+  const ULONG options = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                        FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT;
+  EXPECT_EQ(c.options & options, options);
+  // Wine enforces this sharing between two opens: an open for deletion is refused.
+  HANDLE del = CreateFileA((path_ + "\\kept.txt").c_str(), DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(del, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (del != INVALID_HANDLE_VALUE) CloseHandle(del);
+}
+
 TEST_F(HeldFolderMadeTest, RenameNamesTheNewNameRelativeToTheHeldFolder) {
   WriteFileBytes(path_ + "\\old.txt", "x");
   NtRecorder rec;
