@@ -195,6 +195,36 @@ TEST_F(HeldFolderMadeTest, PathLeadsToTheHeldFolderOnly) {
   EXPECT_FALSE(HeldFolder().IsAt(path_.c_str()));
 }
 
+// A folder at the path that differs from the held one in a single part of its identity is
+// another folder. NTFS keeps a record's sequence number in the high part of the file index:
+// a folder removed and made again in the same record differs in that part alone. Wine's
+// indexes come from inode numbers, so a stand-in here: GetFileInformationByHandle, swapped
+// in this program's import table after the hold was taken, reports one part one up.
+using GetByHandleFn = BOOL(WINAPI*)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+extern "C" GetByHandleFn g_getByHandleImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandle, 8));
+GetByHandleFn g_realGetByHandle;
+DWORD BY_HANDLE_FILE_INFORMATION::*g_bumped;
+
+BOOL WINAPI GetByHandleBumped(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+  BOOL ok = g_realGetByHandle(h, info);
+  if (ok) ++(info->*g_bumped);
+  return ok;
+}
+
+TEST_F(HeldFolderMadeTest, PathToAFolderOfAnotherVolumeOrIndexIsNotTheHeldFolder) {
+  const std::pair<const char*, DWORD BY_HANDLE_FILE_INFORMATION::*> parts[] = {
+      {"volume", &BY_HANDLE_FILE_INFORMATION::dwVolumeSerialNumber},
+      {"index high", &BY_HANDLE_FILE_INFORMATION::nFileIndexHigh},
+      {"index low", &BY_HANDLE_FILE_INFORMATION::nFileIndexLow}};
+  for (const auto& part : parts) {
+    g_bumped = part.second;
+    ImportSwap<GetByHandleFn> swap(&g_getByHandleImport, GetByHandleBumped);
+    g_realGetByHandle = swap.Real();
+    EXPECT_FALSE(made_.IsAt(path_.c_str())) << part.first;
+  }
+  EXPECT_TRUE(made_.IsAt(path_.c_str()));
+}
+
 // Wine's file systems carry no case-sensitivity flag: its answer lets the folder be used.
 TEST_F(HeldFolderMadeTest, FolderWithoutTheCaseFlagIsAccepted) {
   EXPECT_TRUE(made_.ClearCaseSensitive());
