@@ -120,6 +120,19 @@ TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
   EXPECT_EQ(f.Open(parent, "link", false), HoldResult::kRefused);
 }
 
+// C:\olvtest-held\to-held: a Linux symbolic link to the folder held beside it (the
+// held_folder_made fixture). Wine opens such a link, even without following it, as its target,
+// with the target's identity: only the link seen at the path tells the two apart. A path
+// through a link may be turned elsewhere at any time, so it is never the held folder.
+TEST_F(HeldFolderTest, PathThroughALinkToTheHeldFolderIsNotIt) {
+  HeldFolder parent, held;
+  if (!Hold("C:\\olvtest-held", &parent) || held.Open(parent, "held", false) != HoldResult::kHeld ||
+      !IsLink("C:\\olvtest-held\\to-held"))
+    GTEST_SKIP() << "C:\\olvtest-held\\held and its link not made";
+  EXPECT_TRUE(held.IsAt("C:\\olvtest-held\\held"));
+  EXPECT_FALSE(held.IsAt("C:\\olvtest-held\\to-held"));
+}
+
 // On Windows the owner of a file can make it a reparse point in place (its file ID stays)
 // between the listing and the open; Wine has no such call, and reports what every open
 // handle leads to. A stand-in for that here: GetFileInformationByHandleEx, swapped in this
