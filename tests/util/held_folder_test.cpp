@@ -136,28 +136,59 @@ TEST_F(HeldFolderTest, PathThroughALinkToTheHeldFolderIsNotIt) {
 // On Windows the owner of a file can make it a reparse point in place (its file ID stays)
 // between the listing and the open; Wine has no such call, and reports what every open
 // handle leads to. A stand-in for that here: GetFileInformationByHandleEx, swapped in this
-// program's import table, adds the reparse attribute to every open handle's basic
-// information.
+// program's import table, changes the attributes of every open handle's basic information
+// (adds the reparse attribute, here).
 using GetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" GetInfoFn g_getInfoImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
 GetInfoFn g_realGetInfo;
+DWORD g_addAttributes, g_dropAttributes;
 
-BOOL WINAPI GetInfoWithReparse(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {
+BOOL WINAPI GetInfoChanged(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {
   BOOL ok = g_realGetInfo(h, c, out, size);
-  if (ok && c == FileBasicInfo)
-    static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (ok && c == FileBasicInfo) {
+    DWORD& a = static_cast<FILE_BASIC_INFO*>(out)->FileAttributes;
+    a = (a | g_addAttributes) & ~g_dropAttributes;
+  }
   return ok;
 }
+
+class BasicInfoSwap {
+ public:
+  BasicInfoSwap(DWORD add, DWORD drop) : swap_(&g_getInfoImport, GetInfoChanged) {
+    g_realGetInfo = swap_.Real();
+    g_addAttributes = add;
+    g_dropAttributes = drop;
+  }
+
+ private:
+  ImportSwap<GetInfoFn> swap_;
+};
 
 // An entry listed as a plain file whose open handle is a reparse point is not opened.
 TEST_F(HeldFolderTest, OpenListedRefusesAnEntryThatOpensAsALink) {
   WriteFileBytes(dir_ + "\\plain.txt", "x");
   HeldEntry e = Listed("plain.txt");
   ASSERT_FALSE(e.IsLink());
-  ImportSwap<GetInfoFn> swap(&g_getInfoImport, GetInfoWithReparse);
-  g_realGetInfo = swap.Real();
+  BasicInfoSwap swap(FILE_ATTRIBUTE_REPARSE_POINT, 0);
   UniqueHandle h(held_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
   EXPECT_FALSE(h.Valid());
+}
+
+// A folder is held only when the handle itself is a folder, whatever the listing shows at
+// the name: the stand-in has every open handle read as a plain file while the listing shows
+// a real folder with the handle's file ID. Found or made alike, nothing is held.
+TEST_F(HeldFolderTest, HandleThatIsNoFolderIsNotHeld) {
+  ASSERT_TRUE(CreateDirectoryA((dir_ + "\\there").c_str(), nullptr));
+  {
+    BasicInfoSwap swap(FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_DIRECTORY);
+    HeldFolder found, made;
+    EXPECT_EQ(found.Open(held_, "there", false), HoldResult::kRefused);
+    EXPECT_FALSE(found.Valid());
+    EXPECT_EQ(made.MakeNew(held_, "new", nullptr), HoldResult::kRefused);
+    EXPECT_FALSE(made.Valid());
+  }
+  HeldFolder found;
+  EXPECT_EQ(found.Open(held_, "there", false), HoldResult::kHeld);
 }
 
 // Two folders whose names differ only in case, made on the Linux side (tests/util's
