@@ -8,6 +8,7 @@
 
 #include "tests/util/win_test_util.h"
 #include "util/file_open.h"
+#include "util/links.h"
 
 namespace {
 
@@ -80,6 +81,22 @@ TEST(Folders, FileHeldOpenKeepsItsFolderAndEveryFolderAbove) {
   EXPECT_FALSE(Exists(root + "\\a\\mid.txt"));
   CloseHandle(held);
   EXPECT_TRUE(utl_RemoveFolderTree(root.c_str()));
+}
+
+// C:\olvtest-folders (the util_folders_linked fixture): target, a folder with a file and a
+// sub-folder with another; link, a Linux symbolic link to target, which Wine shows as a folder
+// link; outer, a folder holding another link to target. Removing a tree at a link, or a tree
+// that holds one, removes at most the link: what it leads to keeps every file. (Windows
+// removes a link itself; Wine's RemoveDirectoryA reaches a Linux link's target and refuses
+// while that is not empty, so the links stay here.)
+TEST(Folders, RemoveTreeTakesAFolderLinkAsALinkOnly) {
+  const std::string dir = "C:\\olvtest-folders";
+  if (!IsLink((dir + "\\link").c_str()) || !IsLink((dir + "\\outer\\link").c_str()))
+    GTEST_SKIP() << "the links in " << dir << " not made";
+  utl_RemoveFolderTree((dir + "\\outer").c_str());
+  utl_RemoveFolderTree((dir + "\\link").c_str());
+  EXPECT_EQ(ReadFileBytes(dir + "\\target\\keep.txt"), "k\n");
+  EXPECT_EQ(ReadFileBytes(dir + "\\target\\sub\\deep.txt"), "d\n");
 }
 
 TEST(Folders, RemoveSubFoldersLeavesTheFilesOfTheFolder) {

@@ -120,31 +120,75 @@ TEST_F(HeldFolderTest, OpenListedRefusesAnEntryListedAsALink) {
   EXPECT_EQ(f.Open(parent, "link", false), HoldResult::kRefused);
 }
 
+// C:\olvtest-held\to-held: a Linux symbolic link to the folder held beside it (the
+// held_folder_made fixture). Wine opens such a link, even without following it, as its target,
+// with the target's identity: only the link seen at the path tells the two apart. A path
+// through a link may be turned elsewhere at any time, so it is never the held folder.
+TEST_F(HeldFolderTest, PathThroughALinkToTheHeldFolderIsNotIt) {
+  HeldFolder parent, held;
+  if (!Hold("C:\\olvtest-held", &parent) || held.Open(parent, "held", false) != HoldResult::kHeld ||
+      !IsLink("C:\\olvtest-held\\to-held"))
+    GTEST_SKIP() << "C:\\olvtest-held\\held and its link not made";
+  EXPECT_TRUE(held.IsAt("C:\\olvtest-held\\held"));
+  EXPECT_FALSE(held.IsAt("C:\\olvtest-held\\to-held"));
+}
+
 // On Windows the owner of a file can make it a reparse point in place (its file ID stays)
 // between the listing and the open; Wine has no such call, and reports what every open
 // handle leads to. A stand-in for that here: GetFileInformationByHandleEx, swapped in this
-// program's import table, adds the reparse attribute to every open handle's basic
-// information.
+// program's import table, changes the attributes of every open handle's basic information
+// (adds the reparse attribute, here).
 using GetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" GetInfoFn g_getInfoImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
 GetInfoFn g_realGetInfo;
+DWORD g_addAttributes, g_dropAttributes;
 
-BOOL WINAPI GetInfoWithReparse(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {
+BOOL WINAPI GetInfoChanged(HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) {
   BOOL ok = g_realGetInfo(h, c, out, size);
-  if (ok && c == FileBasicInfo)
-    static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (ok && c == FileBasicInfo) {
+    DWORD& a = static_cast<FILE_BASIC_INFO*>(out)->FileAttributes;
+    a = (a | g_addAttributes) & ~g_dropAttributes;
+  }
   return ok;
 }
+
+class BasicInfoSwap {
+ public:
+  BasicInfoSwap(DWORD add, DWORD drop) : swap_(&g_getInfoImport, GetInfoChanged) {
+    g_realGetInfo = swap_.Real();
+    g_addAttributes = add;
+    g_dropAttributes = drop;
+  }
+
+ private:
+  ImportSwap<GetInfoFn> swap_;
+};
 
 // An entry listed as a plain file whose open handle is a reparse point is not opened.
 TEST_F(HeldFolderTest, OpenListedRefusesAnEntryThatOpensAsALink) {
   WriteFileBytes(dir_ + "\\plain.txt", "x");
   HeldEntry e = Listed("plain.txt");
   ASSERT_FALSE(e.IsLink());
-  ImportSwap<GetInfoFn> swap(&g_getInfoImport, GetInfoWithReparse);
-  g_realGetInfo = swap.Real();
+  BasicInfoSwap swap(FILE_ATTRIBUTE_REPARSE_POINT, 0);
   UniqueHandle h(held_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
   EXPECT_FALSE(h.Valid());
+}
+
+// A folder is held only when the handle itself is a folder, whatever the listing shows at
+// the name: the stand-in has every open handle read as a plain file while the listing shows
+// a real folder with the handle's file ID. Found or made alike, nothing is held.
+TEST_F(HeldFolderTest, HandleThatIsNoFolderIsNotHeld) {
+  ASSERT_TRUE(CreateDirectoryA((dir_ + "\\there").c_str(), nullptr));
+  {
+    BasicInfoSwap swap(FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_DIRECTORY);
+    HeldFolder found, made;
+    EXPECT_EQ(found.Open(held_, "there", false), HoldResult::kRefused);
+    EXPECT_FALSE(found.Valid());
+    EXPECT_EQ(made.MakeNew(held_, "new", nullptr), HoldResult::kRefused);
+    EXPECT_FALSE(made.Valid());
+  }
+  HeldFolder found;
+  EXPECT_EQ(found.Open(held_, "there", false), HoldResult::kHeld);
 }
 
 // Two folders whose names differ only in case, made on the Linux side (tests/util's
@@ -193,6 +237,36 @@ TEST_F(HeldFolderMadeTest, PathLeadsToTheHeldFolderOnly) {
   WriteFileBytes(path_ + "\\f.txt", "f");
   EXPECT_FALSE(made_.IsAt((path_ + "\\f.txt").c_str()));
   EXPECT_FALSE(HeldFolder().IsAt(path_.c_str()));
+}
+
+// A folder at the path that differs from the held one in a single part of its identity is
+// another folder. NTFS keeps a record's sequence number in the high part of the file index:
+// a folder removed and made again in the same record differs in that part alone. Wine's
+// indexes come from inode numbers, so a stand-in here: GetFileInformationByHandle, swapped
+// in this program's import table after the hold was taken, reports one part one up.
+using GetByHandleFn = BOOL(WINAPI*)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+extern "C" GetByHandleFn g_getByHandleImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandle, 8));
+GetByHandleFn g_realGetByHandle;
+DWORD BY_HANDLE_FILE_INFORMATION::*g_bumped;
+
+BOOL WINAPI GetByHandleBumped(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+  BOOL ok = g_realGetByHandle(h, info);
+  if (ok) ++(info->*g_bumped);
+  return ok;
+}
+
+TEST_F(HeldFolderMadeTest, PathToAFolderOfAnotherVolumeOrIndexIsNotTheHeldFolder) {
+  const std::pair<const char*, DWORD BY_HANDLE_FILE_INFORMATION::*> parts[] = {
+      {"volume", &BY_HANDLE_FILE_INFORMATION::dwVolumeSerialNumber},
+      {"index high", &BY_HANDLE_FILE_INFORMATION::nFileIndexHigh},
+      {"index low", &BY_HANDLE_FILE_INFORMATION::nFileIndexLow}};
+  for (const auto& part : parts) {
+    g_bumped = part.second;
+    ImportSwap<GetByHandleFn> swap(&g_getByHandleImport, GetByHandleBumped);
+    g_realGetByHandle = swap.Real();
+    EXPECT_FALSE(made_.IsAt(path_.c_str())) << part.first;
+  }
+  EXPECT_TRUE(made_.IsAt(path_.c_str()));
 }
 
 // Wine's file systems carry no case-sensitivity flag: its answer lets the folder be used.
@@ -282,6 +356,36 @@ TEST_F(HeldFolderMadeTest, DeletionIsPosixFirstThenClassic) {
     }
     EXPECT_FALSE(Exists(path_ + "\\gone.txt")) << posixRefused;
   }
+}
+
+// An entry opened from the listing stays under its name while the setup works on it: the
+// open, relative to the held folder and never through a link, shares reading and writing but
+// not deletion, so nobody renames or deletes it meanwhile.
+TEST_F(HeldFolderMadeTest, ListedEntryIsOpenedWithoutSharingDeletion) {
+  WriteFileBytes(path_ + "\\kept.txt", "x");
+  HeldEntry e{};
+  ASSERT_TRUE(made_.Find("kept.txt", &e));
+  NtRecorder rec;
+  UniqueHandle h(made_.OpenListed(e, FILE_READ_DATA, FILE_NON_DIRECTORY_FILE));
+  ASSERT_TRUE(h.Valid());
+  ASSERT_EQ(rec.creates.size(), 1u);
+  const NtCreateCall& c = rec.creates[0];
+  EXPECT_EQ(c.root, made_.Get());
+  EXPECT_EQ(c.name, L"kept.txt");
+  EXPECT_EQ(c.share, static_cast<ULONG>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+  EXPECT_EQ(c.disposition, static_cast<ULONG>(FILE_OPEN));
+  const ACCESS_MASK access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+  EXPECT_EQ(c.access & access, access);
+  const ULONG options = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                        FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT;
+  EXPECT_EQ(c.options & options, options);
+  // Wine enforces this sharing between two opens: an open for deletion is refused.
+  HANDLE del = CreateFileA((path_ + "\\kept.txt").c_str(), DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(del, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (del != INVALID_HANDLE_VALUE) CloseHandle(del);
 }
 
 TEST_F(HeldFolderMadeTest, RenameNamesTheNewNameRelativeToTheHeldFolder) {
