@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "package/carrier_hold.h"
@@ -190,6 +191,29 @@ TEST_F(WorkFolderTest, CreateGivesTheWorkingFolderItsProtectedDacl) {
   }
 }
 
+// The rights each open of the removal asks of Windows, recorded at the call: a read-only
+// entry must be opened with FILE_WRITE_ATTRIBUTES to be cleared, and with DELETE to be
+// deleted, a folder also with FILE_LIST_DIRECTORY to be emptied. Wine grants the clear and
+// the deletion whatever the handle may do; Windows refuses them (error 5).
+void ExpectRemovalOpensAskWhatTheyUse(const NtRecorder& rec) {
+  const ACCESS_MASK file = DELETE | FILE_WRITE_ATTRIBUTES;
+  const ACCESS_MASK folder = file | FILE_LIST_DIRECTORY;
+  std::vector<std::wstring> opened;
+  for (const auto& c : rec.creates) {
+    if (c.disposition != FILE_OPEN || (c.access & DELETE) == 0) continue;
+    opened.push_back(c.name);
+    std::string name(c.name.begin(), c.name.end());
+    if (c.options & FILE_NON_DIRECTORY_FILE) {
+      EXPECT_EQ(c.access & file, file) << name;
+    } else if (c.options & FILE_DIRECTORY_FILE) {
+      EXPECT_EQ(c.access & folder, folder) << name;
+    }
+  }
+  for (const wchar_t* name : {L"old.txt", L"ro.txt", L"x.dll", L"Qt", L"plugins"})
+    EXPECT_NE(std::find(opened.begin(), opened.end(), name), opened.end())
+        << std::string(name, name + wcslen(name)) << " not opened for deletion";
+}
+
 // Nothing found at the path is adopted: planted files at the top and in sub-folders, a
 // read-only file and a plain file of that name all go, and a new folder is made.
 TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
@@ -206,7 +230,11 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
   if (DaclPersists(true)) OpenToEveryone(w);
 
   char out[260];
-  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  {
+    NtRecorder rec;
+    ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+    ExpectRemovalOpensAskWhatTheyUse(rec);
+  }
   EXPECT_STREQ(out, kWork);
   WIN32_FIND_DATAA fd;
   HANDLE find = FindFirstFileA((w + "\\*").c_str(), &fd);
