@@ -292,14 +292,32 @@ bool PrivilegeEnabled(const char* name) {
   return false;
 }
 
-// The privileges that let the remover reach locked entries are on only while it works.
-TEST_F(WorkFolderTest, RemovalPrivilegesAreOffAgainAfterwards) {
+// The privileges the token shows while the remover works on a folder (read when it has
+// counted the folder's entries).
+bool g_backupOn, g_restoreOn, g_securityOn;
+void NotePrivileges() {
+  g_backupOn = PrivilegeEnabled("SeBackupPrivilege");
+  g_restoreOn = PrivilegeEnabled("SeRestorePrivilege");
+  g_securityOn = PrivilegeEnabled("SeSecurityPrivilege");
+}
+
+// The privileges that let the remover reach locked entries, backup (list and read) and
+// restore (delete and rename), are on while it works and only then; no other is turned on.
+TEST_F(WorkFolderTest, RemovalPrivilegesAreOnOnlyWhileItWorks) {
   ASSERT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
   ASSERT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+  ASSERT_FALSE(PrivilegeEnabled("SeSecurityPrivilege"));
   CreateDirectoryA("C:\\tmp", nullptr);
   CreateDirectoryA(kWork, nullptr);
+  g_backupOn = g_restoreOn = g_securityOn = false;
+  utl_SetPassMarginForTest(64, NotePrivileges);
   char out[260];
-  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetPassMarginForTest(64, nullptr);
+  ASSERT_EQ(made, 1);
+  EXPECT_TRUE(g_backupOn);
+  EXPECT_TRUE(g_restoreOn);
+  EXPECT_FALSE(g_securityOn);
   EXPECT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
   EXPECT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
 }
