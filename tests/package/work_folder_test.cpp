@@ -701,6 +701,36 @@ TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {
   EXPECT_FALSE(Exists(locked));
 }
 
+// Under Wine the create makes the folder and then opens whatever stands at its name: a
+// folder with content moved in between is what the handle gets. That moment is made
+// deterministic here: when the create returns, the folder it made is moved off, a folder
+// with a file put in its place and the handle swapped for one on that folder (on Windows
+// the create makes and opens in one step). The run stops with 358 and adopts nothing.
+TEST_F(WorkFolderTest, FolderWithContentSwappedInAtTheCreateIs358) {
+  ClearTmp();
+  const char made[] = "C:\\tmp\\OlvanSetup0.made";
+  const std::string planted = std::string(kWork) + "\\planted.dll";
+  NtRecorder rec;
+  rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
+    if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
+    CloseHandle(*h);
+    ASSERT_TRUE(MoveFileA(kWork, made));
+    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
+    WriteFileBytes(planted, "planted");
+    *h = CreateFileA(kWork, c.access, c.share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  char out[260] = "unchanged";
+  DWORD err = 0;
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
+  EXPECT_EQ(err, 358u);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: the working folder is not empty right after it is made.");
+  EXPECT_STREQ(out, "unchanged");
+  EXPECT_EQ(ReadFileBytes(planted), "planted");
+  EXPECT_TRUE(RemoveDirectoryA(made));
+}
+
 TEST_F(WorkFolderTest, TooSmallBufferFailsAndLeavesItUnchanged) {
   char out[18] = "unchanged";
   EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
