@@ -27,4 +27,27 @@ TEST(CarrierHold, HoldRefusedWhileAWriterHadTheFileSucceedsOnTheNextTry) {
   CloseHandle(reader);
 }
 
+// Once the hold is let go, or a later hold fails, the file held before is refused too: it
+// is no longer kept from being replaced, even where the same file is still found there.
+TEST(CarrierHold, FileLetGoOrFollowedByAFailedHoldIsRefused) {
+  utl_ReleaseLastHold();  // whatever an earlier case held
+  TempFolder dir("release");
+  std::string path = dir.File("carrier.bin");
+  WriteFileBytes(path, "carrier");
+  std::wstring wide(path.begin(), path.end());
+  std::wstring missing = wide + L".missing";
+  HANDLE reader =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(utl_HoldCarrier(wide.c_str()));
+  EXPECT_TRUE(utl_IsHeldCarrier(reader));
+  utl_ReleaseLastHold();
+  EXPECT_FALSE(utl_IsHeldCarrier(reader)) << "let go";
+  ASSERT_TRUE(utl_HoldCarrier(wide.c_str()));
+  EXPECT_TRUE(utl_IsHeldCarrier(reader));
+  EXPECT_FALSE(utl_HoldCarrier(missing.c_str()));
+  EXPECT_FALSE(utl_IsHeldCarrier(reader)) << "a later hold failed";
+  CloseHandle(reader);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <thread>
@@ -228,6 +229,32 @@ TEST(ChkProcExist, FindsProcessListedUnderTheCutName) {
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.e"), 0);
   EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 1);
+}
+
+// A walk of the process list that the system refuses at its first entry tells nothing about
+// what runs: the answer is "unknown" (2), never "not running", and the log says why. Wine's
+// snapshot always has a first entry; a stand-in, Process32First swapped in this program's
+// import table, fails as Windows may (a snapshot the caller may not read).
+using FirstFn = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32);
+extern "C" FirstFn g_process32FirstImport asm(OLVAN_IMPORT_SLOT(Process32First, 8));
+
+BOOL WINAPI FirstRefused(HANDLE, LPPROCESSENTRY32) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(ChkProcExist, ListThatCannotBeReadIsUnknown) {
+  RunningProcess p("Plexiworkanda.exe");
+  ASSERT_TRUE(p.ok());
+  ClearLogFolder();
+  {
+    ImportSwap<FirstFn> swap(&g_process32FirstImport, FirstRefused);
+    EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 2);
+    EXPECT_EQ(chkProcExist("waitSetup", "NotRunning.exe"), 2);
+  }
+  EXPECT_EQ(ReadLogMessages("stp_waitSetup"),
+            std::vector<std::string>(2, "chkProcExist: process32First failed with err: 5"));
+  EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 0);
 }
 
 }  // namespace

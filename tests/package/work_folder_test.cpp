@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "package/carrier_hold.h"
@@ -190,6 +191,29 @@ TEST_F(WorkFolderTest, CreateGivesTheWorkingFolderItsProtectedDacl) {
   }
 }
 
+// The rights each open of the removal asks of Windows, recorded at the call: a read-only
+// entry must be opened with FILE_WRITE_ATTRIBUTES to be cleared, and with DELETE to be
+// deleted, a folder also with FILE_LIST_DIRECTORY to be emptied. Wine grants the clear and
+// the deletion whatever the handle may do; Windows refuses them (error 5).
+void ExpectRemovalOpensAskWhatTheyUse(const NtRecorder& rec) {
+  const ACCESS_MASK file = DELETE | FILE_WRITE_ATTRIBUTES;
+  const ACCESS_MASK folder = file | FILE_LIST_DIRECTORY;
+  std::vector<std::wstring> opened;
+  for (const auto& c : rec.creates) {
+    if (c.disposition != FILE_OPEN || (c.access & DELETE) == 0) continue;
+    opened.push_back(c.name);
+    std::string name(c.name.begin(), c.name.end());
+    if (c.options & FILE_NON_DIRECTORY_FILE) {
+      EXPECT_EQ(c.access & file, file) << name;
+    } else if (c.options & FILE_DIRECTORY_FILE) {
+      EXPECT_EQ(c.access & folder, folder) << name;
+    }
+  }
+  for (const wchar_t* name : {L"old.txt", L"ro.txt", L"x.dll", L"Qt", L"plugins"})
+    EXPECT_NE(std::find(opened.begin(), opened.end(), name), opened.end())
+        << std::string(name, name + wcslen(name)) << " not opened for deletion";
+}
+
 // Nothing found at the path is adopted: planted files at the top and in sub-folders, a
 // read-only file and a plain file of that name all go, and a new folder is made.
 TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
@@ -206,7 +230,11 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
   if (DaclPersists(true)) OpenToEveryone(w);
 
   char out[260];
-  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  {
+    NtRecorder rec;
+    ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+    ExpectRemovalOpensAskWhatTheyUse(rec);
+  }
   EXPECT_STREQ(out, kWork);
   WIN32_FIND_DATAA fd;
   HANDLE find = FindFirstFileA((w + "\\*").c_str(), &fd);
@@ -264,14 +292,32 @@ bool PrivilegeEnabled(const char* name) {
   return false;
 }
 
-// The privileges that let the remover reach locked entries are on only while it works.
-TEST_F(WorkFolderTest, RemovalPrivilegesAreOffAgainAfterwards) {
+// The privileges the token shows while the remover works on a folder (read when it has
+// counted the folder's entries).
+bool g_backupOn, g_restoreOn, g_securityOn;
+void NotePrivileges() {
+  g_backupOn = PrivilegeEnabled("SeBackupPrivilege");
+  g_restoreOn = PrivilegeEnabled("SeRestorePrivilege");
+  g_securityOn = PrivilegeEnabled("SeSecurityPrivilege");
+}
+
+// The privileges that let the remover reach locked entries, backup (list and read) and
+// restore (delete and rename), are on while it works and only then; no other is turned on.
+TEST_F(WorkFolderTest, RemovalPrivilegesAreOnOnlyWhileItWorks) {
   ASSERT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
   ASSERT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
+  ASSERT_FALSE(PrivilegeEnabled("SeSecurityPrivilege"));
   CreateDirectoryA("C:\\tmp", nullptr);
   CreateDirectoryA(kWork, nullptr);
+  g_backupOn = g_restoreOn = g_securityOn = false;
+  utl_SetPassMarginForTest(64, NotePrivileges);
   char out[260];
-  ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetPassMarginForTest(64, nullptr);
+  ASSERT_EQ(made, 1);
+  EXPECT_TRUE(g_backupOn);
+  EXPECT_TRUE(g_restoreOn);
+  EXPECT_FALSE(g_securityOn);
   EXPECT_FALSE(PrivilegeEnabled("SeBackupPrivilege"));
   EXPECT_FALSE(PrivilegeEnabled("SeRestorePrivilege"));
 }
@@ -653,6 +699,36 @@ TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {
   char out[260];
   ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
   EXPECT_FALSE(Exists(locked));
+}
+
+// Under Wine the create makes the folder and then opens whatever stands at its name: a
+// folder with content moved in between is what the handle gets. That moment is made
+// deterministic here: when the create returns, the folder it made is moved off, a folder
+// with a file put in its place and the handle swapped for one on that folder (on Windows
+// the create makes and opens in one step). The run stops with 358 and adopts nothing.
+TEST_F(WorkFolderTest, FolderWithContentSwappedInAtTheCreateIs358) {
+  ClearTmp();
+  const char made[] = "C:\\tmp\\OlvanSetup0.made";
+  const std::string planted = std::string(kWork) + "\\planted.dll";
+  NtRecorder rec;
+  rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
+    if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
+    CloseHandle(*h);
+    ASSERT_TRUE(MoveFileA(kWork, made));
+    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
+    WriteFileBytes(planted, "planted");
+    *h = CreateFileA(kWork, c.access, c.share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  char out[260] = "unchanged";
+  DWORD err = 0;
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
+  EXPECT_EQ(err, 358u);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: the working folder is not empty right after it is made.");
+  EXPECT_STREQ(out, "unchanged");
+  EXPECT_EQ(ReadFileBytes(planted), "planted");
+  EXPECT_TRUE(RemoveDirectoryA(made));
 }
 
 TEST_F(WorkFolderTest, TooSmallBufferFailsAndLeavesItUnchanged) {

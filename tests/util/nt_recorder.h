@@ -2,7 +2,7 @@
 // a test: it notes the class, length and bytes of every information call and what every
 // create hands to Windows (the security descriptor read at the call), then forwards, unless
 // the test has it answer a class itself (a system that knows the case flag, one that
-// refuses the POSIX deletion). Wine checks none of these values; Windows checks all.
+// refuses the POSIX deletion) or act when a create returns. Wine checks none of these values; Windows checks all.
 #pragma once
 #include <windows.h>
 #include <sddl.h>
@@ -62,6 +62,10 @@ class NtRecorder {
   NtRecorder& operator=(const NtRecorder&) = delete;
 
   Answer answerSet, answerQuery;
+  // Runs after each create that succeeded, with what it handed to Windows and the handle it
+  // got; a test may act at that moment, or put another handle in its place (then closing
+  // the one it replaces).
+  std::function<void(const NtCreateCall&, HANDLE* handle)> afterCreate;
   std::vector<NtInfoCall> sets, queries;
   std::vector<NtCreateCall> creates;
 
@@ -133,6 +137,7 @@ class NtRecorder {
     }
     c.status = r->real_.create(h, access, oa, io, size, attributes, share, disposition, options, ea,
                                eaLength);
+    if (r->afterCreate && c.status >= 0) r->afterCreate(c, h);
     r->creates.push_back(c);
     return c.status;
   }
