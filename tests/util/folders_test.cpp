@@ -51,6 +51,12 @@ TEST(FileOpen, ReadOpenRefusesMissingFilesAndKeepsWritersOut) {
   HANDLE w = CreateFileA(f.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(w, INVALID_HANDLE_VALUE);
+  // Nor may anyone delete or rename the file while it is read.
+  HANDLE d = CreateFileA(f.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(d, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (d != INVALID_HANDLE_VALUE) CloseHandle(d);
   HANDLE r2 = utl_OpenFileForRead(f.c_str());
   EXPECT_NE(r2, INVALID_HANDLE_VALUE);
   CloseHandle(r2);

@@ -358,6 +358,27 @@ TEST_F(HeldFolderMadeTest, DeletionIsPosixFirstThenClassic) {
   }
 }
 
+// A sub-folder is held as a folder that can be listed and walked through, opened relative to
+// its parent, never through a link at its name, and shared for reading and writing but not
+// deletion: nobody renames it while it is held. Wine checks no traverse right, so only the
+// recorded call shows a hold that could not be walked through on Windows.
+TEST_F(HeldFolderMadeTest, SubFolderIsHeldForListingAndWalkingThrough) {
+  ASSERT_TRUE(CreateDirectoryA((path_ + "\\sub").c_str(), nullptr));
+  NtRecorder rec;
+  HeldFolder sub;
+  ASSERT_EQ(sub.Open(made_, "sub", false), HoldResult::kHeld);
+  ASSERT_FALSE(rec.creates.empty());
+  const NtCreateCall& c = rec.creates[0];
+  EXPECT_EQ(c.root, made_.Get());
+  EXPECT_EQ(c.name, L"sub");
+  const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  EXPECT_EQ(c.access & access, access);
+  EXPECT_EQ(c.share, static_cast<ULONG>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+  EXPECT_EQ(c.disposition, static_cast<ULONG>(FILE_OPEN));
+  const ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+  EXPECT_EQ(c.options & options, options);
+}
+
 // An entry opened from the listing stays under its name while the setup works on it: the
 // open, relative to the held folder and never through a link, shares reading and writing but
 // not deletion, so nobody renames or deletes it meanwhile.
