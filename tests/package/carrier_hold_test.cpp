@@ -48,6 +48,13 @@ TEST(CarrierHold, FileLetGoOrFollowedByAFailedHoldIsRefused) {
   EXPECT_FALSE(utl_HoldCarrier(missing.c_str()));
   EXPECT_FALSE(utl_IsHeldCarrier(reader)) << "a later hold failed";
   CloseHandle(reader);
+  // Letting go of a hold that failed lets go of nothing: the earlier one still keeps
+  // writers out of its file.
+  utl_ReleaseLastHold();
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "the earlier hold was let go";
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 }
 
 }  // namespace
