@@ -39,6 +39,8 @@ PROCESS_INFORMATION StartCmd(int code, bool suspended) {
 // it ends after the installer.
 struct Listing {
   PROCESS_INFORMATION installer, older;
+  const char* olderName = kInstallerExe;  // the name the second process is listed under
+  bool installerSuspended = false;        // resumed once the lists have shown both
   int lists = 0;
   std::vector<PROCESSENTRY32> shown;
   size_t next = 0;
@@ -68,8 +70,9 @@ BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
   l.next = 0;
   if (++l.lists <= 3) {
     l.shown.push_back(Entry(l.installer.dwProcessId, GetCurrentProcessId(), kInstallerExe));
-    l.shown.push_back(Entry(l.older.dwProcessId, l.installer.dwProcessId, kInstallerExe));
+    l.shown.push_back(Entry(l.older.dwProcessId, l.installer.dwProcessId, l.olderName));
   } else {
+    if (l.installerSuspended) ResumeThread(l.installer.hThread);
     WaitForSingleObject(l.installer.hProcess, 60000);
     ResumeThread(l.older.hThread);
     l.shown.push_back(Entry(GetCurrentProcessId(), 0, "other.exe"));
@@ -108,6 +111,34 @@ TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
   EXPECT_EQ(log.back(),
             std::string(kInstallerExe) + " ended with exit code 0 (0x00000000) in process " +
                 std::to_string(g_listing.installer.dwProcessId) + ", the one the setup started.");
+}
+
+// Process names are compared without regard to case, as Windows names files: a copy the
+// installer started under its name written in capitals is followed, and, ending after the
+// installer with a failure, decides the outcome.
+TEST(InstallerWait, CopyListedInCapitalsIsFollowed) {
+  ClearLogFolder();
+  std::string capitals = kInstallerExe;
+  CharUpperA(&capitals[0]);
+  g_listing = Listing();
+  g_listing.olderName = capitals.c_str();
+  g_listing.installerSuspended = true;
+  g_listing.installer = StartCmd(0, true);
+  Sleep(100);
+  g_listing.older = StartCmd(5, true);
+  InstallerEnd end;
+  {
+    ImportSwap<Process32Fn> first(&g_process32FirstImport, ListedFirst);
+    ImportSwap<Process32Fn> next(&g_process32NextImport, ListedNext);
+    WaitForInstaller(g_listing.installer.hProcess, &end);
+  }
+  ResumeThread(g_listing.older.hThread);
+  WaitForSingleObject(g_listing.older.hProcess, 60000);
+  for (PROCESS_INFORMATION* pi : {&g_listing.installer, &g_listing.older}) {
+    CloseHandle(pi->hThread);
+    CloseHandle(pi->hProcess);
+  }
+  EXPECT_EQ(end.exitCode, 5u);
 }
 
 }  // namespace
