@@ -107,8 +107,20 @@ BOOL WINAPI RecordSetDllDirectoryA(LPCSTR path) {
   g_dllDirectory = path != nullptr ? path : "(null)";
   return TRUE;
 }
+// A volume with a quota: the caller may use less than the volume has free.
+const ULONGLONG kCallersBytes = 400ull << 20, kVolumesFreeBytes = 900ull << 20;
+BOOL WINAPI QuotaGetDiskFreeSpaceExA(LPCSTR, PULARGE_INTEGER avail, PULARGE_INTEGER total,
+                                     PULARGE_INTEGER free) {
+  avail->QuadPart = kCallersBytes;
+  total->QuadPart = 1ull << 40;
+  free->QuadPart = kVolumesFreeBytes;
+  return TRUE;
+}
+
 FARPROC WINAPI RecordingGetProcAddress(HMODULE module, LPCSTR name) {
   if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF) {
+    if (lstrcmpA(name, "GetDiskFreeSpaceExA") == 0)
+      return reinterpret_cast<FARPROC>(QuotaGetDiskFreeSpaceExA);
     if (lstrcmpA(name, "SetDefaultDllDirectories") == 0)
       return reinterpret_cast<FARPROC>(RecordSetDefaultDllDirectories);
     if (lstrcmpA(name, "SetDllDirectoryA") == 0)
@@ -126,6 +138,19 @@ TEST(DllSearch, System32AloneAndNoCurrentFolder) {
   EXPECT_EQ(g_setDefaultCalls, 1);
   EXPECT_EQ(g_searchFlags, 0x800u);
   EXPECT_EQ(g_dllDirectory, "");
+}
+
+// The space counted is what the setup's own account may use, not the volume's free space:
+// under a quota the install would otherwise start and fail for want of room. Wine knows no
+// quotas, so the call is a stand-in handed out through the same import slot.
+TEST(DiskSpace, WhatTheCallerMayUseIsCounted) {
+  long long bytes;
+  {
+    ImportSwap<GetProcAddressFn> swap(&g_getProcAddressImport, RecordingGetProcAddress);
+    g_realGetProcAddress = swap.Real();
+    bytes = GetDiskFreeBytes("C:");
+  }
+  EXPECT_EQ(bytes, static_cast<long long>(kCallersBytes));
 }
 
 }  // namespace
