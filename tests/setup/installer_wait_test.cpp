@@ -80,14 +80,9 @@ BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
   return ListedNext(snap, pe);
 }
 
-// A process of the installer's name that names the installer as its parent but was made
-// before it is not the installer's: its ID was reused. It is named as not followed, and its
-// exit code (ending after the installer) never becomes the outcome.
-TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
-  ClearLogFolder();
-  g_listing.older = StartCmd(7, true);
-  Sleep(100);
-  g_listing.installer = StartCmd(0, false);
+// Waits for the listing's installer with the stand-in lists, then lets the second process
+// end and closes both.
+InstallerEnd WaitWithTheListing() {
   InstallerEnd end;
   {
     ImportSwap<Process32Fn> first(&g_process32FirstImport, ListedFirst);
@@ -100,6 +95,18 @@ TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
     CloseHandle(pi->hThread);
     CloseHandle(pi->hProcess);
   }
+  return end;
+}
+
+// A process of the installer's name that names the installer as its parent but was made
+// before it is not the installer's: its ID was reused. It is named as not followed, and its
+// exit code (ending after the installer) never becomes the outcome.
+TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
+  ClearLogFolder();
+  g_listing.older = StartCmd(7, true);
+  Sleep(100);
+  g_listing.installer = StartCmd(0, false);
+  InstallerEnd end = WaitWithTheListing();
   EXPECT_EQ(end.exitCode, 0u);
   const std::string notFollowed = std::string(kInstallerExe) + " process " +
                                   std::to_string(g_listing.older.dwProcessId) +
@@ -126,18 +133,7 @@ TEST(InstallerWait, CopyListedInCapitalsIsFollowed) {
   g_listing.installer = StartCmd(0, true);
   Sleep(100);
   g_listing.older = StartCmd(5, true);
-  InstallerEnd end;
-  {
-    ImportSwap<Process32Fn> first(&g_process32FirstImport, ListedFirst);
-    ImportSwap<Process32Fn> next(&g_process32NextImport, ListedNext);
-    WaitForInstaller(g_listing.installer.hProcess, &end);
-  }
-  ResumeThread(g_listing.older.hThread);
-  WaitForSingleObject(g_listing.older.hProcess, 60000);
-  for (PROCESS_INFORMATION* pi : {&g_listing.installer, &g_listing.older}) {
-    CloseHandle(pi->hThread);
-    CloseHandle(pi->hProcess);
-  }
+  InstallerEnd end = WaitWithTheListing();
   EXPECT_EQ(end.exitCode, 5u);
 }
 
