@@ -8,9 +8,12 @@
 
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "tests/util/link_test_util.h"
+#include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
 #include "util/aside_tick.h"
 #include "util/file_basics.h"
@@ -296,6 +299,65 @@ TEST_F(LogTest, ReaderKeepingTodaysLogSendsTheLinesToOneSpareFile) {
   EXPECT_TRUE(LogCleanupMatches(spare.substr(spare.rfind('\\') + 1).c_str(), "setup",
                                 Today().weekday));
   ReleaseLogFoldersForTest();
+}
+
+// What the writer hands to Windows for each file, which Wine does not check: today's log
+// opened and made for appending with read access (the turn lock needs it) and write
+// sharing, the spare made new without write sharing, last week's log opened for deletion
+// through the listing, each without following a link.
+TEST_F(LogTest, EachLogFileIsOpenedWithTheAccessAndSharingWindowsNeeds) {
+  ReleaseLogFoldersForTest();
+  CreateDirectoryA(LogFolder().c_str(), nullptr);
+  std::string old = PathFor("setup", WeekBefore(Today()));
+  WriteFileBytes(old, "last week");
+  std::vector<NtCreateCall> creates;
+  {
+    NtRecorder rec;
+    SetupLog("first");
+    HANDLE reader = CreateFileA(TodayLogPath("setup").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    SetupLog("second");
+    CloseHandle(reader);
+    creates = rec.creates;
+  }
+  ReleaseLogFoldersForTest();
+  EXPECT_FALSE(Exists(old));
+  auto name = [](const std::string& path) {
+    std::string n = path.substr(path.rfind('\\') + 1);
+    return std::wstring(n.begin(), n.end());
+  };
+  const std::wstring today = name(TodayLogPath("setup")), spare = name(SparePath("setup")),
+                     lastWeek = name(old), folder = name(LogFolder());
+  // What each create of a kind handed over, once each: {who, access, share, disposition, options}.
+  using Seen = std::tuple<std::string, ULONG, ULONG, ULONG, ULONG>;
+  std::set<Seen> seen;
+  for (const NtCreateCall& c : creates) {
+    std::string who = c.name.empty()                   ? "listing"
+                      : c.name.rfind(L"\\??\\", 0) == 0 ? "drive root"
+                      : c.name == folder               ? "log folder"
+                      : c.name == today                ? "today's log"
+                      : c.name == spare                ? "spare log"
+                      : c.name == lastWeek             ? "last week's log"
+                                                       : "other";
+    seen.insert(Seen(who, c.access, c.share, c.disposition, c.options));
+  }
+  const ULONG folderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const ULONG folderOptions = FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+  const ULONG logAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const ULONG fileOptions = FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+  const ULONG all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const ULONG readWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  EXPECT_EQ(seen, (std::set<Seen>{
+                      {"drive root", folderAccess, all, FILE_OPEN, folderOptions},
+                      {"log folder", folderAccess, readWrite, FILE_OPEN_IF, folderOptions},
+                      {"listing", FILE_LIST_DIRECTORY | SYNCHRONIZE, all, FILE_OPEN, folderOptions},
+                      {"last week's log", DELETE | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                       readWrite, FILE_OPEN, fileOptions | FILE_OPEN_FOR_BACKUP_INTENT},
+                      {"today's log", logAccess, readWrite, FILE_OPEN, fileOptions},
+                      {"today's log", logAccess, readWrite, FILE_CREATE, fileOptions},
+                      {"spare log", logAccess, FILE_SHARE_READ, FILE_CREATE, fileOptions},
+                  }));
 }
 
 // Another writer creates today's log between this writer's look for it and its clean-up:
