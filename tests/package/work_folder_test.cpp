@@ -365,6 +365,10 @@ DWORD WINAPI LetGoAfterASecond(void* handle) {
   Sleep(1000);
   return CloseHandle(handle);
 }
+DWORD WINAPI LetGoSoon(void* handle) {
+  Sleep(300);
+  return CloseHandle(handle);
+}
 
 // Removes the working folder's leftovers of an earlier case: the folders moved aside too.
 void ClearTmp() {
@@ -384,12 +388,12 @@ TEST_F(WorkFolderTest, EntryHeldForAMomentIsWaitedForAndOneHeldForeverIsNamed) {
   HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  HANDLE letGo = CreateThread(nullptr, 0, LetGoAfterASecond, h, 0, nullptr);
+  HANDLE letGo = CreateThread(nullptr, 0, LetGoSoon, h, 0, nullptr);
   char out[260];
-  // Tried again in short pauses: done soon after the second, not a long pause later.
+  // Tried again in short pauses: done soon after the let-go, not a long pause later.
   DWORD start = GetTickCount();
   EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
-  EXPECT_LT(GetTickCount() - start, 1800u);
+  EXPECT_LT(GetTickCount() - start, 900u);
   WaitForSingleObject(letGo, INFINITE);
   CloseHandle(letGo);
   EXPECT_FALSE(Exists(held));
@@ -527,17 +531,21 @@ TEST_F(WorkFolderTest, TreeOf16LevelsIsRemovedAndOneMoreStaysAside) {
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
 }
 
-// Only names that a move aside gives are removed as such: "OlvanSetup0.7-1.keep" stays.
+// Only names that a move aside gives are removed as such: "OlvanSetup0.7-1.keep" and
+// "OlvanSetup0_7-1" (no dot after the name) stay.
 TEST_F(WorkFolderTest, NameWithTextAfterTheAsideFormStays) {
   CreateDirectoryA("C:\\tmp", nullptr);
-  for (const char* n : {"C:\\tmp\\OlvanSetup0.7-1.keep", "C:\\tmp\\OlvanSetup0.7-2"}) {
+  for (const char* n : {"C:\\tmp\\OlvanSetup0.7-1.keep", "C:\\tmp\\OlvanSetup0.7-2",
+                        "C:\\tmp\\OlvanSetup0_7-1"}) {
     CreateDirectoryA(n, nullptr);
     WriteFileBytes(std::string(n) + "\\f.txt", "f");
   }
   char out[260];
   ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
   EXPECT_EQ(Asides(), std::vector<std::string>{"OlvanSetup0.7-1.keep"});
+  EXPECT_TRUE(Exists("C:\\tmp\\OlvanSetup0_7-1\\f.txt"));
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-1.keep");
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0_7-1");
 }
 
 // Someone else's read-only file (victim), with a second name planted in the old folder; the
@@ -728,6 +736,30 @@ TEST_F(WorkFolderTest, FolderWithContentSwappedInAtTheCreateIs358) {
                "utl_GetTempWorkPath: the working folder is not empty right after it is made.");
   EXPECT_STREQ(out, "unchanged");
   EXPECT_EQ(ReadFileBytes(planted), "planted");
+  EXPECT_TRUE(RemoveDirectoryA(made));
+}
+
+// The same moment, with the folder made moved off and an empty one put at its name: the
+// handle holds a folder the name no longer leads to. Also 358, and nothing is adopted.
+TEST_F(WorkFolderTest, NameLeadingElsewhereAfterTheCreateIs358) {
+  ClearTmp();
+  const char made[] = "C:\\tmp\\OlvanSetup0.made";
+  NtRecorder rec;
+  rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
+    if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
+    CloseHandle(*h);
+    ASSERT_TRUE(MoveFileA(kWork, made));
+    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
+    *h = CreateFileA(made, c.access, c.share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  char out[260] = "unchanged";
+  DWORD err = 0;
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
+  EXPECT_EQ(err, 358u);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: the working folder's name does not lead to the folder made.");
+  EXPECT_STREQ(out, "unchanged");
   EXPECT_TRUE(RemoveDirectoryA(made));
 }
 
