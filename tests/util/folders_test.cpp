@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "tests/util/win_test_util.h"
+#include "util/file_basics.h"
 #include "util/file_open.h"
 #include "util/links.h"
 
@@ -101,8 +104,50 @@ TEST(Folders, RemoveTreeTakesAFolderLinkAsALinkOnly) {
     GTEST_SKIP() << "the links in " << dir << " not made";
   utl_RemoveFolderTree((dir + "\\outer").c_str());
   utl_RemoveFolderTree((dir + "\\link").c_str());
+  utl_ClearAndRemoveFolder((dir + "\\link").c_str());
   EXPECT_EQ(ReadFileBytes(dir + "\\target\\keep.txt"), "k\n");
   EXPECT_EQ(ReadFileBytes(dir + "\\target\\sub\\deep.txt"), "d\n");
+}
+
+// A file link found by the deletion of matching files is deleted as a link: the read-only
+// file it leads to keeps its attribute. Wine lists a Linux link to a file as a plain file,
+// so the listing calls are stand-ins (swapped in the import table) that report the link as
+// Windows does, with the reparse-point attribute.
+using FindFirstFn = HANDLE(WINAPI*)(LPCSTR, LPWIN32_FIND_DATAA);
+using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAA);
+extern "C" FindFirstFn g_findFirstImport asm(OLVAN_IMPORT_SLOT(FindFirstFileA, 8));
+extern "C" FindNextFn g_findNextImport asm(OLVAN_IMPORT_SLOT(FindNextFileA, 8));
+FindFirstFn g_realFindFirst;
+FindNextFn g_realFindNext;
+void MarkLink(LPWIN32_FIND_DATAA fd) {
+  if (strcmp(fd->cFileName, "link.txt") == 0) fd->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+}
+HANDLE WINAPI FindFirstMarkingLinks(LPCSTR pattern, LPWIN32_FIND_DATAA fd) {
+  HANDLE h = g_realFindFirst(pattern, fd);
+  if (h != INVALID_HANDLE_VALUE) MarkLink(fd);
+  return h;
+}
+BOOL WINAPI FindNextMarkingLinks(HANDLE h, LPWIN32_FIND_DATAA fd) {
+  BOOL ok = g_realFindNext(h, fd);
+  if (ok) MarkLink(fd);
+  return ok;
+}
+TEST(Folders, DeletingMatchingFilesLeavesALinksTargetReadOnly) {
+  const std::string dir = "C:\\olvtest-folders";
+  if (!Exists(dir + "\\files\\link.txt")) GTEST_SKIP() << "the file link in " << dir << " not made";
+  const std::string ro = dir + "\\target\\ro.txt";
+  ASSERT_TRUE(SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY));
+  {
+    ImportSwap<FindFirstFn> first(&g_findFirstImport, FindFirstMarkingLinks);
+    ImportSwap<FindNextFn> next(&g_findNextImport, FindNextMarkingLinks);
+    g_realFindFirst = first.Real();
+    g_realFindNext = next.Real();
+    DeleteMatchingFiles((dir + "\\files").c_str(), "*.*");
+  }
+  EXPECT_EQ(GetFileAttributesA(ro.c_str()) & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(ReadFileBytes(ro), "r\n");
+  SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Folders, RemoveSubFoldersLeavesTheFilesOfTheFolder) {
