@@ -763,6 +763,40 @@ TEST_F(WorkFolderTest, NameLeadingElsewhereAfterTheCreateIs358) {
   EXPECT_TRUE(RemoveDirectoryA(made));
 }
 
+// A folder link in the old working folder is opened for its deletion as a link, without
+// following it, and with the intent that lets an administrator open an entry another
+// account locked (Wine ignores that option; Windows would refuse the open without it);
+// what it leads to keeps its files. The link comes from the Linux side, where Wine cannot
+// make one; under Wine the handle shows the target, so the link itself stays.
+TEST_F(WorkFolderTest, LinkInTheOldFolderIsOpenedForDeletionAsALink) {
+  // Moved in whole: Wine's rename of a Linux link moves what it leads to.
+  const std::string planted = "C:\\olvtest-wf\\OlvanSetup0";
+  DWORD a = GetFileAttributesA((planted + "\\link").c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT))
+    GTEST_SKIP() << "the link in " << planted << " not made";
+  ClearTmp();
+  ASSERT_TRUE(MoveFileA(planted.c_str(), kWork));
+  char out[260];
+  std::vector<NtCreateCall> creates;
+  {
+    NtRecorder rec;
+    utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+    creates = rec.creates;
+  }
+  bool opened = false;
+  for (const NtCreateCall& c : creates) {
+    if (c.name != L"link" || (c.access & DELETE) == 0) continue;
+    opened = true;
+    EXPECT_EQ(c.disposition, static_cast<ULONG>(FILE_OPEN));
+    EXPECT_EQ(c.options & (FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT),
+              static_cast<ULONG>(FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT));
+  }
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(ReadFileBytes("C:\\olvtest-wf\\target\\keep.txt"), "k\n");
+  utl_ReleaseWorkFolder();
+  ClearTmp();
+}
+
 TEST_F(WorkFolderTest, TooSmallBufferFailsAndLeavesItUnchanged) {
   char out[18] = "unchanged";
   EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
