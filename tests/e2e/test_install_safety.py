@@ -123,7 +123,10 @@ class InstallSafetyTest(unittest.TestCase):
         plant_standins(WORK)
         self.assertEqual(wait_exit(p, 180), exit_code(358))
         log = setup_log()
-        self.assertEqual(log[-4::3], [b"install failed with Err 358.", b"Exit main"])
+        self.assertEqual(log[-5:-3] + log[-1:],
+                         [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the setup "
+                          b"made; stopped before starting wexApxSvr.exe -exitwexclient.",
+                          b"install failed with Err 358.", b"Exit main"])
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
                          [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo")])
         # The impostor's programs are left alone, neither run nor removed.
