@@ -126,6 +126,21 @@ class InstallErrorTest(unittest.TestCase):
         self.assertEqual(tree(WORK), [])
         self.assertIn(b"runs into the program's certificate table", log[-5])
 
+    def test_168_msi_copy_read_into_its_signature_starts_nothing(self):
+        # The same for the copy an unbound program finds beside it (used as it is): the
+        # agent written before the table, then refused, and nothing of it stays.
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        stub = bytearray(SETUP.read_bytes())
+        pkg = package(agent_and_installer())
+        pe = struct.unpack_from("<I", stub, 0x3c)[0]
+        struct.pack_into("<II", stub, pe + 24 + 92 + 4 + 4 * 8, MSI_OFFSET + len(pkg) - 100, 200)
+        (self.dir / "OlvanSetup.msi").write_bytes(carrier(bytes(stub), pkg, MSI_OFFSET) + b"\0" * 100)
+        log = self.run_with(carrier(SETUP.read_bytes(), pkg))
+        self.assert_failed(log, 168, bound=False)
+        self.assertEqual(standin_calls(), [])
+        self.assertEqual(tree(WORK), [])
+        self.assertIn(b"runs into the program's certificate table", log[-5])
+
     def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
         # The copy beside the program and the source it would be copied from again both hold
         # another package than the one the program was built with: the source is refused
