@@ -41,6 +41,7 @@ struct Listing {
   PROCESS_INFORMATION installer, older;
   const char* olderName = kInstallerExe;  // the name the second process is listed under
   bool installerSuspended = false;        // resumed once the lists have shown both
+  bool secondMadeByTheFollow = false;     // the second process is made as the first follow lists
   int lists = 0;
   std::vector<PROCESSENTRY32> shown;
   size_t next = 0;
@@ -69,6 +70,11 @@ BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
   l.shown.clear();
   l.next = 0;
   if (++l.lists <= 3) {
+    // The first list is the wait's look for the installer, the second the first follow's.
+    if (l.lists == 2 && l.secondMadeByTheFollow) {
+      Sleep(20);
+      l.older = StartCmd(5, true);
+    }
     l.shown.push_back(Entry(l.installer.dwProcessId, GetCurrentProcessId(), kInstallerExe));
     l.shown.push_back(Entry(l.older.dwProcessId, l.installer.dwProcessId, l.olderName));
   } else {
@@ -135,6 +141,19 @@ TEST(InstallerWait, CopyListedInCapitalsIsFollowed) {
   g_listing.older = StartCmd(5, true);
   InstallerEnd end = WaitWithTheListing();
   EXPECT_EQ(end.exitCode, 5u);
+}
+
+// A process listed as the installer's child but made after the list was taken is not the
+// one the list showed: its ID was reused meanwhile. It is not followed, and its exit code
+// (ending after the installer with a failure) never becomes the outcome.
+TEST(InstallerWait, ProcessMadeAfterTheListIsNotFollowed) {
+  ClearLogFolder();
+  g_listing = Listing();
+  g_listing.installerSuspended = true;
+  g_listing.secondMadeByTheFollow = true;
+  g_listing.installer = StartCmd(0, true);
+  InstallerEnd end = WaitWithTheListing();
+  EXPECT_EQ(end.exitCode, 0u);
 }
 
 }  // namespace
