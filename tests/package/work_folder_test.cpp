@@ -7,7 +7,9 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "package/carrier_hold.h"
 #include "package/unpack.h"
@@ -214,6 +216,48 @@ void ExpectRemovalOpensAskWhatTheyUse(const NtRecorder& rec) {
         << std::string(name, name + wcslen(name)) << " not opened for deletion";
 }
 
+// Every open of a run that replaces an old working folder, by kind, and the information
+// classes it sets and queries: what reaches Windows, which Wine does not check. The entries
+// of the old folder are opened without following links and with the intent that lets an
+// administrator open another account's locked entry; the folders held take part in sharing
+// without delete sharing.
+void ExpectWhatEachKindOfOpenAsks(const NtRecorder& rec) {
+  using Seen = std::tuple<std::string, ULONG, ULONG, ULONG, ULONG>;
+  std::set<Seen> seen;
+  for (const NtCreateCall& c : rec.creates) {
+    std::string who = c.name.empty()                        ? "listing"
+                      : c.name.rfind(L"\\??\\", 0) == 0 ? "drive root"
+                      : c.name == L"tmp"                    ? "tmp"
+                      : c.name.rfind(L"OlvanSetup0", 0) == 0 ? "working folder"
+                      : c.options & FILE_DIRECTORY_FILE     ? "sub-folder"
+                                                            : "file";
+    if (who == "working folder" && c.disposition == FILE_CREATE) who = "new working folder";
+    seen.insert(Seen(who, c.access, c.share, c.disposition, c.options));
+  }
+  const ULONG hold = kHeldFolderAccess, folder = kFolderOptions, file = kFileOptions;
+  const ULONG removal = DELETE | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const ULONG all = kShareAll, noDelete = kShareNoDelete;
+  EXPECT_EQ(seen, (std::set<Seen>{
+      {"drive root", hold, all, FILE_OPEN, folder},
+      {"tmp", hold, noDelete, FILE_OPEN_IF, folder},
+      {"listing", FILE_LIST_DIRECTORY | SYNCHRONIZE, all, FILE_OPEN, folder},
+      {"working folder", removal | FILE_LIST_DIRECTORY, noDelete, FILE_OPEN,
+       folder | FILE_OPEN_FOR_BACKUP_INTENT},
+      {"sub-folder", removal | FILE_LIST_DIRECTORY, noDelete, FILE_OPEN,
+       folder | FILE_OPEN_FOR_BACKUP_INTENT},
+      {"file", removal, noDelete, FILE_OPEN, file | FILE_OPEN_FOR_BACKUP_INTENT},
+      {"new working folder", hold | WRITE_OWNER | FILE_WRITE_ATTRIBUTES, noDelete, FILE_CREATE,
+       folder},
+  }));
+  std::set<ULONG> setClasses, queryClasses;
+  for (const NtInfoCall& c : rec.sets) setClasses.insert(c.infoClass);
+  for (const NtInfoCall& c : rec.queries) queryClasses.insert(c.infoClass);
+  EXPECT_EQ(setClasses, (std::set<ULONG>{win::kFileDispositionInformation, win::kFileRenameInformation,
+                                          win::kFileDispositionInformationEx}));
+  EXPECT_EQ(queryClasses, (std::set<ULONG>{win::kFileInternalInformation,
+                                            win::kFileCaseSensitiveInformation}));
+}
+
 // Nothing found at the path is adopted: planted files at the top and in sub-folders, a
 // read-only file and a plain file of that name all go, and a new folder is made.
 TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
@@ -234,6 +278,7 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
     NtRecorder rec;
     ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
     ExpectRemovalOpensAskWhatTheyUse(rec);
+    ExpectWhatEachKindOfOpenAsks(rec);
   }
   EXPECT_STREQ(out, kWork);
   WIN32_FIND_DATAA fd;

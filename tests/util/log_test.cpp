@@ -342,12 +342,9 @@ TEST_F(LogTest, EachLogFileIsOpenedWithTheAccessAndSharingWindowsNeeds) {
                                                        : "other";
     seen.insert(Seen(who, c.access, c.share, c.disposition, c.options));
   }
-  const ULONG folderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-  const ULONG folderOptions = FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+  const ULONG folderAccess = kHeldFolderAccess, folderOptions = kFolderOptions;
   const ULONG logAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-  const ULONG fileOptions = FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
-  const ULONG all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const ULONG readWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const ULONG fileOptions = kFileOptions, all = kShareAll, readWrite = kShareNoDelete;
   EXPECT_EQ(seen, (std::set<Seen>{
                       {"drive root", folderAccess, all, FILE_OPEN, folderOptions},
                       {"log folder", folderAccess, readWrite, FILE_OPEN_IF, folderOptions},

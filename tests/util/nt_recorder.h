@@ -14,6 +14,18 @@
 
 #include "util/nt_calls.h"
 
+// What the program's opens hand over, named for tests that compare whole opens: a held
+// folder's access, and the options of every open of a folder or a file (never following a
+// link).
+constexpr ULONG kHeldFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr ULONG kFolderOptions =
+    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+constexpr ULONG kFileOptions =
+    FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
 struct NtInfoCall {
   HANDLE handle;
   ULONG infoClass;
