@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "package/carrier_hold.h"
@@ -18,6 +19,7 @@
 #include "package/package_format.h"
 #include "package/sha256.h"
 #include "tests/package/package_craft.h"
+#include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
 
 namespace {
@@ -117,7 +119,7 @@ TEST_F(MsiRouteTest, FoundCopyIsHeldAgainstWriters) {
 // to Windows is recorded, CreateFileW swapped in the import table.
 struct CreateCall {
   std::wstring path;
-  DWORD share, disposition, flags;
+  DWORD access, share, disposition, flags;
 };
 std::vector<CreateCall> g_creates;
 using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
@@ -127,26 +129,63 @@ CreateFileWFn g_realCreateFileW;
 
 HANDLE WINAPI RecordCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                 DWORD disposition, DWORD flags, HANDLE tmpl) {
-  g_creates.push_back({path, share, disposition, flags});
+  g_creates.push_back({path, access, share, disposition, flags});
   return g_realCreateFileW(path, access, share, sa, disposition, flags, tmpl);
 }
 
+// The other opens of the route are compared whole: the program's folder held for listing
+// without delete sharing, the copy made new (by a create relative to the held folder) for
+// reading, writing and deletion without write sharing, the copy opened for reading only.
 TEST_F(MsiRouteTest, SourceIsOpenedAsWhatStandsAtItsNameWithReadSharingOnly) {
   g_creates.clear();
   DWORD err = 0;
+  std::vector<NtCreateCall> nt;
   {
     ImportSwap<CreateFileWFn> swap(&g_createFileWImport, RecordCreateFileW);
     g_realCreateFileW = swap.Real();
+    NtRecorder rec;
     ASSERT_TRUE(MsiPrepareCopy(&err));
+    nt = rec.creates;
   }
-  std::vector<CreateCall> opens;
-  for (const CreateCall& c : g_creates)
+  std::vector<CreateCall> opens, folder;
+  for (const CreateCall& c : g_creates) {
     if (lstrcmpiW(c.path.c_str(), Wide(src_).c_str()) == 0) opens.push_back(c);
+    if (lstrcmpiW(c.path.c_str(), (L"\\\\?\\" + Wide(dir_)).c_str()) == 0 ||
+        lstrcmpiW(c.path.c_str(), Wide(dir_).c_str()) == 0)
+      folder.push_back(c);
+  }
   ASSERT_EQ(opens.size(), 1u);
   EXPECT_NE(opens[0].flags & FILE_FLAG_OPEN_REPARSE_POINT, 0u);
+  EXPECT_EQ(opens[0].access, static_cast<DWORD>(GENERIC_READ));
   EXPECT_EQ(opens[0].share, static_cast<DWORD>(FILE_SHARE_READ));
   EXPECT_EQ(opens[0].disposition, static_cast<DWORD>(OPEN_EXISTING));
   EXPECT_TRUE(CopyIsGenuine());
+
+  ASSERT_EQ(folder.size(), 1u);
+  EXPECT_EQ(folder[0].access, kHeldFolderAccess);
+  EXPECT_EQ(folder[0].share, kShareNoDelete);
+  EXPECT_EQ(folder[0].disposition, static_cast<DWORD>(OPEN_EXISTING));
+  EXPECT_EQ(folder[0].flags, static_cast<DWORD>(FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  std::vector<std::tuple<ULONG, ULONG, ULONG, ULONG>> made;
+  for (const NtCreateCall& c : nt)
+    if (c.name.rfind(L"OlvanSetup.msi.", 0) == 0)
+      made.emplace_back(c.access, c.share, c.disposition, c.options);
+  EXPECT_EQ(made, (std::vector<std::tuple<ULONG, ULONG, ULONG, ULONG>>{
+                      {GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE, FILE_SHARE_READ,
+                       FILE_CREATE, kFileOptions}}));
+
+  // A second route finds the copy and opens it for reading, sharing reading only.
+  nt.clear();
+  {
+    NtRecorder rec;
+    ASSERT_TRUE(MsiPrepareCopy(&err));
+    nt = rec.creates;
+  }
+  std::vector<std::tuple<ULONG, ULONG, ULONG, ULONG>> found;
+  for (const NtCreateCall& c : nt)
+    if (c.name == L"OlvanSetup.msi") found.emplace_back(c.access, c.share, c.disposition, c.options);
+  EXPECT_EQ(found, (std::vector<std::tuple<ULONG, ULONG, ULONG, ULONG>>{
+                       {GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN, kFileOptions}}));
 }
 
 // The new copy is written into a file this run made: a file someone planted at the
