@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/util/win_test_util.h"
@@ -86,15 +87,33 @@ BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
   return ListedNext(snap, pe);
 }
 
+// What each open of a process to follow asks: to wait for it and to read its times and
+// exit code, nothing more, and no inheritance (Wine grants a process of the same account
+// whatever is asked).
+using OpenProcessFn = HANDLE(WINAPI*)(DWORD, BOOL, DWORD);
+extern "C" OpenProcessFn g_openProcessImport asm(OLVAN_IMPORT_SLOT(OpenProcess, 12));
+OpenProcessFn g_realOpenProcess;
+std::vector<std::pair<DWORD, BOOL>> g_opens;
+HANDLE WINAPI RecordOpenProcess(DWORD access, BOOL inherit, DWORD pid) {
+  g_opens.emplace_back(access, inherit);
+  return g_realOpenProcess(access, inherit, pid);
+}
+
 // Waits for the listing's installer with the stand-in lists, then lets the second process
-// end and closes both.
+// end and closes both. Every process opened to be followed was opened as it must be.
 InstallerEnd WaitWithTheListing() {
   InstallerEnd end;
+  g_opens.clear();
   {
     ImportSwap<Process32Fn> first(&g_process32FirstImport, ListedFirst);
     ImportSwap<Process32Fn> next(&g_process32NextImport, ListedNext);
+    ImportSwap<OpenProcessFn> open(&g_openProcessImport, RecordOpenProcess);
+    g_realOpenProcess = open.Real();
     WaitForInstaller(g_listing.installer.hProcess, &end);
   }
+  EXPECT_FALSE(g_opens.empty());
+  for (const auto& o : g_opens)
+    EXPECT_EQ(o, std::make_pair(static_cast<DWORD>(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION), FALSE));
   ResumeThread(g_listing.older.hThread);
   WaitForSingleObject(g_listing.older.hProcess, 60000);
   for (PROCESS_INFORMATION* pi : {&g_listing.installer, &g_listing.older}) {
