@@ -36,6 +36,16 @@ TEST(FileOpen, NewOrOpenKeepsTheTailOfALongerFile) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD n = 0;
   WriteFile(h, "abc", 3, &n, nullptr);
+  // Others may read and write it meanwhile, but neither delete nor rename it.
+  HANDLE other =
+      CreateFileA(f.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(other, INVALID_HANDLE_VALUE);
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  HANDLE d = CreateFileA(f.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(d, INVALID_HANDLE_VALUE);
+  if (d != INVALID_HANDLE_VALUE) CloseHandle(d);
   CloseHandle(h);
   EXPECT_EQ(ReadFileBytes(f), "abc3456789");
   h = utl_NewOrOpenFileForWrite((dir + "\\new.bin").c_str());
@@ -44,26 +54,35 @@ TEST(FileOpen, NewOrOpenKeepsTheTailOfALongerFile) {
   EXPECT_TRUE(Exists(dir + "\\new.bin"));
 }
 
+// Both forms of the name, narrow and wide.
 TEST(FileOpen, ReadOpenRefusesMissingFilesAndKeepsWritersOut) {
-  std::string dir = NewTempFolder("open");
-  EXPECT_EQ(utl_OpenFileForRead((dir + "\\none").c_str()), INVALID_HANDLE_VALUE);
-  std::string f = dir + "\\r.bin";
-  WriteFileBytes(f, "data");
-  HANDLE r = utl_OpenFileForRead(f.c_str());
-  ASSERT_NE(r, INVALID_HANDLE_VALUE);
-  HANDLE w = CreateFileA(f.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(w, INVALID_HANDLE_VALUE);
-  // Nor may anyone delete or rename the file while it is read.
-  HANDLE d = CreateFileA(f.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(d, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  if (d != INVALID_HANDLE_VALUE) CloseHandle(d);
-  HANDLE r2 = utl_OpenFileForRead(f.c_str());
-  EXPECT_NE(r2, INVALID_HANDLE_VALUE);
-  CloseHandle(r2);
-  CloseHandle(r);
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "wide" : "narrow");
+    auto open = [wide](const std::string& p) {
+      return wide ? utl_OpenFileForReadW(std::wstring(p.begin(), p.end()).c_str())
+                  : utl_OpenFileForRead(p.c_str());
+    };
+    std::string dir = NewTempFolder("open");
+    EXPECT_EQ(open(dir + "\\none"), INVALID_HANDLE_VALUE);
+    std::string f = dir + "\\r.bin";
+    WriteFileBytes(f, "data");
+    HANDLE r = open(f);
+    ASSERT_NE(r, INVALID_HANDLE_VALUE);
+    HANDLE w = CreateFileA(f.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(w, INVALID_HANDLE_VALUE);
+    // Nor may anyone delete or rename the file while it is read.
+    HANDLE d =
+        CreateFileA(f.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(d, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (d != INVALID_HANDLE_VALUE) CloseHandle(d);
+    HANDLE r2 = open(f);
+    EXPECT_NE(r2, INVALID_HANDLE_VALUE);
+    CloseHandle(r2);
+    CloseHandle(r);
+  }
 }
 
 TEST(Folders, RemoveTreeOfMissingFolderIsTrue) {
