@@ -129,6 +129,27 @@ FARPROC WINAPI RecordingGetProcAddress(HMODULE module, LPCSTR name) {
   return g_realGetProcAddress(module, name);
 }
 
+// The check on the process's own token, which opens it to query and nothing more (Wine
+// grants any access asked of one's own token). Wine's user belongs to Administrators.
+using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+extern "C" OpenProcessTokenFn g_openProcessTokenImport asm(OLVAN_IMPORT_SLOT(OpenProcessToken, 12));
+OpenProcessTokenFn g_realOpenProcessToken;
+std::vector<DWORD> g_tokenAccess;
+BOOL WINAPI RecordOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+  g_tokenAccess.push_back(access);
+  return g_realOpenProcessToken(process, access, token);
+}
+
+TEST(Administrators, OwnTokenIsOpenedToQueryOnly) {
+  g_tokenAccess.clear();
+  {
+    ImportSwap<OpenProcessTokenFn> swap(&g_openProcessTokenImport, RecordOpenProcessToken);
+    g_realOpenProcessToken = swap.Real();
+    EXPECT_TRUE(IsCurUserAdmin());
+  }
+  EXPECT_EQ(g_tokenAccess, std::vector<DWORD>{TOKEN_QUERY});
+}
+
 TEST(DllSearch, System32AloneAndNoCurrentFolder) {
   {
     ImportSwap<GetProcAddressFn> swap(&g_getProcAddressImport, RecordingGetProcAddress);
