@@ -15,6 +15,7 @@
 #include "tests/util/link_test_util.h"
 #include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
+#include "util/nt_calls.h"
 #include "util/aside_tick.h"
 #include "util/file_basics.h"
 #include "util/log_line.h"
@@ -218,6 +219,74 @@ TEST_F(LogTest, LinkAtTheLogFolderIsMovedAsideAndNamed) {
   EXPECT_EQ(ReadFileBytes(target + "\\notes.txt"), "notes");
   EXPECT_FALSE(Exists(target + "\\" + TodayLogPath("setup").substr(folder.size() + 1)));
   RemoveDirectoryA(m[1].str().c_str());
+}
+
+// A directory symbolic link at the log folder's name is moved aside and named as a link
+// too. Wine makes no such link; the folder there is a real one, which the listing (the
+// native call in HeldFolder's table) and the tag query (GetFileInformationByHandleEx,
+// swapped in the import table) report as Windows reports a symbolic link: reparse point,
+// tag IO_REPARSE_TAG_SYMLINK.
+LARGE_INTEGER g_linkId;
+NtQueryDirectoryFileFn g_realQueryDirectory;
+NTSTATUS NTAPI ListingShowingTheLink(HANDLE h, HANDLE ev, PVOID apc, PVOID ctx, PIO_STATUS_BLOCK io,
+                                     PVOID buf, ULONG len, ULONG cls, BOOLEAN single,
+                                     PUNICODE_STRING mask, BOOLEAN restart) {
+  NTSTATUS st = g_realQueryDirectory(h, ev, apc, ctx, io, buf, len, cls, single, mask, restart);
+  for (BYTE* p = static_cast<BYTE*>(buf); st >= 0;) {
+    auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(p);
+    if (info->FileId.QuadPart == g_linkId.QuadPart)
+      info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (info->NextEntryOffset == 0) break;
+    p += info->NextEntryOffset;
+  }
+  return st;
+}
+using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
+GetInfoExFn g_realGetInfoEx;
+BOOL WINAPI TagShowingTheLink(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
+  BOOL ok = g_realGetInfoEx(h, cls, out, size);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (ok && cls == FileAttributeTagInfo && GetFileInformationByHandle(h, &info) &&
+      info.nFileIndexHigh == static_cast<DWORD>(g_linkId.HighPart) &&
+      info.nFileIndexLow == g_linkId.LowPart) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out);
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+  }
+  return ok;
+}
+TEST_F(LogTest, SymbolicLinkAtTheLogFolderIsMovedAsideAndNamed) {
+  std::string folder = LogFolder();
+  ClearLogFolder();
+  ReleaseLogFoldersForTest();
+  CreateDirectoryA(folder.c_str(), nullptr);
+  WriteFileBytes(folder + "\\notes.txt", "notes");
+  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+  CloseHandle(h);
+  g_linkId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
+  g_linkId.LowPart = info.nFileIndexLow;
+  g_fixedAsideTick = 9;
+  {
+    NtCalls& t = NtCallsForTest();
+    NtCalls real = t;
+    g_realQueryDirectory = real.queryDirectory;
+    t.queryDirectory = ListingShowingTheLink;
+    ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
+    g_realGetInfoEx = swap.Real();
+    SetupLog("kept");
+    t = real;
+  }
+  g_fixedAsideTick = 0;
+  EXPECT_EQ(ReadLogMessages("setup"),
+            (std::vector<std::string>{
+                "A link stood at " + folder + "; moved aside to " + folder + ".9-0.", "kept"}));
+  EXPECT_EQ(ReadFileBytes(folder + ".9-0\\notes.txt"), "notes");
+  DeleteFileA((folder + ".9-0\\notes.txt").c_str());
+  RemoveDirectoryA((folder + ".9-0").c_str());
 }
 
 DWORD WINAPI CloseSoon(void* h) {
