@@ -21,7 +21,6 @@
 #include "tests/package/package_craft.h"
 #include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
-#include "util/nt_calls.h"
 
 namespace {
 
@@ -103,31 +102,15 @@ TEST_F(MsiRouteTest, ProgramsFolderCannotBeRenamedWhileTheRouteRuns) {
 // file: a link there (the program started through a link in the folder) is refused, and
 // nothing is found, made or copied. Wine makes no such link; the listing (the native call
 // in HeldFolder's table) reports the program's entry as Windows reports a link.
-NtQueryDirectoryFileFn g_realQueryDirectory;
-NTSTATUS NTAPI ListingShowingALink(HANDLE h, HANDLE ev, PVOID apc, PVOID ctx, PIO_STATUS_BLOCK io,
-                                   PVOID buf, ULONG len, ULONG cls, BOOLEAN single,
-                                   PUNICODE_STRING mask, BOOLEAN restart) {
-  NTSTATUS st = g_realQueryDirectory(h, ev, apc, ctx, io, buf, len, cls, single, mask, restart);
-  for (BYTE* p = static_cast<BYTE*>(buf); st >= 0;) {
-    auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(p);
-    if (info->FileNameLength == 18 && memcmp(info->FileName, L"Setup.exe", 18) == 0)
-      info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    if (info->NextEntryOffset == 0) break;
-    p += info->NextEntryOffset;
-  }
-  return st;
-}
-
 TEST_F(MsiRouteTest, ProgramListedAsALinkIsNotHeldAndNothingIsCopied) {
   WriteFileBytes(copy_, Genuine());
   DWORD err = 0;
-  NtCalls& t = NtCallsForTest();
-  NtCalls real = t;
-  g_realQueryDirectory = real.queryDirectory;
-  t.queryDirectory = ListingShowingALink;
-  bool prepared = MsiPrepareCopy(&err);
-  t = real;
-  EXPECT_FALSE(prepared);
+  {
+    ListingShowsLinks listing([](const FILE_ID_BOTH_DIR_INFO& e) {
+      return e.FileNameLength == 18 && memcmp(e.FileName, L"Setup.exe", 18) == 0;
+    });
+    EXPECT_FALSE(MsiPrepareCopy(&err));
+  }
   std::vector<std::string> log = ReadLogMessages("setup");
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[1].rfind("msi: the program's folder cannot be held, error ", 0), 0u) << log[1];

@@ -15,7 +15,6 @@
 #include "tests/util/link_test_util.h"
 #include "tests/util/nt_recorder.h"
 #include "tests/util/win_test_util.h"
-#include "util/nt_calls.h"
 #include "util/aside_tick.h"
 #include "util/file_basics.h"
 #include "util/log_line.h"
@@ -227,20 +226,6 @@ TEST_F(LogTest, LinkAtTheLogFolderIsMovedAsideAndNamed) {
 // swapped in the import table) report as Windows reports a symbolic link: reparse point,
 // tag IO_REPARSE_TAG_SYMLINK.
 LARGE_INTEGER g_linkId;
-NtQueryDirectoryFileFn g_realQueryDirectory;
-NTSTATUS NTAPI ListingShowingTheLink(HANDLE h, HANDLE ev, PVOID apc, PVOID ctx, PIO_STATUS_BLOCK io,
-                                     PVOID buf, ULONG len, ULONG cls, BOOLEAN single,
-                                     PUNICODE_STRING mask, BOOLEAN restart) {
-  NTSTATUS st = g_realQueryDirectory(h, ev, apc, ctx, io, buf, len, cls, single, mask, restart);
-  for (BYTE* p = static_cast<BYTE*>(buf); st >= 0;) {
-    auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(p);
-    if (info->FileId.QuadPart == g_linkId.QuadPart)
-      info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    if (info->NextEntryOffset == 0) break;
-    p += info->NextEntryOffset;
-  }
-  return st;
-}
 using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
 GetInfoExFn g_realGetInfoEx;
@@ -271,14 +256,11 @@ TEST_F(LogTest, SymbolicLinkAtTheLogFolderIsMovedAsideAndNamed) {
   g_linkId.LowPart = info.nFileIndexLow;
   g_fixedAsideTick = 9;
   {
-    NtCalls& t = NtCallsForTest();
-    NtCalls real = t;
-    g_realQueryDirectory = real.queryDirectory;
-    t.queryDirectory = ListingShowingTheLink;
+    ListingShowsLinks listing(
+        [](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == g_linkId.QuadPart; });
     ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
     g_realGetInfoEx = swap.Real();
     SetupLog("kept");
-    t = real;
   }
   g_fixedAsideTick = 0;
   EXPECT_EQ(ReadLogMessages("setup"),

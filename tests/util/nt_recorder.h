@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/nt_calls.h"
@@ -155,4 +156,47 @@ class NtRecorder {
   }
 
   NtCalls real_;
+};
+
+// Has the listing through HeldFolder's table report the entries for which marks() says so
+// as Windows reports a link (the reparse-point attribute), for the life of the object: Wine
+// makes no directory symbolic link, and shows a Linux link to a file as a plain file.
+class ListingShowsLinks {
+ public:
+  using Marks = std::function<bool(const FILE_ID_BOTH_DIR_INFO&)>;
+  explicit ListingShowsLinks(Marks marks) {
+    NtCalls& t = NtCallsForTest();
+    real_ = t.queryDirectory;
+    Self() = this;
+    marks_ = std::move(marks);
+    t.queryDirectory = List;
+  }
+  ~ListingShowsLinks() {
+    NtCallsForTest().queryDirectory = real_;
+    Self() = nullptr;
+  }
+  ListingShowsLinks(const ListingShowsLinks&) = delete;
+  ListingShowsLinks& operator=(const ListingShowsLinks&) = delete;
+
+ private:
+  static ListingShowsLinks*& Self() {
+    static ListingShowsLinks* self = nullptr;
+    return self;
+  }
+  static NTSTATUS NTAPI List(HANDLE h, HANDLE ev, PVOID apc, PVOID ctx, PIO_STATUS_BLOCK io,
+                             PVOID buf, ULONG len, ULONG cls, BOOLEAN single, PUNICODE_STRING mask,
+                             BOOLEAN restart) {
+    ListingShowsLinks* self = Self();
+    NTSTATUS st = self->real_(h, ev, apc, ctx, io, buf, len, cls, single, mask, restart);
+    for (BYTE* p = static_cast<BYTE*>(buf); st >= 0;) {
+      auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(p);
+      if (self->marks_(*info)) info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      if (info->NextEntryOffset == 0) break;
+      p += info->NextEntryOffset;
+    }
+    return st;
+  }
+
+  NtQueryDirectoryFileFn real_;
+  Marks marks_;
 };
