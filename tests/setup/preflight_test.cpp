@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "setup/hardening.h"
+#include "setup/messages.h"
 #include "tests/util/win_test_util.h"
 
 using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);
@@ -148,6 +149,37 @@ TEST(Administrators, OwnTokenIsOpenedToQueryOnly) {
     EXPECT_TRUE(IsCurUserAdmin());
   }
   EXPECT_EQ(g_tokenAccess, std::vector<DWORD>{TOKEN_QUERY});
+}
+
+// Each refusal's box: the warning icon, the text and caption of the system's language (this
+// prefix's is English), no owner. MessageBoxA is swapped in the import table so that no
+// box waits for a click.
+using MessageBoxFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+extern "C" MessageBoxFn g_messageBoxImport asm(OLVAN_IMPORT_SLOT(MessageBoxA, 16));
+struct Box {
+  HWND owner;
+  std::string text, caption;
+  UINT type;
+};
+std::vector<Box> g_boxes;
+int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  g_boxes.push_back({owner, text, caption, type});
+  return IDOK;
+}
+
+TEST(Warnings, EachIsOneWarningBoxInTheSystemsLanguage) {
+  g_boxes.clear();
+  {
+    ImportSwap<MessageBoxFn> swap(&g_messageBoxImport, RecordBox);
+    for (int m = 0; m < kMsgCount; ++m) EXPECT_TRUE(ShowSetupWarning(static_cast<SetupMessage>(m)));
+  }
+  ASSERT_EQ(g_boxes.size(), static_cast<size_t>(kMsgCount));
+  for (int m = 0; m < kMsgCount; ++m) {
+    EXPECT_EQ(g_boxes[m].owner, nullptr);
+    EXPECT_EQ(g_boxes[m].text, MessageTextEn(static_cast<SetupMessage>(m)));
+    EXPECT_EQ(g_boxes[m].caption, kCaptionEn);
+    EXPECT_EQ(g_boxes[m].type, static_cast<UINT>(MB_ICONWARNING));
+  }
 }
 
 TEST(DllSearch, System32AloneAndNoCurrentFolder) {
