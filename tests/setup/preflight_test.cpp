@@ -167,18 +167,29 @@ int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return IDOK;
 }
 
+// The system's language decides, not the user's: a stand-in GetSystemDefaultLangID says
+// Chinese (PRC) while the user's stays this prefix's.
+using LangFn = LANGID(WINAPI*)();
+extern "C" LangFn g_systemLangImport asm(OLVAN_IMPORT_SLOT(GetSystemDefaultLangID, 0));
+LANGID WINAPI ChinesePrc() { return MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED); }
+
 TEST(Warnings, EachIsOneWarningBoxInTheSystemsLanguage) {
-  g_boxes.clear();
-  {
-    ImportSwap<MessageBoxFn> swap(&g_messageBoxImport, RecordBox);
-    for (int m = 0; m < kMsgCount; ++m) EXPECT_TRUE(ShowSetupWarning(static_cast<SetupMessage>(m)));
-  }
-  ASSERT_EQ(g_boxes.size(), static_cast<size_t>(kMsgCount));
-  for (int m = 0; m < kMsgCount; ++m) {
-    EXPECT_EQ(g_boxes[m].owner, nullptr);
-    EXPECT_EQ(g_boxes[m].text, MessageTextEn(static_cast<SetupMessage>(m)));
-    EXPECT_EQ(g_boxes[m].caption, kCaptionEn);
-    EXPECT_EQ(g_boxes[m].type, static_cast<UINT>(MB_ICONWARNING));
+  for (bool zh : {false, true}) {
+    g_boxes.clear();
+    {
+      ImportSwap<MessageBoxFn> swap(&g_messageBoxImport, RecordBox);
+      ImportSwap<LangFn> lang(&g_systemLangImport, zh ? ChinesePrc : *g_systemLangImport);
+      for (int m = 0; m < kMsgCount; ++m)
+        EXPECT_TRUE(ShowSetupWarning(static_cast<SetupMessage>(m)));
+    }
+    ASSERT_EQ(g_boxes.size(), static_cast<size_t>(kMsgCount));
+    for (int m = 0; m < kMsgCount; ++m) {
+      SetupMessage msg = static_cast<SetupMessage>(m);
+      EXPECT_EQ(g_boxes[m].owner, nullptr);
+      EXPECT_EQ(g_boxes[m].text, zh ? MessageTextZh(msg) : MessageTextEn(msg));
+      EXPECT_EQ(g_boxes[m].caption, zh ? kCaptionZh : kCaptionEn);
+      EXPECT_EQ(g_boxes[m].type, static_cast<UINT>(MB_ICONWARNING));
+    }
   }
 }
 
