@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -243,28 +244,33 @@ TEST_F(HeldFolderMadeTest, PathLeadsToTheHeldFolderOnly) {
 // another folder. NTFS keeps a record's sequence number in the high part of the file index:
 // a folder removed and made again in the same record differs in that part alone. Wine's
 // indexes come from inode numbers, so a stand-in here: GetFileInformationByHandle, swapped
-// in this program's import table after the hold was taken, reports one part one up.
+// in this program's import table after the hold was taken, reports one part one up. And
+// a path whose open shows a link (one swapped in after the path's own check; a Linux link's
+// handle shows its target under Wine) is not the held folder either, whatever its identity.
 using GetByHandleFn = BOOL(WINAPI*)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
 extern "C" GetByHandleFn g_getByHandleImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandle, 8));
 GetByHandleFn g_realGetByHandle;
 DWORD BY_HANDLE_FILE_INFORMATION::*g_bumped;
+DWORD g_bump;
 
 BOOL WINAPI GetByHandleBumped(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
   BOOL ok = g_realGetByHandle(h, info);
-  if (ok) ++(info->*g_bumped);
+  if (ok) info->*g_bumped += g_bump;
   return ok;
 }
 
 TEST_F(HeldFolderMadeTest, PathToAFolderOfAnotherVolumeOrIndexIsNotTheHeldFolder) {
-  const std::pair<const char*, DWORD BY_HANDLE_FILE_INFORMATION::*> parts[] = {
-      {"volume", &BY_HANDLE_FILE_INFORMATION::dwVolumeSerialNumber},
-      {"index high", &BY_HANDLE_FILE_INFORMATION::nFileIndexHigh},
-      {"index low", &BY_HANDLE_FILE_INFORMATION::nFileIndexLow}};
+  const std::tuple<const char*, DWORD BY_HANDLE_FILE_INFORMATION::*, DWORD> parts[] = {
+      {"volume", &BY_HANDLE_FILE_INFORMATION::dwVolumeSerialNumber, 1},
+      {"index high", &BY_HANDLE_FILE_INFORMATION::nFileIndexHigh, 1},
+      {"index low", &BY_HANDLE_FILE_INFORMATION::nFileIndexLow, 1},
+      {"link", &BY_HANDLE_FILE_INFORMATION::dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT}};
   for (const auto& part : parts) {
-    g_bumped = part.second;
+    g_bumped = std::get<1>(part);
+    g_bump = std::get<2>(part);
     ImportSwap<GetByHandleFn> swap(&g_getByHandleImport, GetByHandleBumped);
     g_realGetByHandle = swap.Real();
-    EXPECT_FALSE(made_.IsAt(path_.c_str())) << part.first;
+    EXPECT_FALSE(made_.IsAt(path_.c_str())) << std::get<0>(part);
   }
   EXPECT_TRUE(made_.IsAt(path_.c_str()));
 }
