@@ -220,12 +220,13 @@ TEST_F(LogTest, LinkAtTheLogFolderIsMovedAsideAndNamed) {
   RemoveDirectoryA(m[1].str().c_str());
 }
 
-// A directory symbolic link at the log folder's name is moved aside and named as a link
-// too. Wine makes no such link; the folder there is a real one, which the listing (the
+// A directory symbolic link or a junction at the log folder's name is moved aside and named
+// as a link too. Wine makes neither; the folder there is a real one, which the listing (the
 // native call in HeldFolder's table) and the tag query (GetFileInformationByHandleEx,
-// swapped in the import table) report as Windows reports a symbolic link: reparse point,
-// tag IO_REPARSE_TAG_SYMLINK.
+// swapped in the import table) report as Windows reports such a link: reparse point, tag
+// IO_REPARSE_TAG_SYMLINK or IO_REPARSE_TAG_MOUNT_POINT.
 LARGE_INTEGER g_linkId;
+DWORD g_linkTag;
 using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
 GetInfoExFn g_realGetInfoEx;
@@ -237,38 +238,42 @@ BOOL WINAPI TagShowingTheLink(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID ou
       info.nFileIndexLow == g_linkId.LowPart) {
     auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out);
     tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    tag->ReparseTag = g_linkTag;
   }
   return ok;
 }
-TEST_F(LogTest, SymbolicLinkAtTheLogFolderIsMovedAsideAndNamed) {
-  std::string folder = LogFolder();
-  ClearLogFolder();
-  ReleaseLogFoldersForTest();
-  CreateDirectoryA(folder.c_str(), nullptr);
-  WriteFileBytes(folder + "\\notes.txt", "notes");
-  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
-  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
-  CloseHandle(h);
-  g_linkId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
-  g_linkId.LowPart = info.nFileIndexLow;
-  g_fixedAsideTick = 9;
-  {
-    ListingShowsLinks listing(
-        [](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == g_linkId.QuadPart; });
-    ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
-    g_realGetInfoEx = swap.Real();
-    SetupLog("kept");
+TEST_F(LogTest, SymbolicLinkOrJunctionAtTheLogFolderIsMovedAsideAndNamed) {
+  for (DWORD linkTag : {IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT}) {
+    SCOPED_TRACE(linkTag);
+    g_linkTag = linkTag;
+    std::string folder = LogFolder();
+    ClearLogFolder();
+    ReleaseLogFoldersForTest();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WriteFileBytes(folder + "\\notes.txt", "notes");
+    HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+    g_linkId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
+    g_linkId.LowPart = info.nFileIndexLow;
+    g_fixedAsideTick = 9;
+    {
+      ListingShowsLinks listing(
+          [](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == g_linkId.QuadPart; });
+      ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
+      g_realGetInfoEx = swap.Real();
+      SetupLog("kept");
+    }
+    g_fixedAsideTick = 0;
+    EXPECT_EQ(ReadLogMessages("setup"),
+              (std::vector<std::string>{
+                  "A link stood at " + folder + "; moved aside to " + folder + ".9-0.", "kept"}));
+    EXPECT_EQ(ReadFileBytes(folder + ".9-0\\notes.txt"), "notes");
+    DeleteFileA((folder + ".9-0\\notes.txt").c_str());
+    RemoveDirectoryA((folder + ".9-0").c_str());
   }
-  g_fixedAsideTick = 0;
-  EXPECT_EQ(ReadLogMessages("setup"),
-            (std::vector<std::string>{
-                "A link stood at " + folder + "; moved aside to " + folder + ".9-0.", "kept"}));
-  EXPECT_EQ(ReadFileBytes(folder + ".9-0\\notes.txt"), "notes");
-  DeleteFileA((folder + ".9-0\\notes.txt").c_str());
-  RemoveDirectoryA((folder + ".9-0").c_str());
 }
 
 DWORD WINAPI CloseSoon(void* h) {
