@@ -791,56 +791,42 @@ TEST_F(WorkFolderTest, LockedEntryOfAnotherAccountIsRemoved) {
 
 // Under Wine the create makes the folder and then opens whatever stands at its name: a
 // folder with content moved in between is what the handle gets. That moment is made
-// deterministic here: when the create returns, the folder it made is moved off, a folder
-// with a file put in its place and the handle swapped for one on that folder (on Windows
-// the create makes and opens in one step). The run stops with 358 and adopts nothing.
-TEST_F(WorkFolderTest, FolderWithContentSwappedInAtTheCreateIs358) {
-  ClearTmp();
+// deterministic here: when the create returns, the folder it made is moved off and a folder
+// put in its place; the handle is swapped for one on the new folder, which holds a file, or
+// kept on the one moved off, which the name no longer leads to (on Windows the create makes
+// and opens in one step). Either way the run stops with 358 and adopts nothing.
+TEST_F(WorkFolderTest, FolderSwappedAtTheCreateIs358) {
   const char made[] = "C:\\tmp\\OlvanSetup0.made";
   const std::string planted = std::string(kWork) + "\\planted.dll";
-  NtRecorder rec;
-  rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
-    if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
-    CloseHandle(*h);
-    ASSERT_TRUE(MoveFileA(kWork, made));
-    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
-    WriteFileBytes(planted, "planted");
-    *h = CreateFileA(kWork, c.access, c.share, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  };
-  char out[260] = "unchanged";
-  DWORD err = 0;
-  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
-  EXPECT_EQ(err, 358u);
-  EXPECT_STREQ(utl_WorkFolderFailure(),
-               "utl_GetTempWorkPath: the working folder is not empty right after it is made.");
-  EXPECT_STREQ(out, "unchanged");
-  EXPECT_EQ(ReadFileBytes(planted), "planted");
-  EXPECT_TRUE(RemoveDirectoryA(made));
-}
-
-// The same moment, with the folder made moved off and an empty one put at its name: the
-// handle holds a folder the name no longer leads to. Also 358, and nothing is adopted.
-TEST_F(WorkFolderTest, NameLeadingElsewhereAfterTheCreateIs358) {
-  ClearTmp();
-  const char made[] = "C:\\tmp\\OlvanSetup0.made";
-  NtRecorder rec;
-  rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
-    if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
-    CloseHandle(*h);
-    ASSERT_TRUE(MoveFileA(kWork, made));
-    ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
-    *h = CreateFileA(made, c.access, c.share, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  };
-  char out[260] = "unchanged";
-  DWORD err = 0;
-  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
-  EXPECT_EQ(err, 358u);
-  EXPECT_STREQ(utl_WorkFolderFailure(),
-               "utl_GetTempWorkPath: the working folder's name does not lead to the folder made.");
-  EXPECT_STREQ(out, "unchanged");
-  EXPECT_TRUE(RemoveDirectoryA(made));
+  for (bool handleOnTheNewFolder : {true, false}) {
+    SCOPED_TRACE(handleOnTheNewFolder ? "with content" : "name leads elsewhere");
+    ClearTmp();
+    NtRecorder rec;
+    rec.afterCreate = [&](const NtCreateCall& c, HANDLE* h) {
+      if (c.name != L"OlvanSetup0" || c.disposition != FILE_CREATE) return;
+      CloseHandle(*h);
+      ASSERT_TRUE(MoveFileA(kWork, made));
+      ASSERT_TRUE(CreateDirectoryA(kWork, nullptr));
+      if (handleOnTheNewFolder) WriteFileBytes(planted, "planted");
+      *h = CreateFileA(handleOnTheNewFolder ? kWork : made, c.access, c.share, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+    };
+    char out[260] = "unchanged";
+    DWORD err = 0;
+    EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE, &err), 0);
+    EXPECT_EQ(err, 358u);
+    EXPECT_STREQ(utl_WorkFolderFailure(),
+                 handleOnTheNewFolder
+                     ? "utl_GetTempWorkPath: the working folder is not empty right after it is made."
+                     : "utl_GetTempWorkPath: the working folder's name does not lead to the folder "
+                       "made.");
+    EXPECT_STREQ(out, "unchanged");
+    if (handleOnTheNewFolder) EXPECT_EQ(ReadFileBytes(planted), "planted");
+    utl_ReleaseWorkFolder();
+    utl_RemoveFolderTree(kWork);
+    EXPECT_TRUE(RemoveDirectoryA(made));
+  }
 }
 
 // A folder link in the old working folder is opened for its deletion as a link, without
