@@ -415,6 +415,17 @@ DWORD WINAPI LetGoSoon(void* handle) {
   return CloseHandle(handle);
 }
 
+// Makes the working folder while another program holds h, which letGo closes after a
+// while: the run waits for it and leaves nothing aside.
+void ExpectMadeOnceLetGo(HANDLE h, LPTHREAD_START_ROUTINE letGo) {
+  HANDLE t = CreateThread(nullptr, 0, letGo, h, 0, nullptr);
+  char out[260];
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+  EXPECT_TRUE(Asides().empty());
+}
+
 // Removes the working folder's leftovers of an earlier case: the folders moved aside too.
 void ClearTmp() {
   CreateDirectoryA("C:\\tmp", nullptr);
@@ -469,13 +480,8 @@ TEST_F(WorkFolderTest, SubFolderHeldForAMomentIsWaitedFor) {
   HANDLE h = CreateFileA(sub.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  HANDLE letGo = CreateThread(nullptr, 0, LetGoAfterASecond, h, 0, nullptr);
-  char out[260];
-  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
-  WaitForSingleObject(letGo, INFINITE);
-  CloseHandle(letGo);
+  ExpectMadeOnceLetGo(h, LetGoAfterASecond);
   EXPECT_FALSE(Exists(sub));
-  EXPECT_TRUE(Asides().empty());
 }
 
 // Of several entries that cannot be removed, the reason names the first the listing shows.
@@ -520,13 +526,8 @@ TEST_F(WorkFolderTest, FileMarkedButStillOpenElsewhereIsWaitedFor) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  HANDLE letGo = CreateThread(nullptr, 0, LetGoSoon, h, 0, nullptr);
-  char out[260];
-  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
-  WaitForSingleObject(letGo, INFINITE);
-  CloseHandle(letGo);
+  ExpectMadeOnceLetGo(h, LetGoSoon);
   EXPECT_FALSE(Exists(held));
-  EXPECT_TRUE(Asides().empty());
 }
 
 // A file another program holds open with delete sharing leaves the old folder at once (its
