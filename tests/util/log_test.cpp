@@ -264,7 +264,16 @@ TEST_F(LogTest, SymbolicLinkOrJunctionAtTheLogFolderIsMovedAsideAndNamed) {
           [](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == g_linkId.QuadPart; });
       ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
       g_realGetInfoEx = swap.Real();
+      NtRecorder rec;
       SetupLog("kept");
+      // The link is opened to be renamed: with DELETE, which Windows requires, Wine not.
+      int opens = 0;
+      for (const NtCreateCall& c : rec.creates) {
+        if (c.name != L"OlvanLog" || c.disposition != FILE_OPEN) continue;
+        ++opens;
+        EXPECT_EQ(c.access & DELETE, static_cast<ACCESS_MASK>(DELETE)) << std::hex << c.access;
+      }
+      EXPECT_EQ(opens, 1);
     }
     g_fixedAsideTick = 0;
     EXPECT_EQ(ReadLogMessages("setup"),
@@ -392,6 +401,8 @@ TEST_F(LogTest, EachLogFileIsOpenedWithTheAccessAndSharingWindowsNeeds) {
   using Seen = std::tuple<std::string, ULONG, ULONG, ULONG, ULONG>;
   std::set<Seen> seen;
   for (const NtCreateCall& c : creates) {
+    // Names are looked up without regard to case, as Win32 looks them up.
+    EXPECT_EQ(c.objectAttributes, static_cast<ULONG>(OBJ_CASE_INSENSITIVE));
     std::string who = c.name.empty()                   ? "listing"
                       : c.name.rfind(L"\\??\\", 0) == 0 ? "drive root"
                       : c.name == folder               ? "log folder"

@@ -46,6 +46,7 @@ struct NtCreateCall {
   std::wstring name;
   ACCESS_MASK access;
   ULONG share, disposition, options;
+  ULONG objectAttributes;  // of the name: OBJ_CASE_INSENSITIVE and the like
   bool hasDescriptor = false;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   bool hasOwner = false, hasGroup = false, daclPresent = false;
@@ -123,6 +124,7 @@ class NtRecorder {
     c.share = share;
     c.disposition = disposition;
     c.options = options;
+    c.objectAttributes = oa->Attributes;
     PSECURITY_DESCRIPTOR sd = oa->SecurityDescriptor;
     c.hasDescriptor = sd != nullptr;
     if (sd != nullptr) {
