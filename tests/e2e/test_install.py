@@ -17,7 +17,9 @@ def payload():
     return [
         ("7za.exe", SEVEN_ZIP_WIN.read_bytes()),
         ("Qt.7z", seven_zip(tmp / "Qt.7z", {"Qt/qt.dll": b"qt library", "qt.conf": b"[Paths]"})),
-        ("tool.7z", seven_zip(tmp / "tool.7z", {"tool/helper.txt": b"helper"})),
+        # An older copy of a customization file, which the placement replaces.
+        ("tool.7z", seven_zip(tmp / "tool.7z", {"tool/helper.txt": b"helper",
+                                                 "Data/conn_cfg.ini": b"[older]\r\n"})),
         ("UrlCmdCustomCfg.7z",
          seven_zip(tmp / "u.7z", {"UrlCmdCustomCfg/managed.xml": b"<managed/>"})),
         ("locations.xml", b"<locations/>"),

@@ -141,6 +141,15 @@ class InstallErrorTest(unittest.TestCase):
         self.assertEqual(tree(WORK), [])
         self.assertIn(b"runs into the program's certificate table", log[-5])
 
+    def test_352_msi_copy_no_longer_than_the_offset(self):
+        # A copy beside an unbound program (used as it is) that ends before the package
+        # would start: the sequence's own number for a carrier of no package's size.
+        reg_add("HKLM\\SOFTWARE\\Olvan", "InstallByMsi", "REG_DWORD", 1)
+        (self.dir / "OlvanSetup.msi").write_bytes(b"\0" * MSI_OFFSET)
+        log = self.run_with(carrier(SETUP.read_bytes(), package(agent_and_installer())))
+        self.assert_failed(log, 352, bound=False)
+        self.assertEqual(standin_calls(), [])
+
     def test_167_foreign_msi_beside_a_bound_program_starts_nothing(self):
         # The copy beside the program and the source it would be copied from again both hold
         # another package than the one the program was built with: the source is refused
