@@ -275,10 +275,15 @@ TEST_F(WorkFolderTest, WhateverStandsThereIsReplacedByANewLockedDownFolder) {
 
   char out[260];
   {
+    // On Windows the file is read-only alone and the folder keeps its read-only too: both
+    // must be cleared before they can go.
+    ReadOnlyAsWindowsKeepsIt readOnly({w + "\\ro.txt", w + "\\Qt"});
     NtRecorder rec;
     ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
     ExpectRemovalOpensAskWhatTheyUse(rec);
     ExpectWhatEachKindOfOpenAsks(rec);
+    EXPECT_EQ(readOnly.StillReadOnly(), 0u);
+    EXPECT_EQ(readOnly.refusedDeletions, 0);
   }
   EXPECT_STREQ(out, kWork);
   WIN32_FIND_DATAA fd;
@@ -823,7 +828,9 @@ TEST_F(WorkFolderTest, FolderSwappedAtTheCreateIs358) {
                      : "utl_GetTempWorkPath: the working folder's name does not lead to the folder "
                        "made.");
     EXPECT_STREQ(out, "unchanged");
-    if (handleOnTheNewFolder) EXPECT_EQ(ReadFileBytes(planted), "planted");
+    if (handleOnTheNewFolder) {
+      EXPECT_EQ(ReadFileBytes(planted), "planted");
+    }
     utl_ReleaseWorkFolder();
     utl_RemoveFolderTree(kWork);
     EXPECT_TRUE(RemoveDirectoryA(made));

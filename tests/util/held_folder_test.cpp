@@ -275,6 +275,73 @@ TEST_F(HeldFolderMadeTest, PathToAFolderOfAnotherVolumeOrIndexIsNotTheHeldFolder
   EXPECT_TRUE(made_.IsAt(path_.c_str()));
 }
 
+// The proofs by path (that a path leads to the held folder, that an open entry's name still
+// leads to it) open what stands there to read its attributes only, sharing everything so as
+// to disturb no other program, and never through a link: compared whole, as Wine checks
+// neither the access against the queries that follow nor the flags.
+struct ProofOpen {
+  std::wstring path;
+  DWORD access, share, disposition, flags;
+  bool operator==(const ProofOpen& o) const {
+    return path == o.path && access == o.access && share == o.share &&
+           disposition == o.disposition && flags == o.flags;
+  }
+};
+std::vector<ProofOpen> g_proofOpens;
+using CreateFileAFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                      HANDLE);
+using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                      HANDLE);
+extern "C" CreateFileAFn g_createFileAImport asm(OLVAN_IMPORT_SLOT(CreateFileA, 28));
+extern "C" CreateFileWFn g_createFileWImport asm(OLVAN_IMPORT_SLOT(CreateFileW, 28));
+CreateFileAFn g_realCreateFileA;
+CreateFileWFn g_realCreateFileW;
+HANDLE WINAPI RecordCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                DWORD disposition, DWORD flags, HANDLE tmpl) {
+  std::string narrow(path);
+  g_proofOpens.push_back({std::wstring(narrow.begin(), narrow.end()), access, share, disposition,
+                          flags});
+  return g_realCreateFileA(path, access, share, sa, disposition, flags, tmpl);
+}
+HANDLE WINAPI RecordCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                DWORD disposition, DWORD flags, HANDLE tmpl) {
+  g_proofOpens.push_back({path, access, share, disposition, flags});
+  return g_realCreateFileW(path, access, share, sa, disposition, flags, tmpl);
+}
+
+TEST_F(HeldFolderMadeTest, ProofsByPathOpenToReadAttributesOnlyAndNeverFollowALink) {
+  WriteFileBytes(path_ + "\\f.txt", "f");
+  HeldEntry e{};
+  ASSERT_TRUE(made_.Find("f.txt", &e));
+  UniqueHandle file(made_.OpenListed(e, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE));
+  ASSERT_TRUE(file.Valid());
+  g_proofOpens.clear();
+  bool at, names;
+  {
+    ImportSwap<CreateFileAFn> swapA(&g_createFileAImport, RecordCreateFileA);
+    ImportSwap<CreateFileWFn> swapW(&g_createFileWImport, RecordCreateFileW);
+    g_realCreateFileA = swapA.Real();
+    g_realCreateFileW = swapW.Real();
+    at = made_.IsAt(path_.c_str());
+    names = made_.NamesEntry(file.Get(), e);
+  }
+  EXPECT_TRUE(at);
+  EXPECT_TRUE(names);
+  ASSERT_EQ(g_proofOpens.size(), 2u);
+  const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+  EXPECT_EQ(g_proofOpens[0], (ProofOpen{std::wstring(path_.begin(), path_.end()),
+                                        FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING, flags}));
+  // The second names the file by the final path the system gave its handle.
+  const std::wstring& named = g_proofOpens[1].path;
+  std::wstring tail = L"\\" + std::wstring(name_.begin(), name_.end()) + L"\\f.txt";
+  EXPECT_TRUE(named.size() > tail.size() &&
+              lstrcmpiW(named.c_str() + named.size() - tail.size(), tail.c_str()) == 0)
+      << std::string(named.begin(), named.end());
+  EXPECT_EQ(g_proofOpens[1],
+            (ProofOpen{named, FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING, flags}));
+}
+
 // Wine's file systems carry no case-sensitivity flag: its answer lets the folder be used.
 TEST_F(HeldFolderMadeTest, FolderWithoutTheCaseFlagIsAccepted) {
   EXPECT_TRUE(made_.ClearCaseSensitive());

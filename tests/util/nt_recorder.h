@@ -9,11 +9,14 @@
 #include <winternl.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/util/win_test_util.h"
 #include "util/nt_calls.h"
+#include "util/win_values.h"
 
 // What the program's opens hand over, named for tests that compare whole opens: a held
 // folder's access, and the options of every open of a folder or a file (never following a
@@ -201,4 +204,97 @@ class ListingShowsLinks {
 
   NtQueryDirectoryFileFn real_;
   Marks marks_;
+};
+
+// Keeps the read-only attribute of the given files and folders as Windows keeps it, for the
+// life of the object: Wine keeps none on a folder and adds ARCHIVE to every file, so that no
+// entry here is ever read-only alone. Their basic information (GetFileInformationByHandleEx,
+// swapped in the import table) reports read-only and nothing else but the folder bit; a change
+// of it (SetFileInformationByHandle, swapped likewise) takes read-only away unless it hands
+// attributes 0, which Windows reads as "leave them"; and their deletion through HeldFolder's
+// table is refused with STATUS_CANNOT_DELETE while they are still read-only, as Windows
+// refuses it. Entries are known by file ID, so a rename does not lose them.
+using FileInfoByHandleFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+extern "C" FileInfoByHandleFn olvanReadOnlyGetSlot asm(
+    OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
+extern "C" FileInfoByHandleFn olvanReadOnlySetSlot asm(
+    OLVAN_IMPORT_SLOT(SetFileInformationByHandle, 16));
+class ReadOnlyAsWindowsKeepsIt {
+ public:
+  using GetInfoFn = FileInfoByHandleFn;
+  using SetInfoFn = FileInfoByHandleFn;
+
+  explicit ReadOnlyAsWindowsKeepsIt(const std::vector<std::string>& paths)
+      : get_(&GetSlot(), Get), set_(&SetSlot(), Set) {
+    for (const std::string& p : paths) {
+      HANDLE h = CreateFileA(p.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (h == INVALID_HANDLE_VALUE) continue;
+      kept_.insert(IdOf(h));
+      CloseHandle(h);
+    }
+    NtCalls& t = NtCallsForTest();
+    realNtSet_ = t.setInformation;
+    Self() = this;
+    t.setInformation = NtSet;
+  }
+  ~ReadOnlyAsWindowsKeepsIt() {
+    NtCallsForTest().setInformation = realNtSet_;
+    Self() = nullptr;
+  }
+  ReadOnlyAsWindowsKeepsIt(const ReadOnlyAsWindowsKeepsIt&) = delete;
+  ReadOnlyAsWindowsKeepsIt& operator=(const ReadOnlyAsWindowsKeepsIt&) = delete;
+
+  // How many of the entries are read-only still; the deletions refused for it.
+  size_t StillReadOnly() const { return kept_.size(); }
+  int refusedDeletions = 0;
+
+ private:
+  using Id = std::pair<DWORD, unsigned long long>;  // volume, file index
+  static Id IdOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return Id(0, 0);
+    return Id(info.dwVolumeSerialNumber,
+              (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+  }
+  bool Kept(HANDLE h) const { return kept_.count(IdOf(h)) != 0; }
+  static ReadOnlyAsWindowsKeepsIt*& Self() {
+    static ReadOnlyAsWindowsKeepsIt* self = nullptr;
+    return self;
+  }
+  static GetInfoFn& GetSlot() { return olvanReadOnlyGetSlot; }
+  static SetInfoFn& SetSlot() { return olvanReadOnlySetSlot; }
+  static BOOL WINAPI Get(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
+    ReadOnlyAsWindowsKeepsIt* self = Self();
+    BOOL ok = self->get_.Real()(h, cls, out, size);
+    if (ok && cls == FileBasicInfo && self->Kept(h)) {
+      auto* basic = static_cast<FILE_BASIC_INFO*>(out);
+      basic->FileAttributes =
+          FILE_ATTRIBUTE_READONLY | (basic->FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return ok;
+  }
+  static BOOL WINAPI Set(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID in, DWORD size) {
+    ReadOnlyAsWindowsKeepsIt* self = Self();
+    if (cls == FileBasicInfo && size >= sizeof(FILE_BASIC_INFO)) {
+      DWORD a = static_cast<FILE_BASIC_INFO*>(in)->FileAttributes;
+      if (a != 0 && (a & FILE_ATTRIBUTE_READONLY) == 0) self->kept_.erase(IdOf(h));
+    }
+    return self->set_.Real()(h, cls, in, size);
+  }
+  static NTSTATUS NTAPI NtSet(HANDLE h, PIO_STATUS_BLOCK io, PVOID buf, ULONG len, ULONG cls) {
+    ReadOnlyAsWindowsKeepsIt* self = Self();
+    if ((cls == win::kFileDispositionInformation || cls == win::kFileDispositionInformationEx) &&
+        self->Kept(h)) {
+      ++self->refusedDeletions;
+      return static_cast<NTSTATUS>(0xC0000121u);  // STATUS_CANNOT_DELETE
+    }
+    return self->realNtSet_(h, io, buf, len, cls);
+  }
+
+  ImportSwap<GetInfoFn> get_;
+  ImportSwap<SetInfoFn> set_;
+  NtSetInformationFileFn realNtSet_;
+  std::set<Id> kept_;
 };
