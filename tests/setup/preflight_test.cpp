@@ -118,10 +118,26 @@ BOOL WINAPI QuotaGetDiskFreeSpaceExA(LPCSTR, PULARGE_INTEGER avail, PULARGE_INTE
   return TRUE;
 }
 
+// A system without the extended call: the free clusters are counted, through a volume larger
+// than 4 GB, so that the product must be taken in 64 bits.
+bool g_withoutExtendedFreeSpace = false;
+BOOL WINAPI LargeVolumeGetDiskFreeSpaceA(LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD freeClusters,
+                                         LPDWORD clusters) {
+  *spc = 8;
+  *bps = 512;
+  *freeClusters = 3000000;  // 12,288,000,000 bytes
+  *clusters = 9000000;
+  return TRUE;
+}
+using GetDiskFreeSpaceAFn = BOOL(WINAPI*)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+extern "C" GetDiskFreeSpaceAFn g_getDiskFreeSpaceImport asm(
+    OLVAN_IMPORT_SLOT(GetDiskFreeSpaceA, 20));
+
 FARPROC WINAPI RecordingGetProcAddress(HMODULE module, LPCSTR name) {
   if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF) {
     if (lstrcmpA(name, "GetDiskFreeSpaceExA") == 0)
-      return reinterpret_cast<FARPROC>(QuotaGetDiskFreeSpaceExA);
+      return g_withoutExtendedFreeSpace ? nullptr
+                                        : reinterpret_cast<FARPROC>(QuotaGetDiskFreeSpaceExA);
     if (lstrcmpA(name, "SetDefaultDllDirectories") == 0)
       return reinterpret_cast<FARPROC>(RecordSetDefaultDllDirectories);
     if (lstrcmpA(name, "SetDllDirectoryA") == 0)
@@ -215,6 +231,24 @@ TEST(DiskSpace, WhatTheCallerMayUseIsCounted) {
     bytes = GetDiskFreeBytes("C:");
   }
   EXPECT_EQ(bytes, static_cast<long long>(kCallersBytes));
+}
+
+TEST(DiskSpace, WithoutTheExtendedCallFreeClustersAreCounted) {
+  long long large, real, missing;
+  {
+    g_withoutExtendedFreeSpace = true;
+    ImportSwap<GetProcAddressFn> swap(&g_getProcAddressImport, RecordingGetProcAddress);
+    g_realGetProcAddress = swap.Real();
+    real = GetDiskFreeBytes("C:\\");
+    missing = GetDiskFreeBytes("Q:\\no\\such\\volume\\");
+    ImportSwap<GetDiskFreeSpaceAFn> large_volume(&g_getDiskFreeSpaceImport,
+                                                 LargeVolumeGetDiskFreeSpaceA);
+    large = GetDiskFreeBytes("C:\\");
+    g_withoutExtendedFreeSpace = false;
+  }
+  EXPECT_GT(real, 0);
+  EXPECT_EQ(missing, -1);
+  EXPECT_EQ(large, 12288000000LL);
 }
 
 }  // namespace
