@@ -104,6 +104,10 @@ class PasswordDialogTest(unittest.TestCase):
         self.protect("Secret1")
         box = self.open_dialog()
         self.assertEqual(box.caption, b"Uninstall Password")
+        # Shown above every other window, in the middle of the desktop.
+        top, shown, l, t, r, b, dl, dt, dr, db = map(int, driver("place", self.dlg).split())
+        self.assertEqual((top, shown), (1, 1))
+        self.assertEqual((l, t), ((dr - dl - (r - l)) // 2, (db - dt - (b - t)) // 2))
         self.assertEqual(self.text(PROMPT), EN["prompt"].encode())
         self.enter("wrong")
         self.assertEqual(self.text(WRONG), EN["wrong"].encode())

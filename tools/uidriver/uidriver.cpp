@@ -16,6 +16,8 @@
 //   uidriver key HWND VK                    posts a key press (down and up) to the focus
 //   uidriver gone HWND [--timeout MS]       waits until the window no longer exists
 //   uidriver icon HWND                      prints "warning" when the box shows the warning icon
+//   uidriver place HWND                     prints "TOPMOST VISIBLE L T R B" of the window and
+//                                           "L T R B" of the desktop (TOPMOST, VISIBLE: 0 or 1)
 //   uidriver running NAME                   exit code 0 when a process of that image name runs
 //   uidriver keep-desktop                   holds a hidden window until ended, so that the
 //                                           desktop process of the session stays up
@@ -200,7 +202,7 @@ const char* IconKind(HWND control) {
 int Usage() {
   fprintf(stderr,
           "usage: uidriver [--cp N] "
-          "boxes|wait|text|settext|type|click|close|key|gone|icon|running|keep-desktop|sleep|hold-"
+          "boxes|wait|text|settext|type|click|close|key|gone|icon|place|running|keep-desktop|sleep|hold-"
           "event|hold-file|hidden-station ... (see the comment at the top of uidriver.cpp)\n");
   return 2;
 }
@@ -314,6 +316,15 @@ int main(int argc, char** argv) {
     // A message box shows its icon in a static control (stc1).
     HWND item = GetDlgItem(ParseHwnd(argv[2]), 0x440);
     printf("%s\n", item ? IconKind(item) : "none");
+    return 0;
+  }
+  if (strcmp(cmd, "place") == 0 && argc == 3) {
+    HWND h = ParseHwnd(argv[2]);
+    RECT w, d;
+    if (!GetWindowRect(h, &w) || !GetWindowRect(GetDesktopWindow(), &d)) return 1;
+    printf("%d %d %ld %ld %ld %ld %ld %ld %ld %ld\n",
+           (GetWindowLongA(h, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, IsWindowVisible(h) != 0, w.left,
+           w.top, w.right, w.bottom, d.left, d.top, d.right, d.bottom);
     return 0;
   }
   if (strcmp(cmd, "running") == 0 && argc == 3) {
