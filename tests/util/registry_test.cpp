@@ -6,6 +6,9 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
+
+#include "tests/util/win_test_util.h"
 
 namespace {
 
@@ -33,12 +36,34 @@ class RegistryTest : public ::testing::Test {
   HKEY key_ = nullptr;
 };
 
+// Every key is opened to query its values and for nothing more: a key whose security grants
+// the setup only that is still read (Wine grants an administrator any access asked, so the
+// access asked is recorded through this program's import table).
+std::vector<REGSAM> g_keyAccess;
+using RegOpenKeyExAFn = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+extern "C" RegOpenKeyExAFn g_regOpenKeyImport asm(OLVAN_IMPORT_SLOT(RegOpenKeyExA, 20));
+RegOpenKeyExAFn g_realRegOpenKey;
+LONG WINAPI RecordRegOpenKey(HKEY root, LPCSTR sub, DWORD options, REGSAM sam, PHKEY out) {
+  g_keyAccess.push_back(sam);
+  return g_realRegOpenKey(root, sub, options, sam, out);
+}
+
 TEST_F(RegistryTest, DwordIsRead) {
   DWORD v = 7;
   Set("InstallByMsi", REG_DWORD, &v, 4);
+  SetText("text", "abc");
   DWORD got = 0;
-  EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "InstallByMsi", &got));
+  char text[8] = "";
+  g_keyAccess.clear();
+  {
+    ImportSwap<RegOpenKeyExAFn> swap(&g_regOpenKeyImport, RecordRegOpenKey);
+    g_realRegOpenKey = swap.Real();
+    EXPECT_TRUE(utl_ReadRegDword(HKEY_LOCAL_MACHINE, kKey, "InstallByMsi", &got));
+    EXPECT_TRUE(utl_ReadRegString(HKEY_LOCAL_MACHINE, kKey, "text", text, sizeof text));
+  }
   EXPECT_EQ(got, 7u);
+  EXPECT_STREQ(text, "abc");
+  EXPECT_EQ(g_keyAccess, (std::vector<REGSAM>{KEY_QUERY_VALUE, KEY_QUERY_VALUE}));
 }
 
 // The shipped program is 32-bit: on 64-bit Windows it reads HKLM\SOFTWARE through the 32-bit
