@@ -207,6 +207,14 @@ TEST(Warnings, EachIsOneWarningBoxInTheSystemsLanguage) {
       EXPECT_EQ(g_boxes[m].type, static_cast<UINT>(MB_ICONWARNING));
     }
   }
+  // The Chinese texts that no end-to-end case shows, as code page 936 spells them.
+  auto zh = [](SetupMessage m) {
+    wchar_t w[128] = L"";
+    MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, MessageTextZh(m), -1, w, 128);
+    return std::wstring(w);
+  };
+  EXPECT_EQ(zh(kMsgNoAdmin), L"您没有管理员权限，无法进行安装操作！");
+  EXPECT_EQ(zh(kMsgDiskSpace), L"系统盘空间不足，安装要求系统盘必须有300M以上的空间。");
 }
 
 TEST(DllSearch, System32AloneAndNoCurrentFolder) {
