@@ -901,8 +901,24 @@ TEST_F(WorkFolderTest, TooSmallBufferFailsAndLeavesItUnchanged) {
   char out[18] = "unchanged";
   EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
   EXPECT_STREQ(out, "unchanged");
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: the working folder's path does not fit.");
   char fits[19];
   EXPECT_EQ(utl_GetTempWorkPath(fits, sizeof fits, "OlvanSetup", FALSE, TRUE), 1);
+}
+
+// C:\tmp that another program keeps to itself cannot be held: the run stops and says so,
+// with the system's error.
+TEST_F(WorkFolderTest, TmpHeldWithoutSharingStopsTheRunWithItsError) {
+  CreateDirectoryA("C:\\tmp", nullptr);
+  UniqueHandle tmp(CreateFileA("C:\\tmp", FILE_LIST_DIRECTORY, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(tmp.Valid());
+  char out[260] = "unchanged";
+  EXPECT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 0);
+  EXPECT_STREQ(utl_WorkFolderFailure(),
+               "utl_GetTempWorkPath: C:\\tmp cannot be opened or made, error 32.");
+  EXPECT_STREQ(out, "unchanged");
 }
 
 TEST_F(WorkFolderTest, TickSuffixGivesADecimalCount) {
