@@ -242,6 +242,13 @@ BOOL WINAPI FirstRefused(HANDLE, LPPROCESSENTRY32) {
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;
 }
+// And a snapshot the system cannot take at all.
+using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
+extern "C" SnapshotFn g_snapshotImport asm(OLVAN_IMPORT_SLOT(CreateToolhelp32Snapshot, 8));
+HANDLE WINAPI SnapshotRefused(DWORD, DWORD) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return INVALID_HANDLE_VALUE;
+}
 
 TEST(ChkProcExist, ListThatCannotBeReadIsUnknown) {
   RunningProcess p("Plexiworkanda.exe");
@@ -252,8 +259,14 @@ TEST(ChkProcExist, ListThatCannotBeReadIsUnknown) {
     EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 2);
     EXPECT_EQ(chkProcExist("waitSetup", "NotRunning.exe"), 2);
   }
+  {
+    ImportSwap<SnapshotFn> swap(&g_snapshotImport, SnapshotRefused);
+    EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 2);
+  }
   EXPECT_EQ(ReadLogMessages("stp_waitSetup"),
-            std::vector<std::string>(2, "chkProcExist: process32First failed with err: 5"));
+            (std::vector<std::string>{"chkProcExist: process32First failed with err: 5",
+                                      "chkProcExist: process32First failed with err: 5",
+                                      "chkProcExist: createToolSnap failed with err: 8"}));
   EXPECT_EQ(chkProcExist("waitSetup", "Plexiworkanda.exe"), 0);
 }
 
