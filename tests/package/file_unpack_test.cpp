@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "package/digest_slot.h"
+#include "package/file_size.h"
 #include "package/package_format.h"
 #include "package/sha256.h"
 #include "tests/package/package_craft.h"
@@ -414,6 +415,38 @@ TEST_F(FileUnpackTest, WriteReportedShorterThanAskedIs157) {
   ImportSwap<WriteFn> swap(&g_writeFileImport, WriteHalfToShortBin);
   g_realWriteFile = swap.Real();
   EXPECT_EQ(Unpack(0), 157u);
+}
+
+// A file's size in its two halves, by either form of its name; no size for a folder or a
+// missing name; and a query the system refuses for a file that exists is logged with its
+// error (a stand-in, GetFileAttributesExW swapped in this program's import table, refuses
+// it as Windows may for a file the caller may not read).
+using AttributesExWFn = BOOL(WINAPI*)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+extern "C" AttributesExWFn g_attributesExWImport asm(OLVAN_IMPORT_SLOT(GetFileAttributesExW, 12));
+BOOL WINAPI AttributesRefused(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST_F(FileUnpackTest, FileSizeInItsTwoHalves) {
+  std::string file = root_ + "\\five.bin";
+  WriteFileBytes(file, "12345");
+  std::wstring wide(file.begin(), file.end());
+  DWORD high = 7, low = 7;
+  EXPECT_EQ(utl_GetFileSize(file.c_str(), &high, &low), 1);
+  EXPECT_EQ(std::make_pair(high, low), std::make_pair(0ul, 5ul));
+  high = low = 7;
+  EXPECT_EQ(utl_GetFileSizeW(wide.c_str(), &high, &low), 1);
+  EXPECT_EQ(std::make_pair(high, low), std::make_pair(0ul, 5ul));
+  EXPECT_EQ(utl_GetFileSize(root_.c_str(), &high, &low), 0);
+  EXPECT_EQ(utl_GetFileSize((root_ + "\\none.bin").c_str(), &high, &low), 0);
+  ClearLogFolder();
+  {
+    ImportSwap<AttributesExWFn> swap(&g_attributesExWImport, AttributesRefused);
+    EXPECT_EQ(utl_GetFileSizeW(wide.c_str(), &high, &low), 0);
+  }
+  EXPECT_EQ(ReadLogMessages("stp_UtlFile"),
+            std::vector<std::string>{"utl_GetFileSize: GetFileAttributesEx failed with err.5."});
 }
 
 TEST_F(FileUnpackTest, ReadAndMixReadsExactlyAndUnmixes) {
