@@ -43,6 +43,29 @@ TEST(GetCmd, MissingProgramFailsAndLogsErrorCode) {
   EXPECT_EQ(lines[0], "GetCmd: Create CMD Process Failed with ErrCode:2");
 }
 
+// A pipe the system cannot make (here a stand-in: CreatePipe swapped in this program's
+// import table fails as it does when the system runs out of resources): no child, the
+// output untouched, and the log gives the error.
+using CreatePipeFn = BOOL(WINAPI*)(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD);
+extern "C" CreatePipeFn g_createPipeImport asm(OLVAN_IMPORT_SLOT(CreatePipe, 16));
+BOOL WINAPI PipeRefused(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD) {
+  SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+  return FALSE;
+}
+
+TEST(GetCmd, PipeThatCannotBeMadeFailsAndLogsErrorCode) {
+  ClearLogFolder();
+  CmdResult r;
+  {
+    ImportSwap<CreatePipeFn> swap(&g_createPipeImport, PipeRefused);
+    r = RunCmd(Child() + " print 10", "kept");
+  }
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.output, "kept");
+  EXPECT_EQ(ReadLogMessages("stp_Setup"),
+            std::vector<std::string>{"GetCmd: Create Pipe Failed with ErrCode:1450"});
+}
+
 TEST(GetCmd, CollectsOutputLongerThanOneReadWholeAndInOrder) {
   for (size_t n : {4095u, 4096u, 4097u, 100000u}) {
     CmdResult r = RunCmd(Child() + " print " + std::to_string(n));
