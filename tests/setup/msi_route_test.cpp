@@ -133,6 +133,26 @@ TEST_F(MsiRouteTest, FoundCopyIsHeldAgainstWriters) {
   EXPECT_TRUE(CopyIsGenuine());
 }
 
+// A copy another program is writing cannot be opened for reading without write sharing: it
+// is found all the same (the unpack then treats it as one it does not vouch for), and the
+// log gives the system's error.
+TEST_F(MsiRouteTest, CopyHeldByAWriterIsFoundAndTheLogSaysWhyItCannotBeOpened) {
+  WriteFileBytes(copy_, Genuine());
+  HANDLE w = CreateFileA(copy_.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(w, INVALID_HANDLE_VALUE);
+  DWORD err = 0;
+  EXPECT_TRUE(MsiPrepareCopy(&err));
+  CloseHandle(w);
+  std::vector<std::string> log = ReadLogMessages("setup");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"msi: the copy cannot be opened, error 32.",
+                                      "InstallScript has copy msi file."}));
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
 // The source is opened once, as whatever stands at its last name: a link there is opened as
 // the link (and refused), never followed to a file the setup would then copy. A link to a
 // file is an ordinary file to Win32 under Wine, which cannot show this: what the open hands
