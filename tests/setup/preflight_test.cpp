@@ -167,6 +167,36 @@ TEST(Administrators, OwnTokenIsOpenedToQueryOnly) {
   EXPECT_EQ(g_tokenAccess, std::vector<DWORD>{TOKEN_QUERY});
 }
 
+// A token that cannot be opened, or whose groups cannot be read, makes no administrator, and
+// the check's own log says which step failed.
+BOOL WINAPI TokenRefused(HANDLE, DWORD, PHANDLE) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
+                                            PDWORD);
+extern "C" GetTokenInformationFn g_getTokenInformationImport asm(
+    OLVAN_IMPORT_SLOT(GetTokenInformation, 20));
+BOOL WINAPI GroupsRefused(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD size) {
+  *size = 0;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(Administrators, TokenThatCannotBeReadMakesNoAdministrator) {
+  ClearLogFolder();
+  {
+    ImportSwap<OpenProcessTokenFn> swap(&g_openProcessTokenImport, TokenRefused);
+    EXPECT_FALSE(IsCurUserAdmin());
+  }
+  {
+    ImportSwap<GetTokenInformationFn> swap(&g_getTokenInformationImport, GroupsRefused);
+    EXPECT_FALSE(IsCurUserAdmin());
+  }
+  EXPECT_EQ(ReadLogMessages("IsCurUserAdmin", "c:\\OlvanLog"),
+            (std::vector<std::string>{"Cannot open process token", "GetTokenInformation error"}));
+}
+
 // Each refusal's box: the warning icon, the text and caption of the system's language (this
 // prefix's is English), no owner. MessageBoxA is swapped in the import table so that no
 // box waits for a click.
