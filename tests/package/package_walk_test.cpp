@@ -283,6 +283,10 @@ TEST(Walk, RefusedNamesFail165BeforeAnythingIsCreated) {
     EXPECT_EQ(o.result, 0) << bad;
     EXPECT_EQ(o.err, 165u) << bad;
     EXPECT_EQ(t.opened, std::vector<std::string>{"ok"}) << bad;
+    ASSERT_GE(t.log.size(), 2u);
+    EXPECT_EQ(t.log[t.log.size() - 2], "utl_FileUnpack: entry name refused, dwCurFileNameLen = " +
+                                           std::to_string(strlen(bad)))
+        << bad;
     EXPECT_EQ(t.log.back(), "utl_FileUnpack:Err: 165.");
   }
 }
