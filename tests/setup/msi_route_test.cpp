@@ -228,6 +228,32 @@ TEST_F(MsiRouteTest, SourceIsOpenedAsWhatStandsAtItsNameWithReadSharingOnly) {
                        {GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN, kFileOptions}}));
 }
 
+// Without a source named under the product's own key, the installed product's uninstall key
+// (read through the program's own view, the 32-bit one for the shipped program) names it:
+// one retry finds it there.
+TEST_F(MsiRouteTest, SourceNamedOnlyByTheUninstallKeyIsFoundAtTheFirstRetry) {
+  const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                            "{5E21C0A4-7D3B-4F19-9A62-1C8B3E04D7F2}";
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Olvan", 0, KEY_SET_VALUE, &key),
+            ERROR_SUCCESS);
+  RegDeleteValueA(key, "MsiSourceName");
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstall, 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "MsiSourceName", 0, REG_SZ, reinterpret_cast<const BYTE*>(src_.c_str()),
+                 static_cast<DWORD>(src_.size() + 1));
+  RegCloseKey(key);
+  DWORD err = 0;
+  bool prepared = MsiPrepareCopy(&err);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstall);
+  EXPECT_TRUE(prepared);
+  std::vector<std::string> log = ReadLogMessages("setup");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "can't get source path."), 1);
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
 // The new copy is written into a file this run made: a file someone planted at the
 // temporary name (the tick is known to anyone who can read the clock; here it is fixed by
 // GetTickCount swapped in the import table) is neither opened nor written, the next name is
