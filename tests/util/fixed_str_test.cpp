@@ -1,10 +1,13 @@
-// Fixed buffers fail instead of cutting a text, and leave the target unchanged.
+// Fixed buffers fail instead of cutting a text, and leave the target unchanged; the growable
+// text keeps every byte appended, terminated, across its growth.
 #include "util/fixed_str.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "util/text_buf.h"
 
 namespace {
 
@@ -68,6 +71,44 @@ TEST(FixedStr, FormatsUsedInLogLines) {
   EXPECT_STREQ(b, "The C: free space is -1M.");
   ASSERT_TRUE(StrFormat(b, sizeof b, "install failed with Err %u.", 4294967295u));
   EXPECT_STREQ(b, "install failed with Err 4294967295.");
+}
+
+TEST(TextBuf, KeepsEveryByteTerminatedAcrossItsGrowth) {
+  TextBuf t;
+  EXPECT_STREQ(t.CStr(), "");
+  EXPECT_TRUE(t.Append("", 0));
+  EXPECT_EQ(t.Length(), 0u);
+  std::string want;
+  // Lengths about the first buffer's 64 bytes and its doublings.
+  for (size_t n : {1u, 62u, 1u, 1u, 63u, 200u, 1000u}) {
+    std::string piece(n, static_cast<char>('a' + want.size() % 26));
+    ASSERT_TRUE(t.Append(piece.c_str(), n));
+    want += piece;
+    ASSERT_EQ(t.Length(), want.size());
+    ASSERT_EQ(std::string(t.CStr()), want);  // read up to its terminator
+  }
+  // Only the n bytes given are taken.
+  ASSERT_TRUE(t.Append("xyz", 2));
+  EXPECT_EQ(std::string(t.CStr()), want + "xy");
+  // A length no buffer can hold fails and leaves the text as it was.
+  EXPECT_FALSE(t.Append("q", static_cast<size_t>(-1) / 2));
+  EXPECT_EQ(std::string(t.CStr()), want + "xy");
+
+  TextBuf other;
+  ASSERT_TRUE(other.Assign("other"));
+  ASSERT_TRUE(other.Assign("second"));
+  t.Swap(other);
+  EXPECT_STREQ(t.CStr(), "second");
+  EXPECT_EQ(t.Length(), 6u);
+  EXPECT_EQ(std::string(other.CStr()), want + "xy");
+  other.Clear();
+  EXPECT_STREQ(other.CStr(), "");
+  EXPECT_EQ(other.Length(), 0u);
+  ASSERT_TRUE(other.Append("again"));
+  EXPECT_STREQ(other.CStr(), "again");
+  t.Wipe();
+  EXPECT_STREQ(t.CStr(), "");
+  EXPECT_EQ(t.Length(), 0u);
 }
 
 }  // namespace
