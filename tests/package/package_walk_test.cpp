@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/cert_table.h"
 #include "package/entry_name.h"
 #include "tests/package/package_craft.h"
 
@@ -354,6 +355,72 @@ TEST(Walk, DigestCoversTheStoredBytesThroughTheEndEntry) {
     Sha256Final(&digest, got);
     Sha256Digest(c.covered.data(), c.covered.size(), want);
     EXPECT_EQ(0, memcmp(got, want, kSha256Len)) << "package of " << c.package.size() << " bytes";
+  }
+}
+
+// The certificate table named by a carrier's header, read from hostile bytes: a header that
+// is not a whole PE header naming directory 4 sets no limit, and each bound is exact. The
+// stub's table starts 0x50 bytes into a package of 0x100 bytes at 0x100.
+CertLimit Limit(const std::string& head, uint32_t offset = 0x100, uint32_t len = 0x100) {
+  return PackageCertLimit(reinterpret_cast<const unsigned char*>(head.data()),
+                          static_cast<uint32_t>(head.size()), offset, len);
+}
+
+TEST(CertLimit, OnlyAWholeHeaderNamingTheTableSetsALimit) {
+  for (bool plus : {false, true}) {
+    const std::string stub = PeStub(0x200, 0x150, 0x20, plus);
+    const size_t count = 0x58 + (plus ? 108 : 92);  // where the directory count lies
+    CertLimit whole = Limit(stub);
+    EXPECT_FALSE(whole.inside);
+    EXPECT_EQ(whole.readable, 0x50u) << plus;
+    EXPECT_EQ(whole.tableAt, 0x150u);
+    // Exactly long enough to hold directory 4, and five directories: still a limit.
+    EXPECT_EQ(Limit(stub.substr(0, count + 4 + 5 * 8)).readable, 0x50u) << plus;
+    std::string five = stub;
+    five.replace(count, 4, Le32(5));
+    EXPECT_EQ(Limit(five).readable, 0x50u) << plus;
+
+    auto changed = [&](size_t at, const std::string& bytes) {
+      std::string b = stub;
+      b.replace(at, bytes.size(), bytes);
+      return b;
+    };
+    const std::pair<const char*, std::string> none[] = {
+        {"shorter than a DOS header", stub.substr(0, 0x3f)},
+        {"no MZ", changed(0, "MX")},
+        {"header offset past the bytes", changed(0x3c, Le32(0x200 - 25))},
+        {"no PE signature", changed(0x40, std::string("PE\0\1", 4))},
+        {"unknown optional header", changed(0x58, std::string("\x0c\x01", 2))},
+        {"four directories: none is the table", changed(count, Le32(4))},
+        {"cut inside directory 4", stub.substr(0, count + 4 + 5 * 8 - 1)},
+        {"table of no size", changed(count + 4 + 4 * 8 + 4, Le32(0))},
+    };
+    for (const auto& c : none) {
+      CertLimit l = Limit(c.second);
+      EXPECT_EQ(l.readable, kNoCertLimit) << c.first << " " << plus;
+      EXPECT_FALSE(l.inside) << c.first;
+    }
+  }
+}
+
+TEST(CertLimit, TableBoundsAgainstThePackageAreExact) {
+  struct Row {
+    uint32_t at, size;
+    bool inside;
+    uint32_t readable;
+  } rows[] = {
+      {0x100, 0x10, true, 0},              // starts where the package starts
+      {0xf0, 0x11, true, 0},               // ends one byte into it
+      {0xf0, 0x10, false, kNoCertLimit},   // ends where it starts
+      {0x101, 0x10, false, 1},             // one byte in
+      {0x1ff, 0x10, false, 0xff},          // at its last byte
+      {0x200, 0x10, false, kNoCertLimit},  // right behind it
+  };
+  for (const Row& r : rows) {
+    CertLimit l = Limit(PeStub(0x200, r.at, r.size));
+    EXPECT_EQ(l.inside, r.inside) << std::hex << r.at << "+" << r.size;
+    EXPECT_EQ(l.readable, r.readable) << std::hex << r.at << "+" << r.size;
+    EXPECT_EQ(l.tableAt, r.at);
   }
 }
 
