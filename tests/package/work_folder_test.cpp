@@ -764,6 +764,18 @@ TEST_F(WorkFolderTest, PassStopsAtTheEntriesItCountedAndTheMargin) {
   utl_SetPassMarginForTest(64, nullptr);
   EXPECT_EQ(made, 1);
   EXPECT_FALSE(Exists("C:\\tmp\\OlvanSetup0\\grows"));
+
+  // The margin counts: one entry of margin takes a folder that grows by one entry after each
+  // count, in one pass.
+  CreateDirectoryA("C:\\tmp\\OlvanSetup0\\grows", nullptr);
+  for (int i = 0; i < 3; ++i) WriteFileBytes("C:\\tmp\\OlvanSetup0\\grows\\f" + std::to_string(i), "f");
+  g_added = 0;
+  utl_SetPassMarginForTest(1, AddOne);
+  made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetPassMarginForTest(64, nullptr);
+  EXPECT_EQ(made, 1) << utl_WorkFolderFailure();
+  EXPECT_FALSE(Exists("C:\\tmp\\OlvanSetup0\\grows"));
+  EXPECT_TRUE(Asides().empty());
 }
 
 // An entry that another account made, owns and shut Administrators out of is removed
