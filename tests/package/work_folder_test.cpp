@@ -489,6 +489,49 @@ TEST_F(WorkFolderTest, SubFolderHeldForAMomentIsWaitedFor) {
   EXPECT_FALSE(Exists(sub));
 }
 
+// An entry held for a moment is waited for even when an entry listed after it stays for
+// good (a read-only file with a second name elsewhere): the held one goes once let go, and
+// only the one that stays is moved aside with the old folder. On Windows the folder could
+// not be moved aside while the held entry is open beneath it.
+TEST_F(WorkFolderTest, EntryHeldForAMomentIsWaitedForThoughALaterOneStays) {
+  ClearTmp();
+  CreateDirectoryA(kWork, nullptr);
+  const std::string w = kWork;
+  for (const char* n : {"a.dll", "b.dll"}) WriteFileBytes(w + "\\" + n, "x");
+  std::vector<std::string> order;
+  WIN32_FIND_DATAA fd;
+  UniqueFind find(FindFirstFileA((w + "\\*").c_str(), &fd));
+  ASSERT_TRUE(find.Valid());
+  do {
+    if (fd.cFileName[0] != '.') order.push_back(fd.cFileName);
+  } while (FindNextFileA(find.Get(), &fd));
+  find.Reset();
+  ASSERT_EQ(order.size(), 2u);
+  // The second listed becomes a second name of someone else's read-only file.
+  const std::string victim = NewTempFolder("victim") + "\\precious.txt";
+  WriteFileBytes(victim, "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(DeleteFileA((w + "\\" + order[1]).c_str()));
+  ASSERT_TRUE(CreateHardLinkA((w + "\\" + order[1]).c_str(), victim.c_str(), nullptr));
+  HANDLE h = CreateFileA((w + "\\" + order[0]).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  HANDLE letGo = CreateThread(nullptr, 0, LetGoSoon, h, 0, nullptr);
+  utl_SetAsideTickForTest(FixedTick);
+  char out[260];
+  int made = utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE);
+  utl_SetAsideTickForTest(nullptr);
+  WaitForSingleObject(letGo, INFINITE);
+  CloseHandle(letGo);
+  EXPECT_EQ(made, 1) << utl_WorkFolderFailure();
+  EXPECT_EQ(Asides(), std::vector<std::string>{"OlvanSetup0.7-0"});
+  EXPECT_FALSE(Exists("C:\\tmp\\OlvanSetup0.7-0\\" + order[0]));
+  EXPECT_TRUE(Exists("C:\\tmp\\OlvanSetup0.7-0\\" + order[1]));
+  EXPECT_EQ(ReadFileBytes(victim), "precious");
+  SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
+}
+
 // Of several entries that cannot be removed, the reason names the first the listing shows.
 TEST_F(WorkFolderTest, ReasonNamesTheFirstEntryThatFailed) {
   ClearTmp();
