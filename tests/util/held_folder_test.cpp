@@ -91,21 +91,27 @@ TEST_F(HeldFolderTest, NamesEntryTakesTheWholeLastName) {
 }
 
 // A listed name that the ANSI code page cannot spell (an emoji is in none of them) has no
-// ANSI name: a stand-in such as "?" could name another entry.
+// ANSI name: a stand-in such as "?" could name another entry. Nor has one that it spells
+// only by a look-alike (best fit: the fullwidth "\uFF4C" would become "l"), which could name
+// another entry too, such as a log of last week.
 TEST_F(HeldFolderTest, ListedNameTheCodePageCannotSpellHasNoAnsiName) {
-  const std::wstring name = L"a\xD83D\xDE00";
-  std::wstring path(dir_.begin(), dir_.end());
-  UniqueHandle h(CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(h.Valid()) << GetLastError();
-  HeldEntry e{};
-  held_.List([&](const HeldEntry& l) {
-    e = l;
-    return false;
-  });
-  ASSERT_EQ(std::wstring(e.name, e.nameChars), name);
-  char n[16];
-  EXPECT_FALSE(e.AnsiName(n, sizeof n));
+  for (const std::wstring& name :
+       {std::wstring(L"a\xD83D\xDE00"), std::wstring(L"\xFF4Cog.txt")}) {
+    std::wstring path(dir_.begin(), dir_.end());
+    UniqueHandle h(CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(h.Valid()) << GetLastError();
+    HeldEntry e{};
+    held_.List([&](const HeldEntry& l) {
+      e = l;
+      return false;
+    });
+    ASSERT_EQ(std::wstring(e.name, e.nameChars), name);
+    char n[16] = "";
+    EXPECT_FALSE(e.AnsiName(n, sizeof n)) << n;
+    h.Reset();
+    ASSERT_TRUE(DeleteFileW((path + L"\\" + name).c_str()));
+  }
 }
 
 // C:\olvtest-held\link: a Linux symbolic link to the folder Dup beside it (the
