@@ -118,6 +118,63 @@ TEST_F(MsiRouteTest, ProgramListedAsALinkIsNotHeldAndNothingIsCopied) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"OlvanSetup.msi", "Setup.exe"}));
 }
 
+// A link at the copy's name is not taken for the copy: the copy is made anew from the source
+// and replaces the link as a name. The listing reports the entry as Windows reports a link.
+TEST_F(MsiRouteTest, LinkAtTheCopysNameIsNotTheCopy) {
+  WriteFileBytes(copy_, "where the link leads");
+  DWORD err = 0;
+  {
+    ListingShowsLinks listing([](const FILE_ID_BOTH_DIR_INFO& e) {
+      return e.FileNameLength == 28 && memcmp(e.FileName, L"OlvanSetup.msi", 28) == 0;
+    });
+    EXPECT_TRUE(MsiPrepareCopy(&err));
+  }
+  std::vector<std::string> log = ReadLogMessages("setup");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "InstallScript has copy msi file."), 0);
+  EXPECT_TRUE(CopyIsGenuine());
+}
+
+// A source whose last name is a link is refused before a byte is copied. The open asks for
+// the link itself; Wine opens a Linux link's target, so GetFileInformationByHandleEx,
+// swapped in this program's import table, reports the source as Windows reports the link
+// opened (the reparse-point attribute).
+LARGE_INTEGER g_sourceId;
+using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
+GetInfoExFn g_realGetInfoEx;
+BOOL WINAPI SourceShownAsALink(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
+  BOOL ok = g_realGetInfoEx(h, cls, out, size);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (ok && cls == FileBasicInfo && GetFileInformationByHandle(h, &info) &&
+      info.nFileIndexHigh == static_cast<DWORD>(g_sourceId.HighPart) &&
+      info.nFileIndexLow == g_sourceId.LowPart)
+    static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return ok;
+}
+
+TEST_F(MsiRouteTest, SourceThatIsALinkIsRefusedBeforeAByteIsCopied) {
+  HANDLE h = CreateFileA(src_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+  CloseHandle(h);
+  g_sourceId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
+  g_sourceId.LowPart = info.nFileIndexLow;
+  DWORD err = 0;
+  bool prepared;
+  {
+    ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, SourceShownAsALink);
+    g_realGetInfoEx = swap.Real();
+    prepared = MsiPrepareCopy(&err);
+  }
+  EXPECT_FALSE(prepared);
+  std::vector<std::string> log = ReadLogMessages("setup");
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "msi: the source " + src_ + " cannot be used, error 222."),
+            1);
+  EXPECT_EQ(Names(), std::vector<std::string>{"Setup.exe"});
+}
+
 // The copy found beside the program is held against writers to the end of the run: the
 // bytes the unpack reads are the bytes that were there when it was found.
 TEST_F(MsiRouteTest, FoundCopyIsHeldAgainstWriters) {
