@@ -203,13 +203,19 @@ class InstallErrorTest(unittest.TestCase):
         self.assertEqual(standin_calls(), [])
 
     def test_357_without_the_installer_and_old_managed_config_removed(self):
+        # A managed configuration left by an earlier run goes with the old working folder;
+        # one that an archive brought goes when the package has no UrlCmdCustomCfg.7z.
         old = WORK / "UrlCmdCustomCfg"
         (old / "sub").mkdir(parents=True)
         (old / "old.xml").write_bytes(b"old")
         (old / "sub" / "deep.xml").write_bytes(b"deep")
+        tool = seven_zip(self.dir / "tool.7z", {"UrlCmdCustomCfg/brought.xml": b"brought",
+                                                 "UrlCmdCustomCfg/sub/deep.xml": b"deep"})
         log = self.run_with(packed(SETUP.read_bytes(),
-                                   [("wexApxSvr.exe", STANDIN_AGENT.read_bytes())]))
+                                   [("7za.exe", SEVEN_ZIP_WIN.read_bytes()), ("tool.7z", tool),
+                                    ("wexApxSvr.exe", STANDIN_AGENT.read_bytes())]))
         self.assert_failed(log, 357)
+        self.assertTrue((WORK / "tool.7z").exists())
         self.assertFalse(old.exists())
         self.assertEqual([c for c in standin_calls() if c[1] != "end"],
                          [("wexApxSvr.exe", "-uninstallwmark"), ("wexApxSvr.exe", "-setUpdInfo"),
