@@ -425,13 +425,14 @@ def contents(folder):
             for p in folder.rglob("*")}
 
 
-def watch(folder, event, name, victim, aside, mode, source):
-    """Starts the attacker (olvwatch of the host build): at the first create or delete of
-    name (or of anything, "*") in folder it renames victim to aside and puts a symbolic link
-    to source ("link") or the folder source ("move") in its place. Returns once the watch is
-    set; the process exits 0 when it fired."""
-    p = subprocess.Popen([str(host_tool("olvwatch")), str(folder), event, name, str(victim),
-                          str(aside), mode, str(source)], stdout=subprocess.PIPE, text=True)
+def watch(folder, event, name, victim, aside, mode, source, nth=1):
+    """Starts the attacker (olvwatch of the host build): at the first (or nth) create, delete
+    or open of name (or of anything, "*") in folder it renames victim to aside and puts a
+    symbolic link to source ("link") or the folder source ("move") in its place. Returns once
+    the watch is set; the process exits 0 when it fired."""
+    p = subprocess.Popen([str(host_tool("olvwatch")), "--nth", str(nth), str(folder), event, name,
+                          str(victim), str(aside), mode, str(source)], stdout=subprocess.PIPE,
+                         text=True)
     if p.stdout.readline().strip() != "ready":
         p.kill()
         raise AssertionError("olvwatch did not start")

@@ -4,9 +4,10 @@
  * place. It stands for what ReadDirectoryChangesW or an oplock break gives an attacker on
  * Windows, and makes the race deterministic enough to test.
  *
- *   olvwatch DIR create|delete|open NAME|*|. VICTIM ASIDE link|move SOURCE
+ *   olvwatch [--nth N] DIR create|delete|open NAME|*|. VICTIM ASIDE link|move SOURCE
  *
- * NAME "." stands for DIR itself (an open of the folder). On the first such event in DIR:
+ * NAME "." stands for DIR itself (an open of the folder). On the first such event in DIR (the
+ * N-th with --nth, for a step that only a later open of the same name marks):
  * rename(VICTIM, ASIDE), then symlink(SOURCE, VICTIM)
  * ("link") or rename(SOURCE, VICTIM) ("move"). Prints "ready" once the watch is set and
  * "fired" after the swap; exits 0 when it fired, 1 when nothing happened within 300 s,
@@ -26,9 +27,16 @@ static int fail(const char* what) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 8) {
+  long nth = 1;
+  if (argc == 10 && strcmp(argv[1], "--nth") == 0) {
+    nth = strtol(argv[2], NULL, 10);
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc != 8 || nth < 1) {
     fprintf(stderr,
-            "usage: olvwatch DIR create|delete|open NAME|*|. VICTIM ASIDE link|move SOURCE\n");
+            "usage: olvwatch [--nth N] DIR create|delete|open NAME|*|. VICTIM ASIDE link|move "
+            "SOURCE\n");
     return 2;
   }
   const char *dir = argv[1], *name = argv[3], *victim = argv[4], *aside = argv[5], *mode = argv[6],
@@ -55,6 +63,7 @@ int main(int argc, char** argv) {
       q += sizeof *ev + ev->len;
       if (!(ev->mask & mask) || (ev->len == 0) != self) continue;
       if (!self && strcmp(name, "*") != 0 && strcmp(ev->name, name) != 0) continue;
+      if (--nth > 0) continue;
       if (rename(victim, aside) != 0) return fail(victim);
       int put = strcmp(mode, "link") == 0 ? symlink(source, victim) : rename(source, victim);
       if (put != 0) return fail(source);

@@ -200,6 +200,25 @@ class InstallSafetyTest(unittest.TestCase):
         self.assertEqual(contents(WORK), planted)
         self.assertEqual(standin_calls(), [])
 
+    def test_working_folder_swapped_before_the_unpack_is_358(self):
+        """The owner of C:\\tmp moves its own working folder in after the folder was made and
+        checked, as the setup lists it for "Vyx" (its second open): the EXE route notices it
+        before the unpack, which starts nothing and writes nothing there."""
+        (C / "tmp").mkdir()
+        impostor = install_folder("impostor")
+        plant_standins(impostor)
+        planted = contents(impostor)
+        w = watch(C / "tmp", "open", "OlvanSetup0", WORK, C / "tmp" / "stolen", "move", impostor,
+                  nth=2)
+        self.assertEqual(run_setup(self.exe), exit_code(358))
+        self.assertTrue(fired(w))
+        log = setup_log()
+        self.assertEqual(log[-5:-3], [b"C:\\tmp\\OlvanSetup0 no longer leads to the folder the setup "
+                                      b"made; stopped before the unpack.",
+                                      b"install failed with Err 358."])
+        self.assertEqual(contents(WORK), planted)
+        self.assertEqual(standin_calls(), [])
+
     def test_tmp_replaced_by_a_link_as_it_is_made_is_never_followed(self):
         """C:\\tmp is renamed away the moment the setup makes it (at its first open) and a
         link put in its place to another folder, which holds a working folder of its own."""
