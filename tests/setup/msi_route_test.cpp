@@ -135,36 +135,13 @@ TEST_F(MsiRouteTest, LinkAtTheCopysNameIsNotTheCopy) {
 }
 
 // A source whose last name is a link is refused before a byte is copied. The open asks for
-// the link itself; Wine opens a Linux link's target, so GetFileInformationByHandleEx,
-// swapped in this program's import table, reports the source as Windows reports the link
-// opened (the reparse-point attribute).
-LARGE_INTEGER g_sourceId;
-using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
-GetInfoExFn g_realGetInfoEx;
-BOOL WINAPI SourceShownAsALink(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
-  BOOL ok = g_realGetInfoEx(h, cls, out, size);
-  BY_HANDLE_FILE_INFORMATION info;
-  if (ok && cls == FileBasicInfo && GetFileInformationByHandle(h, &info) &&
-      info.nFileIndexHigh == static_cast<DWORD>(g_sourceId.HighPart) &&
-      info.nFileIndexLow == g_sourceId.LowPart)
-    static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  return ok;
-}
-
+// the link itself; Wine opens a Linux link's target, so a stand-in reports the source as
+// Windows reports the link opened (the reparse-point attribute).
 TEST_F(MsiRouteTest, SourceThatIsALinkIsRefusedBeforeAByteIsCopied) {
-  HANDLE h = CreateFileA(src_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
-  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
-  CloseHandle(h);
-  g_sourceId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
-  g_sourceId.LowPart = info.nFileIndexLow;
   DWORD err = 0;
   bool prepared;
   {
-    ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, SourceShownAsALink);
-    g_realGetInfoEx = swap.Real();
+    InfoShowsALink link(src_, IO_REPARSE_TAG_SYMLINK);
     prepared = MsiPrepareCopy(&err);
   }
   EXPECT_FALSE(prepared);

@@ -230,45 +230,20 @@ TEST_F(LogTest, LinkAtTheLogFolderIsMovedAsideAndNamed) {
 // native call in HeldFolder's table) and the tag query (GetFileInformationByHandleEx,
 // swapped in the import table) report as Windows reports such a link: reparse point, tag
 // IO_REPARSE_TAG_SYMLINK or IO_REPARSE_TAG_MOUNT_POINT.
-LARGE_INTEGER g_linkId;
-DWORD g_linkTag;
-using GetInfoExFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-extern "C" GetInfoExFn g_getInfoExImport asm(OLVAN_IMPORT_SLOT(GetFileInformationByHandleEx, 16));
-GetInfoExFn g_realGetInfoEx;
-BOOL WINAPI TagShowingTheLink(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
-  BOOL ok = g_realGetInfoEx(h, cls, out, size);
-  BY_HANDLE_FILE_INFORMATION info;
-  if (ok && cls == FileAttributeTagInfo && GetFileInformationByHandle(h, &info) &&
-      info.nFileIndexHigh == static_cast<DWORD>(g_linkId.HighPart) &&
-      info.nFileIndexLow == g_linkId.LowPart) {
-    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out);
-    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    tag->ReparseTag = g_linkTag;
-  }
-  return ok;
-}
 TEST_F(LogTest, SymbolicLinkOrJunctionAtTheLogFolderIsMovedAsideAndNamed) {
   for (DWORD linkTag : {IO_REPARSE_TAG_SYMLINK, IO_REPARSE_TAG_MOUNT_POINT}) {
     SCOPED_TRACE(linkTag);
-    g_linkTag = linkTag;
     std::string folder = LogFolder();
     ClearLogFolder();
     ReleaseLogFoldersForTest();
     CreateDirectoryA(folder.c_str(), nullptr);
     WriteFileBytes(folder + "\\notes.txt", "notes");
-    HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    BY_HANDLE_FILE_INFORMATION info;
-    ASSERT_TRUE(GetFileInformationByHandle(h, &info));
-    CloseHandle(h);
-    g_linkId.HighPart = static_cast<LONG>(info.nFileIndexHigh);
-    g_linkId.LowPart = info.nFileIndexLow;
     g_fixedAsideTick = 9;
     {
+      InfoShowsALink link(folder, linkTag);
+      const LARGE_INTEGER id = link.Id();
       ListingShowsLinks listing(
-          [](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == g_linkId.QuadPart; });
-      ImportSwap<GetInfoExFn> swap(&g_getInfoExImport, TagShowingTheLink);
-      g_realGetInfoEx = swap.Real();
+          [id](const FILE_ID_BOTH_DIR_INFO& e) { return e.FileId.QuadPart == id.QuadPart; });
       NtRecorder rec;
       SetupLog("kept");
       // The link is opened to be renamed: with DELETE, which Windows requires, Wine not.

@@ -298,3 +298,58 @@ class ReadOnlyAsWindowsKeepsIt {
   NtSetInformationFileFn realNtSet_;
   std::set<Id> kept_;
 };
+
+// Has GetFileInformationByHandleEx (swapped in the import table) report the file or folder
+// at path as Windows reports a link opened as itself, for the life of the object: the
+// reparse-point attribute in its basic and tag information, and the given reparse tag. Wine
+// makes no directory symbolic link or junction, and opens a Linux link's target. The entry is
+// known by file ID.
+class InfoShowsALink {
+ public:
+  InfoShowsALink(const std::string& path, DWORD tag)
+      : get_(&olvanReadOnlyGetSlot, Get), tag_(tag) {
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (h != INVALID_HANDLE_VALUE) {
+      GetFileInformationByHandle(h, &info);
+      CloseHandle(h);
+    }
+    id_.HighPart = static_cast<LONG>(info.nFileIndexHigh);
+    id_.LowPart = info.nFileIndexLow;
+    Self() = this;
+  }
+  ~InfoShowsALink() { Self() = nullptr; }
+  InfoShowsALink(const InfoShowsALink&) = delete;
+  InfoShowsALink& operator=(const InfoShowsALink&) = delete;
+  // The entry's file ID, as a listing shows it.
+  LARGE_INTEGER Id() const { return id_; }
+
+ private:
+  static InfoShowsALink*& Self() {
+    static InfoShowsALink* self = nullptr;
+    return self;
+  }
+  static BOOL WINAPI Get(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID out, DWORD size) {
+    InfoShowsALink* self = Self();
+    BOOL ok = self->get_.Real()(h, cls, out, size);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!ok || !GetFileInformationByHandle(h, &info) ||
+        info.nFileIndexHigh != static_cast<DWORD>(self->id_.HighPart) ||
+        info.nFileIndexLow != self->id_.LowPart)
+      return ok;
+    if (cls == FileBasicInfo)
+      static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (cls == FileAttributeTagInfo) {
+      auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out);
+      tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      tag->ReparseTag = self->tag_;
+    }
+    return ok;
+  }
+
+  ImportSwap<FileInfoByHandleFn> get_;
+  DWORD tag_;
+  LARGE_INTEGER id_;
+};
