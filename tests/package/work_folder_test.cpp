@@ -660,20 +660,28 @@ TEST_F(WorkFolderTest, TreeOf16LevelsIsRemovedAndOneMoreStaysAside) {
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-0");
 }
 
-// Only names that a move aside gives are removed as such: "OlvanSetup0.7-1.keep" and
-// "OlvanSetup0_7-1" (no dot after the name) stay.
+// Only names that a move aside gives are removed as such: "OlvanSetup0.7-1.keep",
+// "OlvanSetup0_7-1" (no dot after the name) and names without digits on one side of the
+// dash stay.
 TEST_F(WorkFolderTest, NameWithTextAfterTheAsideFormStays) {
   CreateDirectoryA("C:\\tmp", nullptr);
-  for (const char* n : {"C:\\tmp\\OlvanSetup0.7-1.keep", "C:\\tmp\\OlvanSetup0.7-2",
-                        "C:\\tmp\\OlvanSetup0_7-1"}) {
+  // Digits on both sides of the dash, nothing after them: only "OlvanSetup0.7-2" is an aside.
+  const std::vector<std::string> kept = {"OlvanSetup0.-1", "OlvanSetup0.7-", "OlvanSetup0.7-1.keep"};
+  for (const std::string& n : kept) {
+    CreateDirectoryA(("C:\\tmp\\" + n).c_str(), nullptr);
+    WriteFileBytes("C:\\tmp\\" + n + "\\f.txt", "f");
+  }
+  for (const char* n : {"C:\\tmp\\OlvanSetup0.7-2", "C:\\tmp\\OlvanSetup0_7-1"}) {
     CreateDirectoryA(n, nullptr);
     WriteFileBytes(std::string(n) + "\\f.txt", "f");
   }
   char out[260];
   ASSERT_EQ(utl_GetTempWorkPath(out, sizeof out, "OlvanSetup", FALSE, TRUE), 1);
-  EXPECT_EQ(Asides(), std::vector<std::string>{"OlvanSetup0.7-1.keep"});
+  std::vector<std::string> asides = Asides();
+  std::sort(asides.begin(), asides.end());
+  EXPECT_EQ(asides, kept);
   EXPECT_TRUE(Exists("C:\\tmp\\OlvanSetup0_7-1\\f.txt"));
-  utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0.7-1.keep");
+  for (const std::string& n : kept) utl_RemoveFolderTree(("C:\\tmp\\" + n).c_str());
   utl_RemoveFolderTree("C:\\tmp\\OlvanSetup0_7-1");
 }
 

@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -71,6 +72,22 @@ TEST_F(HeldFolderTest, ListingShowsANameOf255Characters) {
                                  FILE_NON_DIRECTORY_FILE));
   ASSERT_TRUE(h.Valid()) << GetLastError();
   EXPECT_EQ(Listed(name.c_str()).nameChars, 255u);
+}
+
+// The listing leaves out "." and ".." only: a name of one or two characters that starts with
+// a dot is an entry like any other, and a folder holding one is not empty.
+TEST_F(HeldFolderTest, ListingShowsShortNamesThatStartWithADot) {
+  EXPECT_TRUE(held_.IsEmpty());
+  WriteFileBytes(dir_ + "\\.a", "a");
+  EXPECT_FALSE(held_.IsEmpty());
+  CreateDirectoryA((dir_ + "\\.b").c_str(), nullptr);
+  std::vector<std::wstring> names;
+  held_.List([&](const HeldEntry& e) {
+    names.emplace_back(e.name, e.nameChars);
+    return true;
+  });
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L".a", L".b"}));
 }
 
 // The name the system gives an open entry must end in the listed name as a whole name:
