@@ -43,6 +43,7 @@ struct Listing {
   const char* olderName = kInstallerExe;  // the name the second process is listed under
   bool installerSuspended = false;        // resumed once the lists have shown both
   bool secondMadeByTheFollow = false;     // the second process is made as the first follow lists
+  DWORD thirdPid = 0;  // when set, also listed: a process of the installer's name, the second's child
   int lists = 0;
   std::vector<PROCESSENTRY32> shown;
   size_t next = 0;
@@ -78,6 +79,7 @@ BOOL WINAPI ListedFirst(HANDLE snap, LPPROCESSENTRY32 pe) {
     }
     l.shown.push_back(Entry(l.installer.dwProcessId, GetCurrentProcessId(), kInstallerExe));
     l.shown.push_back(Entry(l.older.dwProcessId, l.installer.dwProcessId, l.olderName));
+    if (l.thirdPid != 0) l.shown.push_back(Entry(l.thirdPid, l.older.dwProcessId, kInstallerExe));
   } else {
     if (l.installerSuspended) ResumeThread(l.installer.hThread);
     WaitForSingleObject(l.installer.hProcess, 60000);
@@ -125,9 +127,12 @@ InstallerEnd WaitWithTheListing() {
 
 // A process of the installer's name that names the installer as its parent but was made
 // before it is not the installer's: its ID was reused. It is named as not followed, and its
-// exit code (ending after the installer) never becomes the outcome.
+// exit code (ending after the installer) never becomes the outcome. Nor is a process listed
+// as its child looked at: no handle proves whose child that is.
 TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
   ClearLogFolder();
+  g_listing = Listing();
+  g_listing.thirdPid = 0x7FFFFFFC;  // no process has it: an open of it would fail and be named
   g_listing.older = StartCmd(7, true);
   Sleep(100);
   g_listing.installer = StartCmd(0, false);
@@ -138,8 +143,14 @@ TEST(InstallerWait, ProcessMadeBeforeItsParentIsNotFollowed) {
                                   ": its outcome is not known, error ";
   std::vector<std::string> log = ReadLogMessages("setup");
   size_t named = 0;
-  for (const std::string& line : log) named += line.rfind(notFollowed, 0) == 0;
+  const std::string third = " process " + std::to_string(0x7FFFFFFC) + ":";
+  size_t thirdNamed = 0;
+  for (const std::string& line : log) {
+    named += line.rfind(notFollowed, 0) == 0;
+    thirdNamed += line.find(third) != std::string::npos;
+  }
   EXPECT_EQ(named, 1u);
+  EXPECT_EQ(thirdNamed, 0u);
   EXPECT_EQ(log.back(),
             std::string(kInstallerExe) + " ended with exit code 0 (0x00000000) in process " +
                 std::to_string(g_listing.installer.dwProcessId) + ", the one the setup started.");
